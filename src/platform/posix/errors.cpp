@@ -1,0 +1,1 @@
+// Last-error codes and their texts.

@@ -1,0 +1,54 @@
+#include "child_process.h"
+
+#include <map>
+
+#include "platform/win32.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace testsupport {
+namespace {
+
+std::map<std::string, ChildMain>& Verbs() {
+    static std::map<std::string, ChildMain> verbs;
+    return verbs;
+}
+
+}  // namespace
+
+bool RegisterChildVerb(const std::string& verb, ChildMain main) {
+    Verbs()[verb] = std::move(main);
+    return true;
+}
+
+bool RunChildIfRequested(int argc, char** argv, int& exitCode) {
+    const std::string prefix = "--child=";
+    if (argc < 2 || std::string(argv[1]).rfind(prefix, 0) != 0) {
+        return false;
+    }
+    const std::string verb = std::string(argv[1]).substr(prefix.size());
+    auto found = Verbs().find(verb);
+    if (found == Verbs().end()) {
+        exitCode = 99;
+        return true;
+    }
+    exitCode = found->second(std::vector<std::string>(argv + 2, argv + argc));
+    return true;
+}
+
+std::string SelfPath() {
+    char path[4096] = {};
+#ifdef _WIN32
+    GetModuleFileNameA(nullptr, path, sizeof path - 1);
+#else
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n > 0) {
+        path[n] = '\0';
+    }
+#endif
+    return path;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,24 @@
+// Cross-process tests: a test re-runs its own program with `--child=VERB ARGS`
+// so that a real second process holds the other end of a pipe or a segment.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using ChildMain = std::function<int(const std::vector<std::string>& args)>;
+
+// Registers a verb at static-initialisation time; returns true so that it can
+// initialise a namespace-scope constant.
+bool RegisterChildVerb(const std::string& verb, ChildMain main);
+
+// Runs the verb named on the command line, if any. Returns true and sets
+// `exitCode` when the program was started as a child.
+bool RunChildIfRequested(int argc, char** argv, int& exitCode);
+
+// The full path of the running test program.
+std::string SelfPath();
+
+}  // namespace testsupport
