@@ -1,0 +1,186 @@
+#include "camera/camera.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "camera/registry_error.h"
+#include "driver/driver_state.h"
+#include "support/log.h"
+#include "support/text.h"
+#include "ui/settings_dialog.h"
+
+namespace {
+
+std::string CheckedName(const char* name) {
+    if (name == nullptr) {
+        LogMessage(1, GetDriverState(), "Camera::Camera: ERROR: name undefined\n");
+        ThrowRegistryError();
+    }
+    return name;
+}
+
+}  // namespace
+
+Camera::Camera(const char* cameraName) : name(CheckedName(cameraName)), driverState(GetDriverState()) {}
+
+Camera::~Camera() {
+    if (isOpen) {
+        Close();
+    }
+}
+
+bool Camera::Open(int32_t newPort, int* dimensions) {
+    dimensions[0] = 0;
+    dimensions[1] = 0;
+    LogMessage(2, driverState, "Camera::Open: entering port=%d\n", newPort);
+    LogMessage(1, driverState, "Opening camera %s on port %d\n", name.c_str(), newPort);
+    if (isOpen) {
+        LogMessage(1, driverState, "Camera::Open: ERROR:  %s is already open on port %d\n", name.c_str(), port.load());
+        return true;
+    }
+    try {
+        CameraSettings loaded = Settings();
+        SerializeSettings(name.c_str(), loaded, false);
+        driverState->logLevel = loaded.LogLevel.value;
+        driverState->logIntoFile = loaded.LogIntoFile.value != 0;
+        Param<int32_t>& timeout = loaded.ConnectionTimeout;
+        if (timeout.value < timeout.minValue) {
+            timeout.value = timeout.minValue;
+        }
+        if (timeout.value > timeout.maxValue) {
+            timeout.value = timeout.maxValue;
+        }
+        ReplaceSettings(loaded);
+
+        if (!cmdThread.Init(newPort, this, loaded.PipeName.value.c_str())) {
+            LogMessage(1, driverState, "Camera::Open: Could not start cmd thread, port=%d\n", newPort);
+            throw std::runtime_error("Could not start cmd thread");
+        }
+        port = newPort;
+        dimensions[0] = 0;
+        dimensions[1] = 0;
+        LogMessage(2, driverState, "Camera::Open: Waiting for image dimensions retrieved, port=%d\n", newPort);
+        int32_t frameWidth = 0;
+        int32_t frameHeight = 0;
+        int32_t frameBytesPerPixel = 0;
+        if (cmdThread.WaitForDimensions(timeout.value, frameWidth, frameHeight, frameBytesPerPixel)) {
+            dimensions[0] = frameWidth;
+            dimensions[1] = frameHeight;
+        } else {
+            LogMessage(1, driverState, "Camera::Open: Could not retrieve image dimensions within given timeout=%d, port=%d\n",
+                       timeout.value, newPort);
+            SetConnected(false);
+        }
+        isOpen = true;
+        LogMessage(2, driverState, "Camera::Open: leaving, port=%d\n", newPort);
+        return true;
+    } catch (...) {
+        LogMessage(1, driverState, "Camera::Open: EXCEPTION catch...throw again, port %d\n", port.load());
+        CleanupOnClose();
+        throw;
+    }
+}
+
+void Camera::Close() {
+    LogMessage(2, driverState, "Camera::Close: entering\n");
+    if (!isOpen) {
+        LogMessage(1, driverState, "Camera::Close: WARNING: called on already closed camera\n");
+    }
+    const int32_t closedPort = port;
+    isOpen = false;
+    CleanupOnClose();
+    LogMessage(2, driverState, "Camera::Close: leaving on port %d\n", closedPort);
+}
+
+void Camera::CleanupOnClose() {
+    LogMessage(2, driverState, "Camera::CleanupOnClose: entering\n");
+    isOpen = false;
+    SetConnected(false);
+    port = kNoPort;
+    try {
+        cmdThread.Destroy();
+    } catch (...) {
+        LogMessage(1, driverState, "Camera::CleanupOnClose: WARNING: exception point1 caught\n");
+    }
+    LogMessage(2, driverState, "Camera::CleanupOnClose: leaving\n");
+}
+
+void Camera::SetConnected(bool connected) {
+    if (isConnected.exchange(connected) != connected) {
+        LogMessage(1, driverState, "Camera '%s' on port %d %s share '%s'\n", name.c_str(), port.load(),
+                   connected ? "connected to" : "disconnected from", Settings().PipeName.value.c_str());
+    }
+}
+
+void Camera::SetCompleteCB(CompleteCallback cb) {
+    const CompleteCallback previous = completeCallback;
+    std::string line = "Camera::SetCompleteCB: ";
+    if (previous != nullptr) {
+        line += "CB was already assigned. ";
+        if (previous == cb) {
+            line += "The new CB is the same function. ";
+        }
+    }
+    if (cb == nullptr) {
+        line += "Resetting CB to null. ";
+    }
+    line += "\n";
+    LogMessage(2, driverState, "%s", line.c_str());
+    completeCallback = cb;
+}
+
+void Camera::SetCmdCallback(CmdCallback cb) {
+    LogMessage(2, driverState, "Camera::SetCmdCallback: cmd callback %s, port=%d", cb != nullptr ? "set" : "unset",
+               port.load());
+    cmdCallback = cb;
+}
+
+bool Camera::GetProperty(const char* propertyName, int* value) {
+    LogMessage(3, driverState, "Camera::GetProperty: prop=%s\n", NullSafe(propertyName));
+    if (propertyName == nullptr || value == nullptr) {
+        return false;
+    }
+    int found = 0;
+    if (EqualsIgnoringCase(propertyName, "PixelSize")) {
+        found = bytesPerPixel * 8;
+    } else if (EqualsIgnoringCase(propertyName, "Height")) {
+        found = height;
+    } else if (EqualsIgnoringCase(propertyName, "Width")) {
+        found = width;
+    } else {
+        return false;
+    }
+    *value = found;
+    LogMessage(3, driverState, "Camera::GetProperty: prop=%s, value=%d\n", propertyName, found);
+    return true;
+}
+
+bool Camera::Configure(QuorvexWindow parent) {
+    LogMessage(2, driverState, "Camera::Configure: entering\n");
+    char caption[512];
+    std::snprintf(caption, sizeof caption, "Configure camera on port #%d: %s", port.load() + 1, name.c_str());
+    CameraSettings copy = Settings();
+    // A camera not opened in this process still holds the built-in defaults;
+    // the user must see, and OK must keep, what is stored.
+    if (!isOpen) {
+        SerializeSettings(name.c_str(), copy, false);
+    }
+    bool confirmed = false;
+    if (RunSettingsDialog(parent, caption, copy) == kDialogOk) {
+        SerializeSettings(name.c_str(), copy, true);
+        ReplaceSettings(copy);
+        confirmed = true;
+    }
+    LogMessage(2, driverState, "Camera::Configure: leaving\n");
+    return confirmed;
+}
+
+CameraSettings Camera::Settings() {
+    platform::CriticalSectionLock hold(settingsLock);
+    return settings;
+}
+
+void Camera::ReplaceSettings(const CameraSettings& newSettings) {
+    platform::CriticalSectionLock hold(settingsLock);
+    settings = newSettings;
+}

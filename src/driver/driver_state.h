@@ -1,0 +1,30 @@
+// The one process-wide record that the exports, the cameras and the log share.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/critical_section.h"
+#include "quorvex.h"
+
+// Host threads and camera threads read the thresholds and the host procedure
+// while another host thread may change them, so those fields are atomics; the
+// system path is a text and is changed and copied only under `lock`.
+struct DriverState {
+    std::atomic<DebugMsgProc> debugMsgProc{nullptr};
+    std::atomic<int32_t> refCount{0};
+    std::atomic<int32_t> logLevel{1};
+    std::atomic<bool> logIntoFile{false};
+    std::atomic<int32_t> debugOutputLevel{0};
+    platform::CriticalSection lock;
+
+    void SetSystemPath(const char* path);
+    std::string SystemPath();
+
+private:
+    std::string systemPath;
+};
+
+// Built on first use and destroyed when the library is unloaded.
+DriverState* GetDriverState();
