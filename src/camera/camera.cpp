@@ -52,11 +52,13 @@ bool Camera::Open(int32_t newPort, int* dimensions) {
         }
         ReplaceSettings(loaded);
 
+        // Stored before the thread starts: its connection line names the
+        // port, and may come before Init has returned.
+        port = newPort;
         if (!cmdThread.Init(newPort, this, loaded.PipeName.value.c_str())) {
             LogMessage(1, driverState, "Camera::Open: Could not start cmd thread, port=%d\n", newPort);
             throw std::runtime_error("Could not start cmd thread");
         }
-        port = newPort;
         dimensions[0] = 0;
         dimensions[1] = 0;
         LogMessage(2, driverState, "Camera::Open: Waiting for image dimensions retrieved, port=%d\n", newPort);

@@ -17,10 +17,15 @@ int32_t AsLogged(int64_t value) {
 
 }  // namespace
 
+bool FrameByteCount(int32_t width, int32_t height, int32_t bytesPerPixel, int64_t& byteCount) {
+    return !__builtin_mul_overflow(int64_t{bytesPerPixel} * width, int64_t{height}, &byteCount);
+}
+
 void ImageBuffer::Allocate(int32_t width, int32_t height, int32_t bytesPerPixel) {
     platform::CriticalSectionLock hold(lock_);
-    const int64_t n = int64_t{bytesPerPixel} * width * height;
-    if (n <= 0 || n > INT32_MAX) {
+    int64_t n = 0;
+    const bool overflowed = !FrameByteCount(width, height, bytesPerPixel, n);
+    if (overflowed || n <= 0 || n > INT32_MAX) {
         LogMessage(1, GetDriverState(), "ImageBuffer::Allocate: ERROR: incorrect size %d\n", AsLogged(n));
         throw std::runtime_error("ImageBuffer::Allocate: ERROR: incorrect size");
     }

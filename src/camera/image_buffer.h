@@ -7,6 +7,10 @@
 
 #include "platform/critical_section.h"
 
+// width x height x bytesPerPixel of a frame. Three 32-bit factors can exceed
+// even 64 bits: false then, and byteCount keeps the product's low 64 bits.
+bool FrameByteCount(int32_t width, int32_t height, int32_t bytesPerPixel, int64_t& byteCount);
+
 // Written by the camera's link thread (frame copy, reallocation) and read by
 // the host's threads (row copies). Every access to the bytes goes through
 // the buffer's lock, held for one frame copy or one row copy, so a row read

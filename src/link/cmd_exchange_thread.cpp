@@ -24,8 +24,11 @@ DriverState* Log() {
     return GetDriverState();
 }
 
+// The frame's byte count, or -1 for one that does not even fit 64 bits (no
+// buffer can match it).
 int64_t FrameBytes(int32_t frameWidth, int32_t frameHeight, int32_t frameBytesPerPixel) {
-    return int64_t{frameHeight} * frameBytesPerPixel * frameWidth;
+    int64_t byteCount = 0;
+    return FrameByteCount(frameWidth, frameHeight, frameBytesPerPixel, byteCount) ? byteCount : -1;
 }
 
 }  // namespace
@@ -368,7 +371,7 @@ void CmdExchangeThread::ProcessImage() {
         ImageBuffer& buffer = camera->imageBuffer;
         platform::CriticalSectionLock hold(buffer.Lock());
         const int32_t size = buffer.Size();
-        if (buffer.Data() == nullptr || size == 0 || frameBytes > size ||
+        if (buffer.Data() == nullptr || size == 0 || frameBytes <= 0 || frameBytes > size ||
             (bytesPerPixel < kExactSizeBelowBytesPerPixel && size != frameBytes)) {
             LogMessage(1, Log(), "CmdExchangeThread::ProcessRunningStates: ERROR: buffer not assigned or size incorrect, port=%d",
                        port.load());
@@ -397,8 +400,9 @@ void CmdExchangeThread::SetImageSize(Camera* owner, int32_t newWidth, int32_t ne
     // The buffer follows the frame size both ways, so frames keep flowing
     // after the host's reset when the size shrinks too. A size that is not
     // positive allocates nothing; the next frame then finds no buffer.
-    const int64_t frameBytes = FrameBytes(newWidth, newHeight, newBytesPerPixel);
-    if (frameBytes > 0 && frameBytes != owner->imageBuffer.Size()) {
+    int64_t frameBytes = 0;
+    const bool fits = FrameByteCount(newWidth, newHeight, newBytesPerPixel, frameBytes);
+    if (!fits || (frameBytes > 0 && frameBytes != owner->imageBuffer.Size())) {
         LogMessage(3, Log(), "CmdExchangeThread::SetImageSize: reallocating image buffer, port=%d", owner->port.load());
         owner->imageBuffer.Allocate(newWidth, newHeight, newBytesPerPixel);
     }
