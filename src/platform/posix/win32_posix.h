@@ -6,3 +6,6 @@
 #include "win32_sync.h"
 #include "win32_profile.h"
 #include "win32_module.h"
+#include "win32_handles.h"
+#include "win32_pipes.h"
+#include "win32_mapping.h"

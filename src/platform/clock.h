@@ -1,0 +1,15 @@
+// A fine clock that every process of the machine reads alike, for measuring
+// how long a frame takes from one process to another. GetTickCount counts in
+// steps of 10 to 16 ms on Windows, too coarse for that.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Nanoseconds since an arbitrary start that is the same for all processes of
+// the machine; never goes back. QueryPerformanceCounter on Windows,
+// CLOCK_MONOTONIC elsewhere.
+int64_t MonotonicNanoseconds();
+
+}  // namespace platform

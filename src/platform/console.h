@@ -1,0 +1,24 @@
+// What a command-line program needs of its console: whether an output goes to
+// a terminal, and Ctrl+C turned from "end the process" into a request that
+// the program's own loop sees, so that it can shut down cleanly.
+#pragma once
+
+#include <cstdio>
+
+namespace platform {
+
+// From now on Ctrl+C, Ctrl+Break and a polite termination request (SIGTERM,
+// closing the console window) set the flag that InterruptRequested reads,
+// instead of ending the process; so does ChildProcess::Interrupt from a
+// parent (on Windows through an event named after the process, for a parent
+// that shares no console with it). Call once, from the main thread, before
+// other threads start.
+void CatchInterrupt();
+
+// True once such a request has arrived. Any thread may ask.
+bool InterruptRequested();
+
+// Whether `stream` is an interactive terminal rather than a file or a pipe.
+bool IsTerminal(std::FILE* stream);
+
+}  // namespace platform

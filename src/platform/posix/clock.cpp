@@ -1,0 +1,13 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+namespace platform {
+
+int64_t MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace platform

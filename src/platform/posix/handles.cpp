@@ -1,0 +1,196 @@
+// The handle table, CloseHandle, and the waits shared by all waitable objects.
+#include <algorithm>
+#include <condition_variable>
+#include <new>
+
+#include "kernel_object.h"
+#include "immortal.h"
+#include "win32_errors.h"
+#include "win32_handles.h"
+
+namespace platform::posix {
+namespace {
+
+constexpr uintptr_t kHandleStep = 4;
+
+// How often a wait looks again at objects that another process can signal.
+constexpr auto kOutsidePollInterval = std::chrono::milliseconds(2);
+
+std::condition_variable& WaitCondition() noexcept {
+    static Immortal<std::condition_variable> condition;
+    return condition.get();
+}
+
+}  // namespace
+
+HandleTable& HandleTable::Instance() {
+    static Immortal<HandleTable> table;
+    return table.get();
+}
+
+HANDLE HandleTable::Insert(ObjectPtr object) noexcept {
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t slot = 0;
+    try {
+        if (freeSlots_.empty()) {
+            // Room for every slot on the free list, so that Close never
+            // allocates.
+            freeSlots_.reserve(slots_.size() + 1);
+            slots_.emplace_back();
+            slot = slots_.size() - 1;
+        } else {
+            slot = freeSlots_.back();
+            freeSlots_.pop_back();
+        }
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    ++object->handleCount_;
+    slots_[slot] = std::move(object);
+    return reinterpret_cast<HANDLE>((slot + 1) * kHandleStep);
+}
+
+ObjectPtr HandleTable::Lookup(HANDLE handle) const noexcept {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value == 0 || value % kHandleStep != 0) {
+        return nullptr;
+    }
+    const size_t slot = value / kHandleStep - 1;
+    std::lock_guard<std::mutex> guard(lock_);
+    return slot < slots_.size() ? slots_[slot] : nullptr;
+}
+
+bool HandleTable::Close(HANDLE handle) noexcept {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value == 0 || value % kHandleStep != 0) {
+        return false;
+    }
+    const size_t slot = value / kHandleStep - 1;
+    ObjectPtr object;
+    bool lastHandle = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (slot >= slots_.size() || !slots_[slot]) {
+            return false;
+        }
+        object = std::move(slots_[slot]);
+        slots_[slot].reset();
+        freeSlots_.push_back(slot);
+        lastHandle = --object->handleCount_ == 0;
+    }
+    // Outside the table's lock: closing may wait for an I/O thread, and the
+    // object's destructor may take the locks of its own kind.
+    if (lastHandle) {
+        object->OnLastHandleClosed();
+    }
+    return true;
+}
+
+int HandleTable::HandleCount(const KernelObject& object) const noexcept {
+    std::lock_guard<std::mutex> guard(lock_);
+    return object.handleCount_;
+}
+
+ObjectPtr LookupKind(HANDLE handle, ObjectKind kind) noexcept {
+    ObjectPtr object = HandleTable::Instance().Lookup(handle);
+    if (!object || object->Kind() != kind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return object;
+}
+
+HANDLE HandleFor(ObjectPtr object) noexcept {
+    return object ? HandleTable::Instance().Insert(std::move(object)) : nullptr;
+}
+
+std::mutex& WaitLock() noexcept {
+    static Immortal<std::mutex> lock;
+    return lock.get();
+}
+
+void WakeWaiters() noexcept {
+    WaitCondition().notify_all();
+}
+
+Clock::time_point DeadlineAfter(DWORD milliseconds) noexcept {
+    if (milliseconds == INFINITE) {
+        return Clock::time_point::max();
+    }
+    return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds) noexcept {
+    DWORD result = WAIT_FAILED;
+    if (count == 1 && objects[0]->WaitAlone(milliseconds, result)) {
+        return result;
+    }
+    const Clock::time_point deadline = DeadlineAfter(milliseconds);
+    const bool poll = std::any_of(objects, objects + count,
+                                  [](const ObjectPtr& object) { return object->SignalledFromOutside(); });
+    std::unique_lock<std::mutex> guard(WaitLock());
+    for (;;) {
+        for (DWORD i = 0; i < count; ++i) {
+            switch (objects[i]->TryAcquire()) {
+            case WaitOutcome::Acquired:
+                return WAIT_OBJECT_0 + i;
+            case WaitOutcome::Abandoned:
+                return WAIT_ABANDONED_0 + i;
+            case WaitOutcome::NotSignalled:
+                break;
+            }
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            return WAIT_TIMEOUT;
+        }
+        if (poll) {
+            WaitCondition().wait_until(guard, std::min(deadline, now + kOutsidePollInterval));
+        } else if (deadline == Clock::time_point::max()) {
+            WaitCondition().wait(guard);
+        } else {
+            WaitCondition().wait_until(guard, deadline);
+        }
+    }
+}
+
+}  // namespace platform::posix
+
+using platform::posix::HandleTable;
+using platform::posix::ObjectPtr;
+
+BOOL CloseHandle(HANDLE object) {
+    if (object == INVALID_HANDLE_VALUE) {
+        return TRUE;
+    }
+    if (!HandleTable::Instance().Close(object)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds) {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || objects == nullptr || waitAll) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    ObjectPtr resolved[MAXIMUM_WAIT_OBJECTS];
+    for (DWORD i = 0; i < count; ++i) {
+        resolved[i] = HandleTable::Instance().Lookup(objects[i]);
+        if (!resolved[i]) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        if (const DWORD error = resolved[i]->WaitError(); error != ERROR_SUCCESS) {
+            SetLastError(error);
+            return WAIT_FAILED;
+        }
+    }
+    return platform::posix::WaitForObjects(resolved, count, milliseconds);
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    return WaitForMultipleObjects(1, &object, FALSE, milliseconds);
+}

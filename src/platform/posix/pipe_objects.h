@@ -1,0 +1,207 @@
+// The objects behind pipe handles: pipe ends and, per pipe name, the
+// listening socket of the server's instances. Internal to the POSIX subset.
+//
+// Transport. Each pipe name has one listening Unix-domain SOCK_SEQPACKET
+// socket, bound in the user's pipe directory by the process that creates its
+// instances. A client connects and sends one request packet: "C" to take an
+// instance, answered "A" plus the pipe type when one is listening and "B"
+// when all are busy; or "W" to wait, answered "A" once one listens. After
+// that every packet carries a tag byte: "D" and the message's bytes, or "X",
+// the server's notice of DisconnectNamedPipe. The tag keeps every packet at
+// least one byte long, so a read of 0 bytes means that the peer has closed.
+#pragma once
+
+#include <deque>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "event_object.h"
+#include "io_engine.h"
+#include "kernel_object.h"
+#include "unique_fd.h"
+
+namespace platform::posix {
+
+namespace pipe_protocol {
+constexpr char kConnectRequest = 'C';
+constexpr char kWaitRequest = 'W';
+constexpr char kAccepted = 'A';
+constexpr char kBusy = 'B';
+constexpr char kData = 'D';
+constexpr char kDisconnected = 'X';
+constexpr char kMessageType = 1;  // pipe-type byte after kAccepted
+}  // namespace pipe_protocol
+
+// NTSTATUS codes as they appear in OVERLAPPED::Internal.
+namespace nt_status {
+constexpr ULONG_PTR kSuccess = 0x00000000;
+constexpr ULONG_PTR kPending = 0x00000103;
+constexpr ULONG_PTR kBufferOverflow = 0x80000005;
+constexpr ULONG_PTR kInvalidHandle = 0xC0000008;
+constexpr ULONG_PTR kInvalidParameter = 0xC000000D;
+constexpr ULONG_PTR kIllegalFunction = 0xC0000010;
+constexpr ULONG_PTR kNoMemory = 0xC0000017;
+constexpr ULONG_PTR kPipeDisconnected = 0xC00000B0;
+constexpr ULONG_PTR kPipeClosing = 0xC00000B1;
+constexpr ULONG_PTR kPipeConnected = 0xC00000B2;
+constexpr ULONG_PTR kPipeListening = 0xC00000B3;
+constexpr ULONG_PTR kPipeBroken = 0xC000014B;
+
+// Error statuses end an operation at its start without signalling its event.
+constexpr bool IsError(ULONG_PTR status) {
+    return (status & 0xC0000000u) == 0xC0000000u;
+}
+
+DWORD ToWin32(ULONG_PTR status) noexcept;
+ULONG_PTR FromErrno(int error) noexcept;
+}  // namespace nt_status
+
+// One read, write or connect: where its outcome goes and what to signal.
+struct IoRequest {
+    OVERLAPPED* overlapped;
+    EventPtr event;
+    char* buffer;
+    DWORD size;
+};
+
+enum class PipeOperation { Read, Write, Connect };
+
+class PipeListener;
+
+// A server instance or a client end. All state is guarded by the I/O
+// engine's lock; the owning handle's threads start operations, the I/O thread
+// finishes those that had to wait.
+//
+// A server instance moves Listening -> Connected (a client took it) ->
+// Disconnected (DisconnectNamedPipe) -> Listening (ConnectNamedPipe). A client
+// end is Connected until the server disconnects it.
+class PipeEnd final : public KernelObject, private IoEngine::Watcher {
+public:
+    // A new pipe end with its share of the I/O thread; null with the last
+    // error set on failure.
+    static std::shared_ptr<PipeEnd> Make(bool server, bool messageType, bool messageRead, bool overlapped) noexcept;
+
+    PipeEnd(bool server, bool messageType, bool messageRead, bool overlapped, EventPtr completion) noexcept;
+    ~PipeEnd() override;
+
+    DWORD WaitError() const noexcept override;
+    void OnLastHandleClosed() noexcept override;
+
+    bool Overlapped() const noexcept { return overlapped_; }
+    // Signalled at completion for overlapped operations without an event.
+    const EventPtr& CompletionEvent() const noexcept { return completion_; }
+
+    // Starts `operation`: returns nt_status::kPending once it waits, or the
+    // status it ended with at once (the OVERLAPPED then holds the outcome
+    // unless the status is an error).
+    ULONG_PTR Start(PipeOperation operation, const IoRequest& request) noexcept;
+
+    // DisconnectNamedPipe and the read-mode switch; return a Win32 code.
+    DWORD Disconnect() noexcept;
+    DWORD SetReadMode(bool message) noexcept;
+
+    // With the engine's lock held, for the listener.
+    bool Listening() const noexcept;
+    void Attach(UniqueFd socket) noexcept;
+    void SetListener(std::shared_ptr<PipeListener> listener) noexcept;
+
+private:
+    enum class State { Listening, Connected, Disconnected };
+
+    struct Outcome {
+        ULONG_PTR status;
+        DWORD bytes;
+    };
+
+    struct Message {
+        std::vector<char> bytes;
+        size_t offset;
+    };
+
+    void OnReady(uint32_t events) noexcept override;
+    void Shutdown() noexcept;
+
+    ULONG_PTR StartQueued(std::deque<IoRequest>& queue, const IoRequest& request, PipeOperation operation);
+    ULONG_PTR StartConnect(const IoRequest& request);
+    Outcome Attempt(PipeOperation operation, const IoRequest& request) noexcept;
+    Outcome TryRead(char* buffer, DWORD size) noexcept;
+    Outcome ReadPiece(char* buffer, DWORD size) noexcept;
+    Outcome TakeQueued(char* buffer, DWORD size) noexcept;
+    Outcome TryWrite(const char* buffer, DWORD size) noexcept;
+    void Drain() noexcept;
+    bool PeerHungUp() noexcept;
+    void BecomeDisconnected() noexcept;
+    void Pump() noexcept;
+    void FailAll(ULONG_PTR status) noexcept;
+    void CloseSocket() noexcept;
+
+    const bool server_;
+    const bool messageType_;
+    const bool overlapped_;
+    const EventPtr completion_;
+    bool messageRead_;
+    State state_;
+    bool closed_ = false;
+    bool peerClosed_ = false;
+    UniqueFd socket_;
+    uint64_t token_ = 0;
+    std::deque<Message> received_;  // read from the socket, not yet by the caller
+    std::deque<IoRequest> reads_;
+    std::deque<IoRequest> writes_;
+    std::optional<IoRequest> connect_;
+    std::shared_ptr<PipeListener> listener_;
+};
+
+// The listening socket of one pipe name in this process and the server
+// instances behind it. It hands each connecting client to a listening
+// instance, and answers clients that wait for one. Guarded by the I/O
+// engine's lock; closes itself when its last instance goes.
+class PipeListener final : private IoEngine::Watcher {
+public:
+    // The listener of `path`, created and bound when this process has none.
+    // Null with the last error set on failure. With the engine's lock held.
+    static std::shared_ptr<PipeListener> ForPath(const std::string& path, DWORD maxInstances,
+                                                 bool messageType) noexcept;
+
+    PipeListener(std::string path, UniqueFd socket, DWORD maxInstances, bool messageType) noexcept;
+
+    // With the engine's lock held. AddInstance fails when the pipe has its
+    // maximum number of instances.
+    bool HasInstances() const noexcept { return !instances_.empty(); }
+    bool AddInstance(PipeEnd* instance) noexcept;
+    void RemoveInstance(PipeEnd* instance) noexcept;
+    // An instance started listening: clients waiting for one are told.
+    void InstanceListening() noexcept;
+
+private:
+    // A client connection whose request has not been settled yet.
+    struct Pending final : IoEngine::Watcher {
+        Pending(PipeListener& listener, UniqueFd client) noexcept : owner(listener), socket(std::move(client)) {}
+        void OnReady(uint32_t /*events*/) noexcept override { owner.OnPendingReady(*this); }
+
+        PipeListener& owner;
+        UniqueFd socket;
+        uint64_t token = 0;
+        bool waiting = false;
+    };
+
+    void OnReady(uint32_t events) noexcept override;
+    void OnPendingReady(Pending& pending) noexcept;
+    void Offer(Pending& pending) noexcept;
+    bool AnyListening() const noexcept;
+    void Drop(Pending& pending) noexcept;
+    void Close() noexcept;
+
+    const std::string path_;
+    UniqueFd socket_;
+    uint64_t token_ = 0;
+    const DWORD maxInstances_;
+    const bool messageType_;
+    std::vector<PipeEnd*> instances_;
+    std::list<Pending> pending_;
+};
+
+}  // namespace platform::posix

@@ -1,0 +1,21 @@
+#include "platform/clock.h"
+
+#include "platform/win32.h"
+
+namespace platform {
+
+int64_t MonotonicNanoseconds() {
+    // The frequency is fixed at boot; reading it each time keeps the function
+    // free of statics.
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    const int64_t ticksPerSecond = frequency.QuadPart;
+    const int64_t seconds = counter.QuadPart / ticksPerSecond;
+    const int64_t rest = counter.QuadPart % ticksPerSecond;
+    // Split so that the multiplication cannot overflow for any uptime.
+    return seconds * 1000000000 + rest * 1000000000 / ticksPerSecond;
+}
+
+}  // namespace platform
