@@ -1,0 +1,87 @@
+/* Quorvex camera-server library: the server end of the link that the Quorvex
+ * camera driver attaches to.
+ *
+ * A server is created for a share name S. It creates
+ *   - the message-type pipe "\\.\pipe\" + S, with up to maxClients instances,
+ *     so that that many driver cameras (in one host or several) can attach;
+ *   - the shared image segment, a file mapping named S of segmentBytes bytes,
+ *     which bounds the largest frame the server can publish;
+ *   - the mutex S + "Mutex" that guards the frame bytes.
+ * A background thread accepts clients, answers their dimensions requests
+ * with the current dimensions and drops clients that go away, so that their
+ * pipe instances listen again. Requests that come before the first
+ * QuorvexServerSetDimensions stay unanswered: that call reaches every
+ * attached client anyway.
+ *
+ * Every function may be called from any thread, except that
+ * QuorvexServerDestroy must be the last call on a server. Functions that send
+ * to the clients return the number of clients that received the message, or
+ * -1 when the call was refused. Texts are narrow and NUL-terminated; every
+ * int is a signed 32-bit value. */
+#ifndef QUORVEX_SERVER_H
+#define QUORVEX_SERVER_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define QUORVEX_SERVER_CALL __cdecl
+#else
+#define QUORVEX_SERVER_CALL
+#endif
+
+/* The most clients one server serves at once. */
+#define QUORVEX_SERVER_MAX_CLIENTS 8
+
+typedef struct QuorvexServer QuorvexServer;
+
+/* Creates the pipe, the segment and the mutex and starts serving. maxClients
+ * is 1 to QUORVEX_SERVER_MAX_CLIENTS. Returns null when an argument is out of
+ * range, when another server already uses the share name, or when the system
+ * refuses an object. */
+QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, int segmentBytes, int maxClients);
+
+/* Stops serving, disconnects every client and releases everything. */
+void QUORVEX_SERVER_CALL QuorvexServerDestroy(QuorvexServer* server);
+
+/* Stores the dimensions and sends them to every attached client: a
+ * Dimensions header and a dimensions block, as two 12-byte messages. Any
+ * values are passed on as they are. */
+int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int width, int height, int bytesPerPixel);
+
+/* Copies byteCount bytes into the segment from its start while holding the
+ * mutex, then sends an ImageReady header (param: the frame's sequence
+ * number, from 1) to every attached client. Refused (-1) when the frame is
+ * larger than the segment or when a client keeps the mutex for more than two
+ * seconds. */
+int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount);
+
+/* Sends a Stop header: every attached client ends its link. */
+int QUORVEX_SERVER_CALL QuorvexServerSendStop(QuorvexServer* server);
+
+/* The number of clients attached now. */
+int QUORVEX_SERVER_CALL QuorvexServerClientCount(QuorvexServer* server);
+
+/* Waits until at least `count` clients are attached. Returns 1 when they
+ * are, 0 when timeoutMs passed first. */
+int QUORVEX_SERVER_CALL QuorvexServerWaitForClients(QuorvexServer* server, int count, int timeoutMs);
+
+/* For testing clients against a faulty server. */
+
+/* Sends a header with any type and param. */
+int QUORVEX_SERVER_CALL QuorvexServerSendHeader(QuorvexServer* server, int type, int param);
+
+/* Sends byteCount bytes (1 to 64) as one message, whatever they hold. */
+int QUORVEX_SERVER_CALL QuorvexServerSendRaw(QuorvexServer* server, const void* bytes, int byteCount);
+
+/* Closes every pipe instance, as a server that crashes does, so that its
+ * clients find the pipe broken; then listens again with fresh instances.
+ * Returns the number of clients dropped. */
+int QUORVEX_SERVER_CALL QuorvexServerDropClients(QuorvexServer* server);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUORVEX_SERVER_H */

@@ -1,0 +1,72 @@
+// The camera server behind the library's C interface.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "client_pipe.h"
+#include "link/messages.h"
+#include "platform/critical_section.h"
+#include "platform/unique_handle.h"
+#include "shared_frame.h"
+
+// Owns the segment, the pipe instances and the service thread that accepts
+// clients, answers their requests and listens again when they leave. Any
+// thread may send; `lock_` orders the senders and the service thread, and
+// keeps the two messages of a dimensions answer together.
+class CameraServer {
+public:
+    static constexpr int kMaxClients = 8;
+
+    CameraServer() = default;
+    // Null when the system refuses an object or another server holds the
+    // name; the thread's last-error code tells why.
+    static std::unique_ptr<CameraServer> Create(const std::string& shareName, DWORD segmentBytes, int maxClients);
+
+    // Stops the service thread, which closes every instance on its way out.
+    ~CameraServer();
+    CameraServer(const CameraServer&) = delete;
+    CameraServer& operator=(const CameraServer&) = delete;
+
+    // Each returns the number of clients reached, or -1 when refused.
+    int SetDimensions(const DimensionsBlock& dimensions);
+    int PublishFrame(const void* pixels, DWORD count);
+    int SendHeader(int32_t type, int32_t param);
+    int SendRaw(const void* bytes, DWORD count);
+    // Closes every instance and listens again; returns the clients dropped.
+    int DropClients();
+
+    int ClientCount();
+
+private:
+    bool Start(const std::string& shareName, DWORD segmentBytes, int maxClients);
+    static DWORD WINAPI static_ServiceMain(LPVOID self);
+    void ServiceMain();
+    void ServeCompletedIo(ClientPipe& pipe);
+    void CloseAll();
+    void ReopenClosed();
+    // Sends the dimensions to one client; 1 when both messages went out.
+    int SendDimensions(ClientPipe& pipe);
+
+    std::string pipePath_;
+    DWORD maxClients_ = 0;
+    SharedFrame frame_;
+    platform::CriticalSection lock_;
+    std::array<ClientPipe, kMaxClients> pipes_;
+    DimensionsBlock dimensions_{};
+    bool hasDimensions_ = false;
+    int32_t frameNumber_ = 0;
+
+    // Wakes the service thread to quit or to drop every client; dropDone_
+    // tells the caller of DropClients that it has.
+    platform::UniqueEvent wake_;
+    platform::UniqueEvent dropDone_;
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> dropRequested_{false};
+    int dropped_ = 0;
+    platform::CriticalSection dropLock_;  // one DropClients at a time
+    platform::UniqueThread thread_;
+};

@@ -1,0 +1,33 @@
+// The server's side of the shared image segment.
+#pragma once
+
+#include <string>
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+
+// Owns the file mapping named by the share name, a view of all of it, and the
+// mutex share name + "Mutex" that clients hold while they copy a frame out.
+// Write may be called from any thread; the mutex orders it against the
+// clients.
+class SharedFrame {
+public:
+    // Creates the segment of `capacity` bytes, or takes over one left by an
+    // earlier server that is at least that large, and opens or creates the
+    // mutex. Fails with ERROR_ALREADY_EXISTS for a smaller leftover segment;
+    // the thread's last-error code tells why on any failure.
+    bool Create(const std::string& shareName, DWORD capacity);
+
+    // Copies `count` bytes to the segment's start under the mutex. False when
+    // they do not fit, or when a client holds the mutex too long. A mutex
+    // abandoned by a client that died during its copy is taken over.
+    bool Write(const void* pixels, DWORD count);
+
+    DWORD Capacity() const { return capacity_; }
+
+private:
+    platform::UniqueMapping mapping_;
+    platform::UniqueView view_;
+    platform::UniqueMutex mutex_;
+    DWORD capacity_ = 0;
+};

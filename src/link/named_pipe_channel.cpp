@@ -1,0 +1,96 @@
+#include "link/named_pipe_channel.h"
+
+#include "support/win32_exception.h"
+
+namespace {
+
+constexpr DWORD kBusyWaitMs = 1000;
+
+// Manual-reset and signalled, so that a channel with nothing in flight reads
+// as idle.
+platform::UniqueEvent CreateIoEvent() {
+    platform::UniqueEvent event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    if (!event) {
+        throw Win32Exception();
+    }
+    return event;
+}
+
+OVERLAPPED OverlappedFor(const platform::UniqueEvent& event) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    return overlapped;
+}
+
+}  // namespace
+
+std::string PipePath(const std::string& shareName) {
+    return "\\\\.\\pipe\\" + shareName;
+}
+
+NamedPipeChannel::NamedPipeChannel()
+    : readEvent(CreateIoEvent()),
+      readOverlapped(OverlappedFor(readEvent)),
+      writeEvent(CreateIoEvent()),
+      writeOverlapped(OverlappedFor(writeEvent)) {}
+
+NamedPipeChannel::~NamedPipeChannel() {
+    Close();
+}
+
+void NamedPipeChannel::Connect(const std::string& shareName) {
+    for (;;) {
+        handle.reset(CreateFileA(PipePath(shareName).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+        if (handle) {
+            DWORD mode = PIPE_READMODE_MESSAGE;
+            if (!SetNamedPipeHandleState(handle.get(), &mode, nullptr, nullptr)) {
+                // The exception keeps the code; closing the handle keeps it too.
+                Win32Exception error;
+                handle.reset();
+                throw error;
+            }
+            connected = true;
+            return;
+        }
+        if (GetLastError() != ERROR_PIPE_BUSY) {
+            throw Win32Exception();
+        }
+        if (!WaitNamedPipeA(PipePath(shareName).c_str(), kBusyWaitMs)) {
+            throw Win32Exception();
+        }
+    }
+}
+
+HANDLE NamedPipeChannel::BeginRead(void* destination, int32_t count) {
+    readOverlapped = OverlappedFor(readEvent);
+    if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        throw Win32Exception();
+    }
+    return readEvent.get();
+}
+
+DWORD NamedPipeChannel::ReadResult() {
+    DWORD bytes = 0;
+    if (!GetOverlappedResult(handle.get(), &readOverlapped, &bytes, FALSE)) {
+        throw Win32Exception();
+    }
+    return bytes;
+}
+
+void NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
+    writeOverlapped = OverlappedFor(writeEvent);
+    if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        throw Win32Exception();
+    }
+}
+
+void NamedPipeChannel::Close() {
+    if (connected) {
+        DisconnectNamedPipe(handle.get());
+        connected = false;
+    }
+    handle.reset();
+}

@@ -1,0 +1,58 @@
+// The client end of a camera server's named pipe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+
+// "\\.\pipe\" followed by the share name, unchanged.
+std::string PipePath(const std::string& shareName);
+
+// Owns the pipe handle and the two events of its overlapped read and write.
+// Closed after construction and after Close; connected after a successful
+// Connect; the same object serves every later connection. Used by one thread
+// only (the camera's command exchange thread); one read and one write may be
+// in flight at once. Every failing Win32 call throws Win32Exception with the
+// code the call left behind; nothing here logs.
+class NamedPipeChannel {
+public:
+    // Creates both events; throws Win32Exception when one cannot be made.
+    NamedPipeChannel();
+    // Closes the pipe, then the events.
+    ~NamedPipeChannel();
+    NamedPipeChannel(const NamedPipeChannel&) = delete;
+    NamedPipeChannel& operator=(const NamedPipeChannel&) = delete;
+
+    // Opens the pipe of `shareName` in message read mode. While every
+    // instance is busy it waits up to 1000 ms for one and tries again, with
+    // no limit on the rounds; a failed wait throws (121 on a time-out). A pipe
+    // that refuses message read mode is closed again before the throw.
+    void Connect(const std::string& shareName);
+
+    // Starts an overlapped read of `count` bytes into `destination`, which
+    // must stay valid until the read completes. Returns the read's event,
+    // signalled once the read has completed, at once or later, either way.
+    HANDLE BeginRead(void* destination, int32_t count);
+
+    // Examines the read whose event is signalled: returns the bytes read, or
+    // throws Win32Exception with the read's error (109 or 233 when the server
+    // has gone, 234 when its message was longer than the read). Does not wait.
+    DWORD ReadResult();
+
+    // Starts an overlapped write of `count` bytes from `source`; the source
+    // must stay unchanged until the write completes, which is not awaited.
+    void BeginWrite(const void* source, int32_t count);
+
+    // Disconnects and closes the pipe; does nothing on a closed channel.
+    void Close();
+
+private:
+    platform::UniqueFile handle;
+    bool connected = false;
+    platform::UniqueEvent readEvent;
+    OVERLAPPED readOverlapped;
+    platform::UniqueEvent writeEvent;
+    OVERLAPPED writeOverlapped;
+};

@@ -1,0 +1,110 @@
+#include "link/shared_memory.h"
+
+#include <cstring>
+
+#include "driver/driver_state.h"
+#include "support/log.h"
+#include "support/win32_exception.h"
+
+namespace {
+
+// The number of bytes that can be read from the start of a mapped view: the
+// region that begins there, rounded up to whole pages by the system.
+bool QueryViewSize(const void* view, SIZE_T& size) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(view, &info, sizeof info) == 0) {
+        return false;
+    }
+    size = info.RegionSize;
+    return true;
+}
+
+}  // namespace
+
+CSharedMemory::~CSharedMemory() {
+    Close();
+}
+
+bool CSharedMemory::Open(const std::string& segmentName) {
+    Close();
+    if (segmentName.empty()) {
+        LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: name is empty\n");
+        return false;
+    }
+    const std::string mutexName = segmentName + "Mutex";
+    platform::UniqueMutex newMutex(CreateMutexA(nullptr, FALSE, mutexName.c_str()));
+    if (!newMutex) {
+        LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: Could not allocate mutex object %s\n",
+                   mutexName.c_str());
+        return false;
+    }
+    platform::UniqueMapping newMapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, segmentName.c_str()));
+    if (!newMapping) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_INVALID_HANDLE) {
+            LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: Shared memory segment already in use\n");
+        } else {
+            LogMessage(1, GetDriverState(),
+                       "CSharedMemory::CSharedMemory: ERROR: Unable to access shared memory segment, err=%d\n",
+                       static_cast<int>(error));
+        }
+        return false;
+    }
+    platform::UniqueView newView(MapViewOfFile(newMapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    SIZE_T newViewSize = 0;
+    if (!newView || !QueryViewSize(newView.get(), newViewSize)) {
+        const DWORD error = GetLastError();
+        LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: Unable to map shared memory segment, err=%d\n",
+                   static_cast<int>(error));
+        return false;
+    }
+    mapping = std::move(newMapping);
+    view = std::move(newView);
+    mutex = std::move(newMutex);
+    viewSize = newViewSize;
+    name = segmentName;
+    attached = true;
+    return true;
+}
+
+CSharedMemory::ReadStatus CSharedMemory::Read(void* destination, int32_t count, HANDLE stopEvent) {
+    if (count < 0 || static_cast<SIZE_T>(count) > viewSize) {
+        LogMessage(1, GetDriverState(),
+                   "CSharedMemory::CSharedMemory: ERROR: segment of %lu bytes is shorter than the frame of %d bytes\n",
+                   static_cast<unsigned long>(viewSize), static_cast<int>(count));
+        return ReadStatus::SegmentTooShort;
+    }
+    if (count == 0) {
+        return ReadStatus::Copied;
+    }
+    const HANDLE handles[] = {mutex.get(), stopEvent};
+    const DWORD handleCount = stopEvent != nullptr ? 2 : 1;
+    switch (WaitForMultipleObjects(handleCount, handles, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED_0:
+        // An abandoned mutex is taken like a released one: the server that
+        // held it is gone, and the frame is whatever it left behind.
+        break;
+    case WAIT_OBJECT_0 + 1:
+        return ReadStatus::Stopped;
+    default:
+        throw Win32Exception();
+    }
+    std::memcpy(destination, view.get(), static_cast<size_t>(count));
+    ReleaseMutex(mutex.get());
+    return ReadStatus::Copied;
+}
+
+void CSharedMemory::Close() {
+    if (!attached) {
+        return;
+    }
+    // Read gives the mutex back on every path that took it, so there is no
+    // ownership to release here, only the handle.
+    mutex.reset();
+    view.reset();
+    mapping.reset();
+    viewSize = 0;
+    name.clear();
+    attached = false;
+}

@@ -1,0 +1,242 @@
+// The camera-server library against the driver's own client end: the channel
+// and the segment reader.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+#include "link/shared_memory.h"
+#include "link_test_support.h"
+#include "platform/unique_handle.h"
+#include "support/win32_exception.h"
+
+namespace {
+
+using linktest::AskDimensions;
+using linktest::ConnectClient;
+using linktest::kWaitMs;
+using linktest::NothingArrives;
+using linktest::Pattern;
+using linktest::ReadMessage;
+using linktest::StartServer;
+using linktest::UniqueName;
+
+constexpr DWORD kQuietMs = 300;
+
+struct CreateRow {
+    const char* label;
+    const char* shareName;
+    int segmentBytes;
+    int maxClients;
+};
+
+void PrintTo(const CreateRow& row, std::ostream* out) {
+    *out << row.label;
+}
+
+class CreateArgumentsTest : public testing::TestWithParam<CreateRow> {};
+
+TEST_P(CreateArgumentsTest, AreRefused) {
+    SetLastError(0xdeadbeef);
+    linktest::ServerPtr server(QuorvexServerCreate(GetParam().shareName, GetParam().segmentBytes, GetParam().maxClients));
+    EXPECT_EQ(nullptr, server);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CreateArgumentsTest,
+                         testing::Values(CreateRow{"NullName", nullptr, 4096, 1},
+                                         CreateRow{"EmptyName", "", 4096, 1},
+                                         CreateRow{"NoSegment", "QuorvexLink_args", 0, 1},
+                                         CreateRow{"NegativeSegment", "QuorvexLink_args", -1, 1},
+                                         CreateRow{"NoClients", "QuorvexLink_args", 4096, 0},
+                                         CreateRow{"TooManyClients", "QuorvexLink_args", 4096,
+                                                   QUORVEX_SERVER_MAX_CLIENTS + 1}),
+                         linktest::RowLabel());
+
+TEST(CameraServerTest, SecondServerOfTheSameNameIsRefused) {
+    const std::string name = UniqueName("twice");
+    linktest::ServerPtr first = StartServer(name, 4096, QUORVEX_SERVER_MAX_CLIENTS);
+    ASSERT_NE(first, nullptr);
+    linktest::ServerPtr second(QuorvexServerCreate(name.c_str(), 4096, 1));
+    EXPECT_EQ(nullptr, second);
+    // The refused server took nothing from the first.
+    NamedPipeChannel channel;
+    EXPECT_TRUE(ConnectClient(channel, name, first.get(), 1));
+}
+
+TEST(CameraServerTest, CallsOnNoServerAreRefused) {
+    const char raw[kMessageSize] = {};
+    EXPECT_EQ(-1, QuorvexServerSetDimensions(nullptr, 1, 1, 1));
+    EXPECT_EQ(-1, QuorvexServerPublishFrame(nullptr, raw, 1));
+    EXPECT_EQ(-1, QuorvexServerSendStop(nullptr));
+    EXPECT_EQ(-1, QuorvexServerClientCount(nullptr));
+    EXPECT_EQ(-1, QuorvexServerSendRaw(nullptr, raw, sizeof raw));
+    EXPECT_EQ(-1, QuorvexServerDropClients(nullptr));
+    QuorvexServerDestroy(nullptr);
+}
+
+TEST(CameraServerTest, RawMessagesOfOddSizesAreRefused) {
+    const std::string name = UniqueName("raw");
+    linktest::ServerPtr server = StartServer(name, 4096, 1);
+    ASSERT_NE(server, nullptr);
+    const char raw[65] = {};
+    EXPECT_EQ(-1, QuorvexServerSendRaw(server.get(), raw, 0));
+    EXPECT_EQ(-1, QuorvexServerSendRaw(server.get(), raw, 65));
+    EXPECT_EQ(-1, QuorvexServerSendRaw(server.get(), nullptr, 12));
+    EXPECT_EQ(0, QuorvexServerSendRaw(server.get(), raw, 64));
+}
+
+TEST(CameraServerTest, DimensionsRequestIsAnsweredEveryTime) {
+    const std::string name = UniqueName("answer");
+    linktest::ServerPtr server = StartServer(name, 4096, 1);
+    ASSERT_NE(server, nullptr);
+    ASSERT_EQ(0, QuorvexServerSetDimensions(server.get(), 640, 480, 3));
+    NamedPipeChannel channel;
+    ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    for (int i = 0; i < 3; ++i) {
+        DimensionsBlock dimensions{};
+        ASSERT_TRUE(AskDimensions(channel, dimensions)) << "request " << i;
+        EXPECT_EQ(640, dimensions.width);
+        EXPECT_EQ(480, dimensions.height);
+        EXPECT_EQ(3, dimensions.bytesPerPixel);
+    }
+    MessageHeader extra{};
+    EXPECT_TRUE(NothingArrives(channel, &extra, kQuietMs));
+    channel.Close();
+}
+
+TEST(CameraServerTest, RequestBeforeAnyDimensionsIsAnsweredBySetDimensions) {
+    const std::string name = UniqueName("early");
+    linktest::ServerPtr server = StartServer(name, 4096, 1);
+    ASSERT_NE(server, nullptr);
+    NamedPipeChannel channel;
+    ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    static const MessageHeader request{HeaderMagic, Dimensions, 0};
+    channel.BeginWrite(&request, sizeof request);
+    MessageHeader header{};
+    ASSERT_TRUE(NothingArrives(channel, &header, kQuietMs));
+    channel.Close();
+
+    ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    channel.BeginWrite(&request, sizeof request);
+    Sleep(kQuietMs);
+    ASSERT_EQ(1, QuorvexServerSetDimensions(server.get(), 8, 6, 4));
+    ASSERT_TRUE(ReadMessage(channel, &header));
+    EXPECT_EQ(Dimensions, header.type);
+    DimensionsBlock dimensions{};
+    ASSERT_TRUE(ReadMessage(channel, &dimensions));
+    EXPECT_EQ(8, dimensions.width);
+    EXPECT_EQ(6, dimensions.height);
+    EXPECT_EQ(4, dimensions.bytesPerPixel);
+    EXPECT_TRUE(NothingArrives(channel, &header, kQuietMs)) << "the early request was answered twice";
+    channel.Close();
+}
+
+TEST(CameraServerTest, OtherClientMessagesAreIgnored) {
+    const std::string name = UniqueName("ignore");
+    linktest::ServerPtr server = StartServer(name, 4096, 1);
+    ASSERT_NE(server, nullptr);
+    ASSERT_EQ(0, QuorvexServerSetDimensions(server.get(), 2, 2, 1));
+    NamedPipeChannel channel;
+    ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+
+    // An unknown type, a short message, and a request inside a longer one.
+    static const MessageHeader unknown{HeaderMagic, ImageReady, 0};
+    static const MessageHeader shortRequest{HeaderMagic, Dimensions, 0};
+    static const MessageHeader longRequest[2] = {{HeaderMagic, Dimensions, 0}, {HeaderMagic, Dimensions, 0}};
+    channel.BeginWrite(&unknown, sizeof unknown);
+    channel.BeginWrite(&shortRequest, 8);
+    channel.BeginWrite(longRequest, sizeof longRequest);
+    MessageHeader header{};
+    ASSERT_TRUE(NothingArrives(channel, &header, kQuietMs));
+    channel.Close();
+
+    // The client is still served afterwards.
+    ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    DimensionsBlock dimensions{};
+    EXPECT_TRUE(AskDimensions(channel, dimensions));
+}
+
+TEST(CameraServerTest, SetDimensionsReachesEveryClient) {
+    const std::string name = UniqueName("everyone");
+    linktest::ServerPtr server = StartServer(name, 4096, 3);
+    ASSERT_NE(server, nullptr);
+    NamedPipeChannel first;
+    NamedPipeChannel second;
+    ASSERT_TRUE(ConnectClient(first, name, server.get(), 1));
+    ASSERT_TRUE(ConnectClient(second, name, server.get(), 2));
+    EXPECT_EQ(2, QuorvexServerClientCount(server.get()));
+    ASSERT_EQ(2, QuorvexServerSetDimensions(server.get(), 1280, 1024, 1));
+    for (NamedPipeChannel* channel : {&first, &second}) {
+        MessageHeader header{};
+        ASSERT_TRUE(ReadMessage(*channel, &header));
+        EXPECT_EQ(Dimensions, header.type);
+        EXPECT_EQ(HeaderMagic, header.magic);
+        DimensionsBlock dimensions{};
+        ASSERT_TRUE(ReadMessage(*channel, &dimensions));
+        EXPECT_EQ(1280, dimensions.width);
+        EXPECT_EQ(1024, dimensions.height);
+        EXPECT_EQ(1, dimensions.bytesPerPixel);
+    }
+}
+
+TEST(CameraServerTest, StopIsDelivered) {
+    const std::string name = UniqueName("stop");
+    linktest::ServerPtr server = StartServer(name, 4096, 1);
+    ASSERT_NE(server, nullptr);
+    NamedPipeChannel channel;
+    ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    ASSERT_EQ(1, QuorvexServerSendStop(server.get()));
+    MessageHeader header{};
+    ASSERT_TRUE(ReadMessage(channel, &header));
+    EXPECT_EQ(Stop, header.type);
+    EXPECT_EQ(HeaderMagic, header.magic);
+}
+
+TEST(CameraServerTest, FrameLargerThanTheSegmentIsRefused) {
+    const std::string name = UniqueName("large");
+    linktest::ServerPtr server = StartServer(name, 4096, 1);
+    ASSERT_NE(server, nullptr);
+    NamedPipeChannel channel;
+    ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    const std::vector<uint8_t> frame = Pattern(4097, 1);
+    EXPECT_EQ(-1, QuorvexServerPublishFrame(server.get(), frame.data(), 4097));
+    EXPECT_EQ(-1, QuorvexServerPublishFrame(server.get(), nullptr, 1));
+    EXPECT_EQ(-1, QuorvexServerPublishFrame(server.get(), frame.data(), -1));
+    MessageHeader header{};
+    HANDLE pending = nullptr;
+    ASSERT_TRUE(NothingArrives(channel, &header, kQuietMs, &pending));
+    EXPECT_EQ(1, QuorvexServerPublishFrame(server.get(), frame.data(), 4096));
+    ASSERT_TRUE(linktest::FinishRead(channel, pending));
+    EXPECT_EQ(ImageReady, header.type);
+    EXPECT_EQ(1, header.param) << "refused frames are not numbered";
+}
+
+TEST(CameraServerTest, PublishGivesUpOnAMutexThatIsNeverReleased) {
+    const std::string name = UniqueName("stuck");
+    linktest::ServerPtr server = StartServer(name, 4096, 1);
+    ASSERT_NE(server, nullptr);
+    platform::UniqueEvent held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    platform::UniqueEvent release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread holder([&] {
+        platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, (name + "Mutex").c_str()));
+        WaitForSingleObject(mutex.get(), kWaitMs);
+        SetEvent(held.get());
+        WaitForSingleObject(release.get(), 4 * kWaitMs);
+        ReleaseMutex(mutex.get());
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.get(), kWaitMs));
+    const std::vector<uint8_t> frame = Pattern(16, 1);
+    const DWORD start = linktest::Now();
+    EXPECT_EQ(-1, QuorvexServerPublishFrame(server.get(), frame.data(), 16));
+    const DWORD elapsed = linktest::Now() - start;
+    SetEvent(release.get());
+    holder.join();
+    EXPECT_GE(elapsed, 1500u);
+    EXPECT_LT(elapsed, 4 * kWaitMs);
+    EXPECT_EQ(0, QuorvexServerPublishFrame(server.get(), frame.data(), 16));
+}
+
+}  // namespace

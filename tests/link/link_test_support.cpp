@@ -1,0 +1,192 @@
+#include "link_test_support.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+#include "driver/driver_state.h"
+#include "support/win32_exception.h"
+
+namespace linktest {
+namespace {
+
+std::mutex& CapturedLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<std::string>& Captured() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+// The log calls its procedure twice per line: with the timestamp, then with
+// the message. Timestamps ("dd/mm/yy hh:mm:ss: ") are not kept.
+bool IsTimestamp(const char* text) {
+    return std::strlen(text) == 19 && text[2] == '/' && text[5] == '/' && text[17] == ':';
+}
+
+void QUORVEX_CALL CaptureLine(const char* text) {
+    if (IsTimestamp(text)) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(CapturedLock());
+    Captured().emplace_back(text);
+}
+
+DebugMsgProc previousProc = nullptr;
+int32_t previousLevel = 1;
+
+// The request the client sends; static, since a write in flight reads it.
+const MessageHeader kRequest{HeaderMagic, Dimensions, 0};
+
+}  // namespace
+
+LogCapture::LogCapture() {
+    {
+        std::lock_guard<std::mutex> hold(CapturedLock());
+        Captured().clear();
+    }
+    previousProc = GetDriverState()->debugMsgProc.exchange(&CaptureLine);
+    previousLevel = GetDriverState()->logLevel.exchange(4);
+}
+
+LogCapture::~LogCapture() {
+    GetDriverState()->debugMsgProc = previousProc;
+    GetDriverState()->logLevel = previousLevel;
+}
+
+int LogCapture::Count(const std::string& line) const {
+    int count = 0;
+    for (const std::string& captured : Lines()) {
+        count += captured == line ? 1 : 0;
+    }
+    return count;
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+    std::lock_guard<std::mutex> hold(CapturedLock());
+    return Captured();
+}
+
+std::string LogCapture::Dump() const {
+    std::string dump;
+    for (const std::string& line : Lines()) {
+        dump += line;
+    }
+    return dump;
+}
+
+std::string UniqueName(const std::string& purpose) {
+    static std::atomic<int> counter{0};
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "QuorvexLink_" + purpose + "_";
+    if (test != nullptr) {
+        name += std::string(test->test_suite_name()) + "_" + test->name() + "_";
+    }
+    name += std::to_string(++counter) + "_" + std::to_string(GetTickCount());
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            c = '_';
+        }
+    }
+    return name;
+}
+
+ServerPtr StartServer(const std::string& shareName, int segmentBytes, int maxClients) {
+    ServerPtr server(QuorvexServerCreate(shareName.c_str(), segmentBytes, maxClients));
+    EXPECT_NE(server, nullptr) << "error " << GetLastError() << " creating server " << shareName;
+    return server;
+}
+
+testing::AssertionResult ConnectClient(NamedPipeChannel& channel, const std::string& shareName,
+                                       QuorvexServer* server, int expectedClients) {
+    try {
+        channel.Connect(shareName);
+    } catch (const Win32Exception& e) {
+        return testing::AssertionFailure() << "Connect threw " << e.ErrorCode << ": " << e.what();
+    }
+    if (QuorvexServerWaitForClients(server, expectedClients, kWaitMs) != 1) {
+        return testing::AssertionFailure() << "server counts " << QuorvexServerClientCount(server)
+                                           << " clients, not " << expectedClients;
+    }
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult FinishRead(NamedPipeChannel& channel, HANDLE pending) {
+    try {
+        if (WaitForSingleObject(pending, kWaitMs) != WAIT_OBJECT_0) {
+            return testing::AssertionFailure() << "no message within " << kWaitMs << " ms";
+        }
+        const DWORD bytes = channel.ReadResult();
+        if (bytes != kMessageSize) {
+            return testing::AssertionFailure() << "read " << bytes << " bytes";
+        }
+    } catch (const Win32Exception& e) {
+        return testing::AssertionFailure() << "read failed with " << e.ErrorCode << ": " << e.what();
+    }
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult ReadMessage(NamedPipeChannel& channel, void* message) {
+    std::memset(message, 0xCD, kMessageSize);
+    HANDLE pending = nullptr;
+    try {
+        pending = channel.BeginRead(message, kMessageSize);
+    } catch (const Win32Exception& e) {
+        return testing::AssertionFailure() << "read failed at once with " << e.ErrorCode << ": " << e.what();
+    }
+    return FinishRead(channel, pending);
+}
+
+testing::AssertionResult NothingArrives(NamedPipeChannel& channel, void* message, DWORD quietMs, HANDLE* pending) {
+    std::memset(message, 0xCD, kMessageSize);
+    try {
+        const HANDLE done = channel.BeginRead(message, kMessageSize);
+        if (pending != nullptr) {
+            *pending = done;
+        }
+        if (WaitForSingleObject(done, quietMs) != WAIT_TIMEOUT) {
+            return testing::AssertionFailure() << "a message or an error arrived";
+        }
+    } catch (const Win32Exception& e) {
+        return testing::AssertionFailure() << "read failed with " << e.ErrorCode << ": " << e.what();
+    }
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult AskDimensions(NamedPipeChannel& channel, DimensionsBlock& dimensions) {
+    try {
+        channel.BeginWrite(&kRequest, sizeof kRequest);
+    } catch (const Win32Exception& e) {
+        return testing::AssertionFailure() << "write failed with " << e.ErrorCode << ": " << e.what();
+    }
+    MessageHeader header{};
+    testing::AssertionResult read = ReadMessage(channel, &header);
+    if (!read) {
+        return read << " (header)";
+    }
+    if (header.type != Dimensions || header.magic != HeaderMagic) {
+        return testing::AssertionFailure() << "header type " << header.type << ", magic " << std::hex << header.magic;
+    }
+    read = ReadMessage(channel, &dimensions);
+    if (!read) {
+        return read << " (dimensions block)";
+    }
+    return testing::AssertionSuccess();
+}
+
+std::vector<uint8_t> Pattern(size_t size, int seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<uint8_t>((i * 31u + i / 251u + static_cast<size_t>(seed) * 17u) & 0xFFu);
+    }
+    return bytes;
+}
+
+DWORD Now() {
+    return GetTickCount();
+}
+
+}  // namespace linktest

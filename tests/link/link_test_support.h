@@ -1,0 +1,85 @@
+// Helpers shared by the link tests: captured log lines, object names of their
+// own, a server owned for the length of a test, and waits with time-outs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/messages.h"
+#include "link/named_pipe_channel.h"
+#include "platform/win32.h"
+#include "quorvex_server.h"
+
+namespace linktest {
+
+// Generous bounds for waits that normally end within milliseconds.
+constexpr DWORD kWaitMs = 5000;
+
+// Collects the messages the driver's log hands to its host procedure, at
+// every level, while it lives; restores the procedure and level afterwards.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // How many captured messages are exactly `line`.
+    int Count(const std::string& line) const;
+    std::vector<std::string> Lines() const;
+    // All captured messages, one per line, for failure output.
+    std::string Dump() const;
+};
+
+// A name no other test (or run) uses: the running test's name, a counter and
+// the tick count, with only letters, digits and '_'.
+std::string UniqueName(const std::string& purpose);
+
+struct ServerDeleter {
+    void operator()(QuorvexServer* server) const { QuorvexServerDestroy(server); }
+};
+using ServerPtr = std::unique_ptr<QuorvexServer, ServerDeleter>;
+
+// A server that must come up: a failure fails the calling test.
+ServerPtr StartServer(const std::string& shareName, int segmentBytes, int maxClients);
+
+// Connects a client and waits until the server has counted it.
+testing::AssertionResult ConnectClient(NamedPipeChannel& channel, const std::string& shareName,
+                                       QuorvexServer* server, int expectedClients);
+
+// Reads one 12-byte message within kWaitMs. The buffer is poisoned first, so
+// a read that delivers nothing shows.
+testing::AssertionResult ReadMessage(NamedPipeChannel& channel, void* message);
+
+// Waits up to kWaitMs for the read of `pending` and checks that it brought
+// a whole message.
+testing::AssertionResult FinishRead(NamedPipeChannel& channel, HANDLE pending);
+
+// Asserts that no message arrives within `quietMs`. The read stays pending:
+// finish it with FinishRead on `*pending`, or close the channel.
+testing::AssertionResult NothingArrives(NamedPipeChannel& channel, void* message, DWORD quietMs,
+                                        HANDLE* pending = nullptr);
+
+// Sends the client's dimensions request and reads the answer: a Dimensions
+// header and the block.
+testing::AssertionResult AskDimensions(NamedPipeChannel& channel, DimensionsBlock& dimensions);
+
+// Bytes in a pattern that differs per frame `seed`.
+std::vector<uint8_t> Pattern(size_t size, int seed);
+
+// Names the cases of a table by their rows' `label`.
+struct RowLabel {
+    template <typename Row>
+    std::string operator()(const testing::TestParamInfo<Row>& row) const {
+        return row.param.label;
+    }
+};
+
+// Milliseconds since an arbitrary start.
+DWORD Now();
+
+}  // namespace linktest
