@@ -1,0 +1,199 @@
+// A host application in miniature, for tests that see the driver only as a
+// host does: the built library is loaded at run time and reached through its
+// nineteen exports, and its log is observed through the DebugMsgProc that the
+// host hands it. The library stays loaded for the whole program; every test
+// leaves the driver's user count and log level as it found them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+#include "quorvex.h"
+
+namespace hosttest {
+
+// The exports, resolved by their plain names.
+struct DriverExports {
+    decltype(&::initialize) initialize = nullptr;
+    decltype(&::finalize) finalize = nullptr;
+    decltype(&::setSystemPath) setSystemPath = nullptr;
+    decltype(&::setDebugMsgProc) setDebugMsgProc = nullptr;
+    decltype(&::getCVLMaxNoOfGrabbers) getCVLMaxNoOfGrabbers = nullptr;
+    decltype(&::getCVLMaxNoOfPorts) getCVLMaxNoOfPorts = nullptr;
+    decltype(&::getCVLNoOfSupportedCameras) getCVLNoOfSupportedCameras = nullptr;
+    decltype(&::getCVLCameraConfigNames) getCVLCameraConfigNames = nullptr;
+    decltype(&::configureCamera) configureCamera = nullptr;
+    decltype(&::openCVLPort) openCVLPort = nullptr;
+    decltype(&::closeCVLPort) closeCVLPort = nullptr;
+    decltype(&::doCVLGrab) doCVLGrab = nullptr;
+    decltype(&::getCVLGrabRow) getCVLGrabRow = nullptr;
+    decltype(&::setCompleteCallback) setCompleteCallback = nullptr;
+    decltype(&::setCmdCallback) setCmdCallback = nullptr;
+    decltype(&::getProperty) getProperty = nullptr;
+    decltype(&::getPropertyRange) getPropertyRange = nullptr;
+    decltype(&::setProperty) setProperty = nullptr;
+    decltype(&::setHWTrigger) setHWTrigger = nullptr;
+};
+
+// The library file beside the test program, loaded on first use and never
+// unloaded. `Problem` names what failed when it could not be loaded or lacks
+// an export.
+class HostLibrary {
+public:
+    static const HostLibrary& Get();
+
+    bool Loaded() const { return problem.empty(); }
+    const std::string& Problem() const { return problem; }
+    const DriverExports& Exports() const { return exports; }
+
+private:
+    HostLibrary();
+
+    struct ModuleTraits {
+        using Pointer = HMODULE;
+        static Pointer Invalid() noexcept { return nullptr; }
+        static void Close(Pointer module) noexcept { FreeLibrary(module); }
+    };
+
+    std::string problem;
+    DriverExports exports;
+};
+
+// One log line as the host received it: the thread that logged it and the
+// texts of its two calls.
+struct LogLine {
+    DWORD threadId = 0;
+    std::string timestamp;
+    std::string message;
+};
+
+// What the host's DebugMsgProc received. `Record` is the procedure handed to
+// the driver; it runs on every thread that logs, so the recorder is locked.
+// Every line must arrive as a timestamp call followed by a message call on
+// the same thread; anything else is kept as a problem for the test to fail.
+class LogRecorder {
+public:
+    static LogRecorder& Instance();
+    static void QUORVEX_CALL Record(const char* text);
+
+    // Forgets the lines so far. A line whose timestamp has arrived and whose
+    // message is still to come stays half-received.
+    void Clear();
+    // Forgets lines and problems; only while no driver thread runs.
+    void Reset();
+
+    std::vector<LogLine> Lines() const;
+    // The messages logged on one thread, in order.
+    std::vector<std::string> MessagesOf(DWORD threadId) const;
+    std::vector<std::string> Problems() const;
+
+private:
+    void Receive(const char* text);
+
+    mutable std::mutex mutex;
+    std::vector<LogLine> lines;
+    std::vector<std::string> problems;
+    bool timestampPending = false;
+    LogLine pending;
+};
+
+// True when `text` has the form "DD/MM/YY hh:mm:ss: " with plausible fields.
+testing::AssertionResult IsLogTimestamp(const std::string& text);
+
+// A directory of its own under the system's temporary folder, removed with
+// its contents at the end.
+class TempDirectory {
+public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+
+    const std::string& Path() const { return path; }
+
+private:
+    std::string path;
+};
+
+// A name no other test, program or build uses at the same time.
+std::string UniqueName(const std::string& prefix);
+
+// The stored settings of one camera, as the driver reads them at an open.
+struct CameraSection {
+    std::string pipeName;
+    int logLevel = 1;
+    int connectionTimeout = 100;
+};
+
+// Names the cases of a parameterised test after the `name` of their rows.
+struct RowName {
+    template <typename Row>
+    std::string operator()(const testing::TestParamInfo<Row>& row) const {
+        return row.param.name;
+    }
+};
+
+// Rows of a table print as their name, so that lists of test cases stay
+// readable; a test file brings it in with `using hosttest::operator<<`.
+template <typename Row, typename = decltype(std::declval<const Row&>().name)>
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+    return out << row.name;
+}
+
+constexpr int kGrabber = 0;
+constexpr int kPoison = 0x5A5A5A5A;
+
+// The base of every host test: the loaded library, a fresh system directory,
+// the recorder cleared, and at the end the driver's user count and log level
+// put back as they were (log level 1, no users).
+class HostTest : public testing::Test {
+protected:
+    HostTest();
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // initialize / finalize, counted so that TearDown can balance them.
+    int Initialize(const char* path, DebugMsgProc proc);
+    int Initialize();  // this test's directory and the recorder
+    int Finalize();
+
+    // Writes the settings file in `directory` (this test's directory when
+    // empty) with every section given so far for it plus this one.
+    void WriteSection(const std::string& cameraName, const CameraSection& section,
+                      const std::string& directory = std::string());
+    // A section whose share no server serves.
+    CameraSection SilentSection(int logLevel, int connectionTimeout = 100);
+
+    // Sets the driver's log level the only way a host can: by opening a
+    // camera whose stored LogLevel is `level` and closing it again. Clears
+    // the recorder afterwards. Needs the driver initialised.
+    testing::AssertionResult SetLogLevel(int level);
+
+    // Opens `cameraName` on `port` with no server behind it, its settings
+    // making the log level `level`; clears the recorder afterwards.
+    testing::AssertionResult OpenSilent(const char* cameraName, int port, int level);
+
+    // The messages this test's thread received, in order.
+    std::vector<std::string> HostMessages() const;
+
+    const DriverExports& driver;
+    LogRecorder& log;
+    TempDirectory systemDir;
+    DWORD hostThread = 0;
+
+private:
+    int outstandingInitializes = 0;
+    bool logLevelChanged = false;
+    std::map<std::string, std::map<std::string, CameraSection>> iniFiles;
+};
+
+}  // namespace hosttest
