@@ -1,4 +1,5 @@
 // Threads: CreateThread, GetExitCodeThread, GetCurrentThreadId.
+#include <atomic>
 #include <condition_variable>
 #include <new>
 
@@ -16,11 +17,26 @@ namespace {
 
 // A thread started by CreateThread. The running thread holds a reference of
 // its own, so the object outlives a CloseHandle of its handle; its handle is
-// signalled once the start routine has returned.
+// signalled once the start routine has returned. The system thread is
+// joinable: the last CloseHandle of a thread that has returned joins it, so a
+// program that waited for a thread and closed its handle no longer has it
+// winding down behind its back (as on Windows, where the handle is signalled
+// only once the thread is gone); a handle closed while the thread still runs
+// lets it finish on its own.
 class ThreadObject : public KernelObject {
 public:
     ThreadObject(LPTHREAD_START_ROUTINE start, LPVOID parameter) noexcept
         : KernelObject(ObjectKind::Thread), start_(start), parameter_(parameter) {}
+
+    ~ThreadObject() override { Release(); }
+
+    // Records the started system thread; before the creator drops its reference.
+    void Started(pthread_t thread) noexcept {
+        thread_ = thread;
+        started_ = true;
+    }
+
+    void OnLastHandleClosed() noexcept override { Release(); }
 
     DWORD WaitError() const noexcept override { return ERROR_SUCCESS; }
 
@@ -57,6 +73,22 @@ public:
     }
 
 private:
+    void Release() noexcept {
+        if (!started_ || released_.exchange(true)) {
+            return;
+        }
+        bool exited = false;
+        {
+            std::lock_guard<std::mutex> guard(WaitLock());
+            exited = exited_;
+        }
+        if (exited && !pthread_equal(thread_, pthread_self())) {
+            pthread_join(thread_, nullptr);
+        } else {
+            pthread_detach(thread_);
+        }
+    }
+
     const LPTHREAD_START_ROUTINE start_;
     const LPVOID parameter_;
     std::mutex idLock_;
@@ -65,6 +97,9 @@ private:
     // Guarded by WaitLock().
     bool exited_ = false;
     DWORD exitCode_ = 0;
+    pthread_t thread_{};
+    bool started_ = false;
+    std::atomic<bool> released_{false};
 };
 
 using ThreadPtr = std::shared_ptr<ThreadObject>;
@@ -75,11 +110,9 @@ void* ThreadMain(void* argument) {
     return nullptr;
 }
 
-// Starts `thread` detached: nothing joins a Win32 thread, its handle is waited on.
 bool Start(const ThreadPtr& thread, SIZE_T stackSize) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     if (stackSize != 0) {
         const auto minimum = static_cast<SIZE_T>(PTHREAD_STACK_MIN);
         pthread_attr_setstacksize(&attributes, stackSize < minimum ? minimum : stackSize);
@@ -94,6 +127,7 @@ bool Start(const ThreadPtr& thread, SIZE_T stackSize) {
     }
     // The new thread owns its reference now.
     static_cast<void>(reference.release());
+    thread->Started(id);
     return true;
 }
 
