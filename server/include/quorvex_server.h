@@ -52,7 +52,8 @@ int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int wi
 
 /* Copies byteCount bytes into the segment from its start while holding the
  * mutex, then sends an ImageReady header (param: the frame's sequence
- * number, from 1) to every attached client. Refused (-1) when the frame is
+ * number, from 1) to every attached client that has been sent the
+ * dimensions: a client that has not would not know the frame's size. Refused (-1) when the frame is
  * larger than the segment or when a client keeps the mutex for more than two
  * seconds. */
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount);

@@ -108,7 +108,11 @@ void CameraServer::ReopenClosed() {
 
 int CameraServer::SendDimensions(ClientPipe& pipe) {
     const MessageHeader header{HeaderMagic, Dimensions, 0};
-    return pipe.Write(&header, sizeof header) && pipe.Write(&dimensions_, sizeof dimensions_) ? 1 : 0;
+    if (!pipe.Write(&header, sizeof header) || !pipe.Write(&dimensions_, sizeof dimensions_)) {
+        return 0;
+    }
+    pipe.SetKnowsDimensions();
+    return 1;
 }
 
 int CameraServer::SetDimensions(const DimensionsBlock& dimensions) {
@@ -126,10 +130,15 @@ int CameraServer::PublishFrame(const void* pixels, DWORD count) {
     if (!frame_.Write(pixels, count)) {
         return -1;
     }
-    // The lock is re-entered by SendRaw; it keeps the numbers in the order
-    // the headers go out.
+    // A client that attached a moment ago and has not had its dimensions
+    // yet would take the frame for one of unknown size: it is passed over.
     platform::CriticalSectionLock hold(lock_);
-    return SendHeader(ImageReady, ++frameNumber_);
+    const MessageHeader header{HeaderMagic, ImageReady, ++frameNumber_};
+    int reached = 0;
+    for (DWORD i = 0; i < maxClients_; ++i) {
+        reached += pipes_[i].KnowsDimensions() && pipes_[i].Write(&header, sizeof header) ? 1 : 0;
+    }
+    return reached;
 }
 
 int CameraServer::SendHeader(int32_t type, int32_t param) {

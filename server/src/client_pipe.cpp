@@ -42,6 +42,7 @@ void ClientPipe::Close() {
 void ClientPipe::Listen() {
     writeFailed_ = false;
     skipping_ = false;
+    knowsDimensions_ = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         ioOverlapped_ = FreshOverlapped(ioEvent_);
         if (ConnectNamedPipe(pipe_.get(), &ioOverlapped_)) {

@@ -50,6 +50,11 @@ public:
     Phase GetPhase() const { return phase_; }
     bool IsAttached() const { return phase_ == Phase::Reading && !writeFailed_; }
 
+    // Whether this client has been sent the dimensions since it attached: a
+    // client takes frames only once it knows their size.
+    bool KnowsDimensions() const { return IsAttached() && knowsDimensions_; }
+    void SetKnowsDimensions() { knowsDimensions_ = true; }
+
 private:
     void BeginRead();
     void ListenAgain();
@@ -67,6 +72,7 @@ private:
     // The client sent a message longer than a header: its remaining parts
     // are read and dropped.
     bool skipping_ = false;
+    bool knowsDimensions_ = false;
     MessageHeader incoming_{};  // the pending read's buffer
     MessageHeader message_{};   // the last whole message received
 };

@@ -201,6 +201,9 @@ TEST(CameraServerTest, FrameLargerThanTheSegmentIsRefused) {
     ASSERT_NE(server, nullptr);
     NamedPipeChannel channel;
     ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    ASSERT_EQ(1, QuorvexServerSetDimensions(server.get(), 64, 64, 1));
+    DimensionsBlock dimensions{};
+    ASSERT_TRUE(linktest::ReceiveDimensions(channel, dimensions));
     const std::vector<uint8_t> frame = Pattern(4097, 1);
     EXPECT_EQ(-1, QuorvexServerPublishFrame(server.get(), frame.data(), 4097));
     EXPECT_EQ(-1, QuorvexServerPublishFrame(server.get(), nullptr, 1));

@@ -172,6 +172,9 @@ TEST(EndToEndTest, RestartedServerTakesOverTheSegmentAClientStillHolds) {
     ASSERT_NE(server, nullptr);
     NamedPipeChannel channel;
     ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    ASSERT_EQ(1, QuorvexServerSetDimensions(server.get(), 64, 64, 1));
+    DimensionsBlock dimensions{};
+    ASSERT_TRUE(linktest::ReceiveDimensions(channel, dimensions));
     CSharedMemory segment;
     std::vector<uint8_t> frame(kFrameBytes);
     int32_t number = 0;
@@ -187,6 +190,8 @@ TEST(EndToEndTest, RestartedServerTakesOverTheSegmentAClientStillHolds) {
     server = StartServer(name, kFrameBytes, 1);
     ASSERT_NE(server, nullptr);
     ASSERT_TRUE(ConnectClient(channel, name, server.get(), 1));
+    ASSERT_EQ(1, QuorvexServerSetDimensions(server.get(), 64, 64, 1));
+    ASSERT_TRUE(linktest::ReceiveDimensions(channel, dimensions));
     const std::vector<uint8_t> sent = Pattern(kFrameBytes, 2);
     ASSERT_EQ(1, QuorvexServerPublishFrame(server.get(), sent.data(), kFrameBytes));
     ASSERT_TRUE(ReceiveFrame(channel, segment, name, frame, number));

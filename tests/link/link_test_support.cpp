@@ -162,6 +162,10 @@ testing::AssertionResult AskDimensions(NamedPipeChannel& channel, DimensionsBloc
     } catch (const Win32Exception& e) {
         return testing::AssertionFailure() << "write failed with " << e.ErrorCode << ": " << e.what();
     }
+    return ReceiveDimensions(channel, dimensions);
+}
+
+testing::AssertionResult ReceiveDimensions(NamedPipeChannel& channel, DimensionsBlock& dimensions) {
     MessageHeader header{};
     testing::AssertionResult read = ReadMessage(channel, &header);
     if (!read) {

@@ -68,6 +68,9 @@ testing::AssertionResult NothingArrives(NamedPipeChannel& channel, void* message
 // header and the block.
 testing::AssertionResult AskDimensions(NamedPipeChannel& channel, DimensionsBlock& dimensions);
 
+// Reads the Dimensions header and block that the server sent on its own.
+testing::AssertionResult ReceiveDimensions(NamedPipeChannel& channel, DimensionsBlock& dimensions);
+
 // Bytes in a pattern that differs per frame `seed`.
 std::vector<uint8_t> Pattern(size_t size, int seed);
 
