@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <string>
 
 #include "camera/camera.h"
 #include "driver/driver_state.h"
@@ -29,6 +30,15 @@ DriverState* Log() {
 int64_t FrameBytes(int32_t frameWidth, int32_t frameHeight, int32_t frameBytesPerPixel) {
     int64_t byteCount = 0;
     return FrameByteCount(frameWidth, frameHeight, frameBytesPerPixel, byteCount) ? byteCount : -1;
+}
+
+// A message of another size than the 12 bytes read leaves part of the last
+// message in the buffer, which must not be taken for a new one.
+void CheckWholeMessage(DWORD bytes) {
+    if (bytes != kMessageSize) {
+        throw std::runtime_error("message of " + std::to_string(bytes) + " bytes instead of " +
+                                 std::to_string(kMessageSize));
+    }
 }
 
 }  // namespace
@@ -258,12 +268,12 @@ void CmdExchangeThread::ProcessRunningStates() {
     switch (state) {
     case StateHeader:
         // A failed read (the server gone) throws here, before its buffer is
-        // taken for a message.
-        pipe.ReadResult();
+        // taken for a message; so does a message of the wrong size.
+        CheckWholeMessage(pipe.ReadResult());
         ProcessHeader();
         break;
     case StateDimensions:
-        pipe.ReadResult();
+        CheckWholeMessage(pipe.ReadResult());
         ProcessDimensions();
         break;
     default:

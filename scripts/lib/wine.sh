@@ -1,0 +1,28 @@
+# shellcheck shell=bash
+# Wine for the project's scripts: sourced, not run.
+#
+#   use_wine_prefix PREFIX   a 32-bit wine prefix in the folder PREFIX, quiet,
+#                            without Mono/Gecko installers or menu entries;
+#                            created once (its log: PREFIX.wineboot.log).
+#                            A script that ends its wine processes with
+#                            `wineserver -k` wants a prefix of its own.
+
+use_wine_prefix() {
+  export WINEPREFIX=$1
+  export WINEARCH=win32
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  local ready=$WINEPREFIX/.quorvex-ready
+  if [[ -f $ready ]]; then
+    return 0
+  fi
+  echo "Creating the wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  timeout 600 wineboot -i >"$WINEPREFIX.wineboot.log" 2>&1 || {
+    cat "$WINEPREFIX.wineboot.log" >&2
+    return 1
+  }
+  timeout 120 wineserver -w
+  touch "$ready"
+}

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "row_name.h"
+#include "server_options.h"
+
+namespace {
+
+using tools::ParseOutcome;
+
+TEST(ServerOptions, DefaultsServeThePatternOnTheDriversDefaultShare) {
+    tools::ServerOptions options;
+    std::string text;
+    ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions({}, options, text)) << text;
+    EXPECT_EQ("Camera Share", options.share);
+    EXPECT_EQ(640, options.size.width);
+    EXPECT_EQ(480, options.size.height);
+    EXPECT_EQ(1, options.bytesPerPixel);
+    EXPECT_EQ(30, options.fps);
+    EXPECT_EQ(0, options.frames);
+    EXPECT_TRUE(options.images.empty());
+    EXPECT_EQ(0, options.faults.skipEvery);
+}
+
+TEST(ServerOptions, EveryOptionReachesItsField) {
+    tools::ServerOptions options;
+    std::string text;
+    ASSERT_EQ(ParseOutcome::Run,
+              tools::ParseServerOptions({"--share", "Line 2", "--size", "320x200", "--bpp", "4", "--fps", "0",
+                                         "--frames", "50", "--clients", "2", "--resize-every", "10", "--stop-after",
+                                         "40", "--drop-after", "30", "--skip-every", "5", "--repeat-every", "6"},
+                                        options, text))
+        << text;
+    EXPECT_EQ("Line 2", options.share);
+    EXPECT_EQ(320, options.size.width);
+    EXPECT_EQ(200, options.size.height);
+    EXPECT_EQ(4, options.bytesPerPixel);
+    EXPECT_EQ(0, options.fps);
+    EXPECT_EQ(50, options.frames);
+    EXPECT_EQ(2, options.clients);
+    EXPECT_EQ(10, options.faults.resizeEvery);
+    EXPECT_EQ(40, options.faults.stopAfter);
+    EXPECT_EQ(30, options.faults.dropAfter);
+    EXPECT_EQ(5, options.faults.skipEvery);
+    EXPECT_EQ(6, options.faults.repeatEvery);
+}
+
+TEST(ServerOptions, HelpGivesTheUsage) {
+    tools::ServerOptions options;
+    std::string text;
+    ASSERT_EQ(ParseOutcome::Help, tools::ParseServerOptions({"--help"}, options, text));
+    EXPECT_NE(std::string::npos, text.find("Usage: quorvex-server")) << text;
+    EXPECT_NE(std::string::npos, text.find("--skip-every N")) << text;
+}
+
+struct ErrorRow {
+    std::string name;
+    std::vector<std::string> args;
+    std::string error;  // a part of the message
+};
+
+class ServerOptionErrors : public testing::TestWithParam<ErrorRow> {};
+
+TEST_P(ServerOptionErrors, AreRefusedWithAReason) {
+    tools::ServerOptions options;
+    std::string text;
+    EXPECT_EQ(ParseOutcome::Error, tools::ParseServerOptions(GetParam().args, options, text));
+    EXPECT_NE(std::string::npos, text.find(GetParam().error)) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ServerOptionErrors,
+    testing::Values(ErrorRow{"bpp_2", {"--bpp", "2"}, "\"2\" is not 1, 3 or 4 bytes per pixel"},
+                    ErrorRow{"bpp_word", {"--bpp=rgb"}, "\"rgb\" is not 1, 3 or 4"},
+                    ErrorRow{"fps_too_high", {"--fps", "5000"}, "from 0 to 1000"},
+                    ErrorRow{"negative_frames", {"--frames", "-1"}, "--frames"},
+                    ErrorRow{"too_many_clients", {"--clients", "9"}, "from 1 to 8"},
+                    ErrorRow{"empty_share", {"--share="}, "is empty"},
+                    ErrorRow{"too_small_for_pattern", {"--size", "4x4"}, "too small for the test pattern"},
+                    ErrorRow{"half_size_too_small", {"--size", "8x4", "--resize-every", "5"}, "also at half the size"},
+                    ErrorRow{"images_with_size", {"--images", "x.png", "--size", "10x10"}, "--size works with the test pattern only"},
+                    ErrorRow{"images_with_skip", {"--images", "x.png", "--skip-every", "3"}, "--skip-every works"},
+                    ErrorRow{"repeat_every_1", {"--repeat-every", "1"}, "give 2 or more"},
+                    ErrorRow{"stray_argument", {"pattern"}, "unexpected argument \"pattern\""}),
+    RowName<ErrorRow>);
+
+}  // namespace

@@ -1,0 +1,354 @@
+// quorvex-server and quorvex-grab started as real processes, as a user or a
+// script starts them: their exit codes, messages, summaries and files.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image_files.h"
+#include "platform/win32.h"
+#include "row_name.h"
+#include "settings_file.h"
+#include "support/temp_dir.h"
+#include "test_pattern.h"
+#include "tool_run.h"
+
+namespace {
+
+using toolstest::NumberAfter;
+using toolstest::ToolRun;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitShareInUse = 3;
+
+const std::string& ServerTool() {
+    static const std::string path = toolstest::ToolPath(QUORVEX_SERVER_TOOL_FILE);
+    return path;
+}
+
+const std::string& GrabTool() {
+    static const std::string path = toolstest::ToolPath(QUORVEX_GRAB_TOOL_FILE);
+    return path;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// Each case has its own folder (the grab's system folder, its PNG files and
+// the tools' output) and its own share.
+class ToolsTest : public testing::Test {
+protected:
+    // A server on this case's share, started and serving.
+    std::unique_ptr<ToolRun> StartServer(const std::vector<std::string>& args, const std::string& output = "server.txt") {
+        auto server = std::make_unique<ToolRun>(dir_, output);
+        EXPECT_TRUE(server->Start(ServerTool(), Joined({"--share", share_}, args)));
+        EXPECT_TRUE(server->WaitForOutput("serving"));
+        return server;
+    }
+
+    // A grab of this case's share, with a short connection time-out.
+    std::unique_ptr<ToolRun> StartGrab(const std::vector<std::string>& args) {
+        auto grab = std::make_unique<ToolRun>(dir_, "grab.txt");
+        EXPECT_TRUE(grab->Start(GrabTool(), Joined({"--system-dir", dir_.Path(), "--share", share_,
+                                                    "--connect-timeout", "2000"},
+                                                   args)));
+        return grab;
+    }
+
+    // Runs a grab to its end; returns its output.
+    std::string Grab(const std::vector<std::string>& args, int expectedExit = kExitOk) {
+        auto grab = StartGrab(args);
+        int exitCode = -1;
+        EXPECT_TRUE(grab->Finish(exitCode));
+        EXPECT_EQ(expectedExit, exitCode) << grab->Output();
+        return grab->Output();
+    }
+
+    // Stops a server with Ctrl+C and expects a clean end.
+    void Interrupt(ToolRun& server) {
+        ASSERT_TRUE(server.Interrupt());
+        int exitCode = -1;
+        ASSERT_TRUE(server.Finish(exitCode));
+        EXPECT_EQ(kExitOk, exitCode) << server.Output();
+        EXPECT_NE(std::string::npos, server.Output().find("(interrupted)")) << server.Output();
+    }
+
+    testsupport::TempDir dir_;
+    const std::string share_ = toolstest::UniqueShare();
+};
+
+struct ArgumentRow {
+    std::string name;
+    bool server;
+    std::vector<std::string> args;
+    std::string message;
+};
+
+class ToolArguments : public ToolsTest, public testing::WithParamInterface<ArgumentRow> {};
+
+TEST_P(ToolArguments, AreRefusedWithExitCode2AndAMessage) {
+    const ArgumentRow& row = GetParam();
+    ToolRun run(dir_, "out.txt");
+    ASSERT_TRUE(run.Start(row.server ? ServerTool() : GrabTool(), row.args));
+    int exitCode = -1;
+    ASSERT_TRUE(run.Finish(exitCode));
+    EXPECT_EQ(kExitUsage, exitCode);
+    const std::string tool = row.server ? "quorvex-server" : "quorvex-grab";
+    EXPECT_NE(std::string::npos, run.Output().find(tool + ": " + row.message)) << run.Output();
+    EXPECT_NE(std::string::npos, run.Output().find("Try '" + tool + " --help'.")) << run.Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ToolArguments,
+    testing::Values(ArgumentRow{"server_unknown_option", true, {"--colour", "red"}, "unknown option --colour"},
+                    ArgumentRow{"server_bpp_2", true, {"--bpp", "2"}, "--bpp: \"2\" is not 1, 3 or 4 bytes per pixel"},
+                    ArgumentRow{"server_size_without_height", true, {"--size", "640"}, "--size: \"640\" is not a size"},
+                    ArgumentRow{"server_images_and_size", true, {"--images", "a.png", "--size", "8x8"},
+                                "--size works with the test pattern only"},
+                    ArgumentRow{"server_missing_value", true, {"--fps"}, "--fps needs a value N"},
+                    ArgumentRow{"grab_log_level_9", false, {"--log-level", "9"}, "--log-level: \"9\" is not a whole number from 0 to 4"},
+                    ArgumentRow{"grab_every_without_save", false, {"--every", "3"}, "--every needs --save"},
+                    ArgumentRow{"grab_stray_argument", false, {"Camera 1"}, "unexpected argument \"Camera 1\""}),
+    RowName<ArgumentRow>);
+
+TEST_F(ToolsTest, HelpShowsTheOptionsAndSucceeds) {
+    for (const std::string* tool : {&ServerTool(), &GrabTool()}) {
+        ToolRun run(dir_, "help.txt");
+        ASSERT_TRUE(run.Start(*tool, {"--help"}));
+        int exitCode = -1;
+        ASSERT_TRUE(run.Finish(exitCode));
+        EXPECT_EQ(kExitOk, exitCode);
+        EXPECT_NE(std::string::npos, run.Output().find("Usage: quorvex-")) << run.Output();
+        EXPECT_NE(std::string::npos, run.Output().find("--frames N")) << run.Output();
+    }
+}
+
+TEST_F(ToolsTest, ServerRefusesAShareThatIsAlreadyServed) {
+    auto first = StartServer({"--size", "64x48"});
+    ToolRun second(dir_, "second.txt");
+    ASSERT_TRUE(second.Start(ServerTool(), {"--share", share_, "--size", "64x48"}));
+    int exitCode = -1;
+    ASSERT_TRUE(second.Finish(exitCode));
+    EXPECT_EQ(kExitShareInUse, exitCode);
+    EXPECT_NE(std::string::npos,
+              second.Output().find("quorvex-server: the share \"" + share_ + "\" is already served by another process"))
+        << second.Output();
+    // The first server goes on serving.
+    EXPECT_TRUE(first->WaitForOutput("published"));
+    Interrupt(*first);
+}
+
+TEST_F(ToolsTest, ServerStopsByItselfAfterItsFrames) {
+    ToolRun server(dir_, "server.txt");
+    ASSERT_TRUE(server.Start(ServerTool(), {"--share", share_, "--size", "64x48", "--fps", "100", "--frames", "20"}));
+    int exitCode = -1;
+    ASSERT_TRUE(server.Finish(exitCode));
+    EXPECT_EQ(kExitOk, exitCode);
+    EXPECT_NE(std::string::npos, server.Output().find("published 20 frames, 0 clients attached")) << server.Output();
+    EXPECT_NE(std::string::npos, server.Output().find("quorvex-server: stopped after 20 frames\n")) << server.Output();
+}
+
+TEST_F(ToolsTest, ServerStopsCleanlyOnCtrlCAndFreesTheShare) {
+    auto server = StartServer({"--size", "64x48"});
+    Interrupt(*server);
+    // Everything of the share is gone: a new server can take it.
+    auto again = StartServer({"--size", "64x48"}, "again.txt");
+    Interrupt(*again);
+}
+
+TEST_F(ToolsTest, GrabCountsTheFramesTheServerSkipsAndRepeats) {
+    constexpr int kSkipEvery = 9;    // numbers that are multiples of 10 never appear
+    constexpr int kRepeatEvery = 7;  // every 7th frame published is a repeat
+    constexpr int kFrames = 80;
+    auto server = StartServer({"--size", "64x48", "--fps", "25", "--skip-every", std::to_string(kSkipEvery),
+                               "--repeat-every", std::to_string(kRepeatEvery)});
+    const std::string summary = Grab({"--frames", std::to_string(kFrames)});
+    Interrupt(*server);
+
+    ASSERT_EQ(kFrames, NumberAfter(summary, "frames: ")) << summary;
+    const int64_t first = NumberAfter(summary, "numbers ");
+    const int64_t last = NumberAfter(summary, " to ");
+    ASSERT_GT(first, 0) << summary;
+    ASSERT_GT(last, first) << summary;
+    int64_t skipped = 0;
+    for (int64_t number = first + 1; number < last; ++number) {
+        skipped += number % (kSkipEvery + 1) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(skipped, NumberAfter(summary, "lost: ")) << summary;
+    // What is not a distinct number is a repeat; any run of 80 published
+    // frames holds 11 or 12 repeats.
+    const int64_t distinct = (last - first + 1) - skipped;
+    EXPECT_EQ(kFrames - distinct, NumberAfter(summary, "repeated: ")) << summary;
+    EXPECT_GE(NumberAfter(summary, "repeated: "), kFrames / kRepeatEvery) << summary;
+    EXPECT_LE(NumberAfter(summary, "repeated: "), kFrames / kRepeatEvery + 1) << summary;
+    EXPECT_EQ(0, NumberAfter(summary, "torn: ")) << summary;
+    EXPECT_EQ(0, NumberAfter(summary, "out of order: ")) << summary;
+}
+
+TEST_F(ToolsTest, GrabReadsTheNewSizeAfterAReset) {
+    auto server = StartServer({"--size", "64x48", "--fps", "25", "--resize-every", "10"});
+    const std::string summary = Grab({"--frames", "40"});
+    Interrupt(*server);
+    // Every frame checked whole, in both sizes: the rows were read with the
+    // dimensions of their frame.
+    EXPECT_EQ(40, NumberAfter(summary, "test pattern: ")) << summary;
+    EXPECT_EQ(0, NumberAfter(summary, "torn: ")) << summary;
+    EXPECT_EQ(0, NumberAfter(summary, "lost: ")) << summary;
+    EXPECT_GE(NumberAfter(summary, "resets: "), 3) << summary;
+    EXPECT_EQ(std::string::npos, summary.find("rows not read")) << summary;
+}
+
+TEST_F(ToolsTest, GrabKeepsGrabbingAfterTheServerDropsItsClients) {
+    // The drop comes some three seconds in, while the grab runs; its driver
+    // reconnects (at once, or after a second when the pipe is not back yet)
+    // and frames flow again.
+    auto server = StartServer({"--size", "64x48", "--fps", "25", "--drop-after", "75"});
+    const std::string summary = Grab({"--frames", "75"});
+    Interrupt(*server);
+    EXPECT_NE(std::string::npos, server->Output().find("quorvex-server: dropped 1 client after frame 75"))
+        << server->Output();
+    EXPECT_EQ(75, NumberAfter(summary, "frames: ")) << summary;
+    // Frames from before the drop and after it.
+    EXPECT_LE(NumberAfter(summary, "numbers "), 75) << summary;
+    EXPECT_GT(NumberAfter(summary, " to "), 75) << summary;
+    EXPECT_EQ(0, NumberAfter(summary, "torn: ")) << summary;
+}
+
+TEST_F(ToolsTest, GrabGivesUpWhenStoppedByTheServer) {
+    auto server = StartServer({"--size", "64x48", "--fps", "25", "--stop-after", "10"});
+    const std::string output = Grab({"--timeout", "2"}, kExitFailure);
+    EXPECT_TRUE(server->WaitForOutput("quorvex-server: sent Stop after frame 10 to 1 client"));
+    Interrupt(*server);
+    EXPECT_NE(std::string::npos, output.find("quorvex-grab: no frame for 2 s; giving up")) << output;
+    EXPECT_LE(NumberAfter(output, "frames: "), 10) << output;
+}
+
+struct ChannelRow {
+    std::string name;
+    int bytesPerPixel;
+};
+
+class GrabPngs : public ToolsTest, public testing::WithParamInterface<ChannelRow> {};
+
+TEST_P(GrabPngs, EqualTheServedImage) {
+    const tools::FrameGeometry geometry{40, 30, GetParam().bytesPerPixel};
+    std::vector<uint8_t> pixels(static_cast<size_t>(geometry.Bytes()));
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<uint8_t>((i * 7) ^ (i >> 5));
+    }
+    ASSERT_TRUE(tools::SavePng(dir_.File("served.png"), geometry, pixels.data()));
+    auto server = StartServer({"--images", dir_.File("served.png"), "--bpp", std::to_string(geometry.bytesPerPixel),
+                               "--fps", "25"});
+    const std::string summary = Grab({"--frames", "3", "--save", dir_.File("out")});
+    Interrupt(*server);
+    EXPECT_NE(std::string::npos, summary.find("test pattern: none found")) << summary;
+    EXPECT_NE(std::string::npos, summary.find("saved: 3 PNG files")) << summary;
+    for (const char* name : {"frame-000001.png", "frame-000003.png"}) {
+        tools::Image image;
+        std::string error;
+        ASSERT_TRUE(tools::LoadImageFile(dir_.File("out") + platform::kPathSeparator + name, geometry.bytesPerPixel,
+                                         image, error))
+            << error;
+        EXPECT_EQ(geometry, image.geometry) << name;
+        EXPECT_EQ(pixels, image.pixels) << name;
+    }
+}
+
+TEST_P(GrabPngs, HoldTheWholeTestPattern) {
+    auto server = StartServer({"--size", "64x48", "--bpp", std::to_string(GetParam().bytesPerPixel), "--fps", "25"});
+    const std::string summary = Grab({"--frames", "4", "--save", dir_.File("out"), "--every", "2"});
+    Interrupt(*server);
+    EXPECT_NE(std::string::npos, summary.find("saved: 2 PNG files")) << summary;
+    EXPECT_FALSE(dir_.Exists("out/frame-000001.png"));
+    uint32_t previous = 0;
+    for (const char* name : {"frame-000002.png", "frame-000004.png"}) {
+        tools::Image image;
+        std::string error;
+        ASSERT_TRUE(tools::LoadImageFile(dir_.File("out") + platform::kPathSeparator + name,
+                                         GetParam().bytesPerPixel, image, error))
+            << error;
+        const tools::PatternReading reading = tools::ReadPattern(image.geometry, image.pixels.data());
+        EXPECT_EQ(tools::PatternCheck::Intact, reading.check) << name;
+        EXPECT_GT(reading.stamp.frameNumber, previous) << name;
+        previous = reading.stamp.frameNumber;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, GrabPngs,
+                         testing::Values(ChannelRow{"gray", 1}, ChannelRow{"rgb", 3}, ChannelRow{"rgba", 4}),
+                         RowName<ChannelRow>);
+
+TEST_F(ToolsTest, GrabStopsCleanlyOnCtrlCWhileWaiting) {
+    auto grab = StartGrab({"--timeout", "0", "--connect-timeout", "100"});
+    ASSERT_TRUE(grab->WaitForOutput("no dimensions yet: waiting for its server"));
+    ASSERT_TRUE(grab->Interrupt());
+    int exitCode = -1;
+    ASSERT_TRUE(grab->Finish(exitCode));
+    EXPECT_EQ(kExitOk, exitCode) << grab->Output();
+    EXPECT_NE(std::string::npos, grab->Output().find("frames: 0 in")) << grab->Output();
+}
+
+TEST_F(ToolsTest, GrabGivesUpWithoutFrames) {
+    const std::string output = Grab({"--timeout", "1", "--connect-timeout", "100"}, kExitFailure);
+    EXPECT_NE(std::string::npos, output.find("quorvex-grab: no frame for 1 s; giving up")) << output;
+}
+
+TEST_F(ToolsTest, GrabWritesTheCameraSettingsBeforeOpening) {
+    const std::string output = Grab({"--camera", "Camera 5", "--log-level", "3", "--timeout", "1"}, kExitFailure);
+    const std::string file = tools::SettingsFilePath(dir_.Path());
+    char pipeName[256] = "poison";
+    GetPrivateProfileStringA("Camera 5", "PipeName", "missing", pipeName, sizeof pipeName, file.c_str());
+    EXPECT_EQ(share_, pipeName);
+    EXPECT_EQ(3u, GetPrivateProfileIntA("Camera 5", "LogLevel", -1, file.c_str()));
+    EXPECT_EQ(2000u, GetPrivateProfileIntA("Camera 5", "ConnectionTimeout", -1, file.c_str()));
+    EXPECT_NE(std::string::npos, output.find("set PipeName=" + share_ + " for Camera 5 in " + file)) << output;
+}
+
+TEST_F(ToolsTest, GrabLogPrintsTheDriversLinesWithTheirTimestamps) {
+    auto server = StartServer({"--size", "64x48", "--fps", "25"});
+    const std::string output = Grab({"--frames", "2", "--log", "--log-level", "2"});
+    Interrupt(*server);
+    // "dd/mm/yy hh:mm:ss: " and then the message, on one line.
+    const std::string message = "openCVLPort: leaving -- Camera Camera 1 OPENED on port 1\n";
+    const size_t at = output.find(message);
+    ASSERT_NE(std::string::npos, at) << output;
+    ASSERT_GE(at, 19u);
+    const std::string timestamp = output.substr(at - 19, 19);
+    EXPECT_TRUE(at == 19 || output[at - 20] == '\n') << output;
+    for (const size_t digit : {0, 1, 3, 4, 6, 7, 9, 10, 12, 13, 15, 16}) {
+        EXPECT_TRUE(timestamp[digit] >= '0' && timestamp[digit] <= '9') << timestamp;
+    }
+    EXPECT_EQ("/", timestamp.substr(2, 1));
+    EXPECT_EQ(": ", timestamp.substr(17, 2));
+    EXPECT_NE(std::string::npos, output.find("connected to share '" + share_ + "'")) << output;
+}
+
+TEST_F(ToolsTest, GrabWithoutLogPrintsNoDriverLines) {
+    const std::string output = Grab({"--timeout", "1", "--connect-timeout", "100"}, kExitFailure);
+    EXPECT_EQ(std::string::npos, output.find("Opening camera")) << output;
+}
+
+TEST_F(ToolsTest, GrabListsTheDriversCameras) {
+    const std::string output = Grab({"--list"});
+    for (int i = 1; i <= 32; ++i) {
+        EXPECT_NE(std::string::npos, output.find("Camera " + std::to_string(i) + "\n")) << i;
+    }
+    EXPECT_EQ(std::string::npos, output.find("Camera 33")) << output;
+}
+
+TEST_F(ToolsTest, GrabRefusesACameraTheDriverDoesNotHave) {
+    const std::string output = Grab({"--camera", "camera 1"}, kExitUsage);
+    EXPECT_NE(std::string::npos, output.find("the driver has no camera \"camera 1\"")) << output;
+}
+
+TEST_F(ToolsTest, GrabReportsADriverThatCannotBeLoaded) {
+    const std::string output = Grab({"--driver", dir_.File("missing-driver")}, kExitFailure);
+    EXPECT_NE(std::string::npos, output.find("quorvex-grab: cannot load the driver")) << output;
+}
+
+}  // namespace

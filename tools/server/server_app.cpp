@@ -1,0 +1,199 @@
+#include "server_app.h"
+
+#include <chrono>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "exit_codes.h"
+#include "frame_source.h"
+#include "platform/console.h"
+#include "platform/win32.h"
+#include "quorvex_server.h"
+
+namespace tools {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kIdlePoll = std::chrono::milliseconds(20);
+
+struct ServerDestroyer {
+    void operator()(QuorvexServer* server) const { QuorvexServerDestroy(server); }
+};
+using ServerPtr = std::unique_ptr<QuorvexServer, ServerDestroyer>;
+
+std::unique_ptr<FrameSource> MakeSource(const ServerOptions& options, std::string& error) {
+    if (!options.images.empty()) {
+        return ImageSource::Load(options.images, options.bytesPerPixel, error);
+    }
+    return std::make_unique<PatternSource>(
+        FrameGeometry{options.size.width, options.size.height, options.bytesPerPixel});
+}
+
+std::string Plural(int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Sleeps until `until`, waking early for Ctrl+C.
+void SleepUntil(Clock::time_point until) {
+    while (!platform::InterruptRequested() && Clock::now() < until) {
+        std::this_thread::sleep_until(std::min(until, Clock::now() + kIdlePoll));
+    }
+}
+
+// Frames per second over the last stretch of a few hundred milliseconds.
+class RateMeter {
+public:
+    double Update(int64_t count) {
+        const auto now = Clock::now();
+        const double seconds = std::chrono::duration<double>(now - since_).count();
+        if (seconds >= 0.5) {
+            rate_ = static_cast<double>(count - countThen_) / seconds;
+            since_ = now;
+            countThen_ = count;
+        }
+        return rate_;
+    }
+
+private:
+    Clock::time_point since_ = Clock::now();
+    int64_t countThen_ = 0;
+    double rate_ = 0;
+};
+
+class Server {
+public:
+    Server(const ServerOptions& options, StatusConsole& console) : options_(options), console_(console) {}
+
+    int Run() {
+        std::string error;
+        source_ = MakeSource(options_, error);
+        if (!source_) {
+            console_.Line("quorvex-server: " + error);
+            return kExitFailure;
+        }
+        if (source_->LargestFrameBytes() > INT32_MAX) {
+            console_.Line("quorvex-server: the frames are larger than a share can hold");
+            return kExitFailure;
+        }
+        SetLastError(ERROR_SUCCESS);
+        server_.reset(QuorvexServerCreate(options_.share.c_str(), static_cast<int>(source_->LargestFrameBytes()),
+                                          options_.clients));
+        if (!server_) {
+            return ReportCreateFailure(GetLastError());
+        }
+        console_.Line(StartLine());
+        Publish();
+        console_.Status(StatusText(), true);
+        console_.Finish();
+        console_.Line("quorvex-server: stopped after " + Plural(published_, "frame", "frames") +
+                      (platform::InterruptRequested() ? " (interrupted)" : ""));
+        server_.reset();
+        return kExitOk;
+    }
+
+private:
+    int ReportCreateFailure(DWORD error) {
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
+            console_.Line("quorvex-server: the share \"" + options_.share +
+                          "\" is already served by another process");
+            return kExitShareInUse;
+        }
+        console_.Line("quorvex-server: cannot serve the share \"" + options_.share + "\" (system error " +
+                      std::to_string(error) + ")");
+        return kExitFailure;
+    }
+
+    std::string StartLine() const {
+        std::ostringstream line;
+        line << "quorvex-server: serving \"" << options_.share << "\" with " << source_->Describe();
+        if (options_.images.empty()) {
+            line << ", " << options_.size.width << "x" << options_.size.height;
+        }
+        line << ", " << Plural(options_.bytesPerPixel, "byte", "bytes") << " per pixel, ";
+        if (options_.fps > 0) {
+            line << options_.fps << " fps";
+        } else {
+            line << "no pause between frames";
+        }
+        line << "; Ctrl+C stops";
+        return line.str();
+    }
+
+    std::string StatusText() {
+        std::ostringstream text;
+        text.setf(std::ios::fixed);
+        text.precision(1);
+        text << "published " << Plural(published_, "frame", "frames") << ", "
+             << Plural(QuorvexServerClientCount(server_.get()), "client", "clients") << " attached, "
+             << rate_.Update(published_) << " fps";
+        return text.str();
+    }
+
+    bool Done() const {
+        return platform::InterruptRequested() || (options_.frames > 0 && published_ >= options_.frames);
+    }
+
+    void Publish() {
+        FramePlan plan(options_.faults);
+        const auto period = options_.fps > 0 ? std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(1.0 / options_.fps))
+                                             : Clock::duration::zero();
+        auto due = Clock::now();
+        FrameGeometry announced;
+        while (!Done()) {
+            const FrameStep step = plan.Next();
+            const Image& frame = source_->Produce(step);
+            if (frame.geometry != announced) {
+                QuorvexServerSetDimensions(server_.get(), frame.geometry.width, frame.geometry.height,
+                                           frame.geometry.bytesPerPixel);
+                announced = frame.geometry;
+            }
+            if (QuorvexServerPublishFrame(server_.get(), frame.pixels.data(),
+                                          static_cast<int>(frame.pixels.size())) < 0) {
+                console_.Line("quorvex-server: frame " + std::to_string(step.index) +
+                              " not published: a client holds the frame too long");
+            }
+            ++published_;
+            CommitFaults(step);
+            console_.Status(StatusText());
+
+            // Late for the next frame already (a slow client): a full period from now, since two frames back to
+            // back would have the second overwrite the first before a
+            // client copies it.
+            due += period;
+            const auto publishedAt = Clock::now();
+            if (due < publishedAt) {
+                due = publishedAt + period;
+            }
+            SleepUntil(due);
+        }
+    }
+
+    void CommitFaults(const FrameStep& step) {
+        if (step.stopAfter) {
+            const int reached = QuorvexServerSendStop(server_.get());
+            console_.Line("quorvex-server: sent Stop after frame " + std::to_string(step.index) + " to " +
+                          Plural(reached, "client", "clients"));
+        }
+        if (step.dropAfter) {
+            const int dropped = QuorvexServerDropClients(server_.get());
+            console_.Line("quorvex-server: dropped " + Plural(dropped, "client", "clients") + " after frame " +
+                          std::to_string(step.index));
+        }
+    }
+
+    const ServerOptions& options_;
+    StatusConsole& console_;
+    std::unique_ptr<FrameSource> source_;
+    ServerPtr server_;
+    int64_t published_ = 0;
+    RateMeter rate_;
+};
+
+}  // namespace
+
+int RunServer(const ServerOptions& options, StatusConsole& console) { return Server(options, console).Run(); }
+
+}  // namespace tools

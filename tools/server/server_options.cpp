@@ -1,0 +1,80 @@
+#include "server_options.h"
+
+#include "test_pattern.h"
+
+namespace tools {
+namespace {
+
+constexpr int kLargestSide = 8192;
+constexpr int kLargestFps = 1000;
+constexpr int kLargestCount = 1000000000;
+constexpr int kMaxClients = 8;
+
+}  // namespace
+
+ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, std::string& text) {
+    bool help = false;
+    ArgParser parser(
+        "Usage: quorvex-server [options]\n"
+        "Serves frames to Quorvex camera drivers on a share: a moving test pattern\n"
+        "that carries frame numbers and timestamps, or image files.");
+    parser.Text("share", "NAME", options.share, "share name (default \"Camera Share\")");
+    parser.Size("size", options.size, kLargestSide, "frame size of the test pattern (default 640x480)");
+    parser.Custom("bpp", "1|3|4",
+                  [&options](const std::string& value, std::string& reason) {
+                      if (value == "1" || value == "3" || value == "4") {
+                          options.bytesPerPixel = value[0] - '0';
+                          return true;
+                      }
+                      reason = "is not 1, 3 or 4 bytes per pixel";
+                      return false;
+                  },
+                  "bytes per pixel: gray, RGB or RGBA (default 1)");
+    parser.Int("fps", options.fps, 0, kLargestFps, "frames per second; 0 publishes without pause (default 30)");
+    parser.Int("frames", options.frames, 0, kLargestCount, "frames to publish, then quit; 0 until Ctrl+C (default 0)");
+    parser.Text("images", "PATTERN", options.images,
+                "serve image files (PNG, JPEG, BMP, PGM/PPM) in a loop: a file, a folder, or dir/*.png");
+    parser.Int("clients", options.clients, 1, kMaxClients, "most hosts attached at once (default 4)");
+    parser.Int("resize-every", options.faults.resizeEvery, 0, kLargestCount,
+               "switch between the size and half of it every N frames");
+    parser.Int("stop-after", options.faults.stopAfter, 0, kLargestCount, "send Stop to the clients after frame N");
+    parser.Int("drop-after", options.faults.dropAfter, 0, kLargestCount,
+               "drop the clients after frame N, as a crashing server would");
+    parser.Int("skip-every", options.faults.skipEvery, 0, kLargestCount,
+               "leave out one frame number after every N numbers");
+    parser.Int("repeat-every", options.faults.repeatEvery, 0, kLargestCount,
+               "publish every N-th frame as a copy of the one before");
+    parser.Flag("help", help, "show this help");
+
+    if (!parser.Parse(args, text)) {
+        return ParseOutcome::Error;
+    }
+    if (help) {
+        text = parser.Usage();
+        return ParseOutcome::Help;
+    }
+    if (options.faults.repeatEvery == 1) {
+        text = "--repeat-every: \"1\" would repeat the first frame for ever; give 2 or more";
+        return ParseOutcome::Error;
+    }
+    if (!options.images.empty()) {
+        for (const char* patternOnly : {"size", "resize-every", "skip-every"}) {
+            if (parser.Given(patternOnly)) {
+                text = std::string("--") + patternOnly + " works with the test pattern only, not with --images";
+                return ParseOutcome::Error;
+            }
+        }
+        return ParseOutcome::Run;
+    }
+    const FrameGeometry smaller{(options.size.width + 1) / 2, (options.size.height + 1) / 2, options.bytesPerPixel};
+    const FrameGeometry main{options.size.width, options.size.height, options.bytesPerPixel};
+    if (!HoldsPattern(main) || (options.faults.resizeEvery > 0 && !HoldsPattern(smaller))) {
+        text = "--size: frames of " + std::to_string(options.size.width) + "x" + std::to_string(options.size.height) +
+               " are too small for the test pattern, which needs " + std::to_string(kPatternMinBytes) + " bytes" +
+               (options.faults.resizeEvery > 0 ? " also at half the size" : "");
+        return ParseOutcome::Error;
+    }
+    return ParseOutcome::Run;
+}
+
+}  // namespace tools
