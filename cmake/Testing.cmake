@@ -14,15 +14,21 @@ else()
   include(GoogleTest)
 endif()
 
+#
+# LAUNCHER names a command that starts the test program (its arguments follow
+# it), before wine in the Windows build; PROPERTIES are added to its tests.
 function(quorvex_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LAUNCHER;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvex_test_support GTest::gtest quorvex_warnings)
+  if(ARG_LAUNCHER)
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${ARG_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR})
+  endif()
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 600
-      ENVIRONMENT "WINEDEBUG=-all")
+      ENVIRONMENT "WINEDEBUG=-all" ${ARG_PROPERTIES})
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
   endif()
 endfunction()

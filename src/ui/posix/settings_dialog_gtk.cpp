@@ -149,11 +149,16 @@ public:
         gtk.window_set_title(dialog, caption);
         gtk.window_set_modal(dialog, 1);
         gtk.window_set_resizable(dialog, 0);
+        // Over the host's window; without one, in the middle of the screen
+        // (GTK would leave an orphan in a corner).
+        constexpr int kCenter = 1;
+        constexpr int kCenterOnParent = 4;
         if (parent != nullptr) {
             gtk.window_set_transient_for(dialog, parent);
+            gtk.window_set_position(dialog, kCenterOnParent);
+        } else {
+            gtk.window_set_position(dialog, kCenter);
         }
-        constexpr int kCenterOnParent = 4;
-        gtk.window_set_position(dialog, kCenterOnParent);
 
         // As the template lays it out: the two groups on the left, OK and
         // Cancel stacked on the right, the status bar below everything.

@@ -90,10 +90,11 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     Win32DialogControls controls(dialog);
     switch (message) {
     case WM_INITDIALOG:
-        CenterOverOwner(dialog);
         prop->DoDataExchange(controls, false);
         SetWindowTextA(dialog, prop->Caption().c_str());
         AddStatusBar(dialog);
+        // Centred at its full size, status bar included.
+        CenterOverOwner(dialog);
         prop->ValidateInput(controls);
         return TRUE;
     case WM_COMMAND: {
