@@ -7,15 +7,15 @@
 
 namespace platform {
 
-// Takes a reference on the module that contains this code. Null when the
-// code is not in a loadable module (linked into a program).
+// Takes a reference on the module that contains this code. Null when there
+// is none to take: the code is linked into a program, or its module is never
+// unmapped.
 HMODULE PinCodeModule();
 
 // The last call of a thread that holds a reference from PinCodeModule: drops
-// it and ends the thread with `exitCode`. On Windows this never returns (the
-// module may be gone once the reference drops); elsewhere the module stays
-// mapped for the rest of the process and the call returns `exitCode` for the
-// thread procedure to return.
+// it and ends the thread with `exitCode`. With a reference it never returns
+// (the module may be gone once the reference drops); without one it returns
+// `exitCode` for the thread procedure to return.
 DWORD ExitThreadReleasingModule(HMODULE module, DWORD exitCode);
 
 }  // namespace platform

@@ -44,8 +44,12 @@ int TwoDigitsAt(const std::string& text, size_t at) {
 
 }  // namespace
 
+std::string HostLibrary::LibraryPath() {
+    return FolderOf(testsupport::SelfPath()) + QUORVEX_LIBRARY_FILE;
+}
+
 HostLibrary::HostLibrary() {
-    const std::string path = FolderOf(testsupport::SelfPath()) + QUORVEX_LIBRARY_FILE;
+    const std::string path = LibraryPath();
     platform::UniqueHandle<ModuleTraits> module(LoadLibraryA(path.c_str()));
     if (!module) {
         problem = "cannot load " + path + ", error " + std::to_string(GetLastError());

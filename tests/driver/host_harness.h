@@ -49,6 +49,8 @@ struct DriverExports {
 class HostLibrary {
 public:
     static const HostLibrary& Get();
+    // The built library beside the test program.
+    static std::string LibraryPath();
 
     bool Loaded() const { return problem.empty(); }
     const std::string& Problem() const { return problem; }
