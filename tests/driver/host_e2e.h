@@ -238,6 +238,11 @@ protected:
     // back from this thread and compares it with the frame, byte for byte.
     testing::AssertionResult DeliverAndReadBack(Server& server, int port, const FrameFormat& format, uint32_t seed);
 
+    // Serves `format` from `server` on `share`, opens `camera` on `port` and
+    // reads the first frame (seed 1) back.
+    testing::AssertionResult StartStreaming(Server& server, const std::string& share, const FrameFormat& format,
+                                            const char* camera, int port, int logLevel);
+
     // How many received messages equal `text` exactly, after the log's line
     // end has been supplied as the log supplies it.
     int Count(const std::string& text) const;

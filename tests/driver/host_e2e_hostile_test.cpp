@@ -169,11 +169,7 @@ TEST_F(E2EHostile, AFloodOfUnknownHeadersLeavesTheLinkWorkingAndTheLogQuiet) {
     const std::string share = ShareName();
     const FrameFormat format{32, 8, 1};
     Server server;
-    ASSERT_TRUE(server.Create(share, format.Bytes()));
-    server.SetDimensions(format);
-    int dimensions[2];
-    ASSERT_TRUE(OpenCamera("Camera 6", 6, share, kLevelErrors, kLongTimeout, dimensions));
-    ASSERT_TRUE(DeliverAndReadBack(server, 6, format, 1));
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 6", 6, kLevelErrors));
     const int resetsBefore = Port(6).resets;
     log.Clear();
 
@@ -194,11 +190,7 @@ TEST_F(E2EHostile, AFailedReadIsTheServerLostNotAnotherFrame) {
     const std::string share = ShareName();
     const FrameFormat format{32, 8, 1};
     Server server;
-    ASSERT_TRUE(server.Create(share, format.Bytes()));
-    server.SetDimensions(format);
-    int dimensions[2];
-    ASSERT_TRUE(OpenCamera("Camera 7", 7, share, kLevelSteps, kLongTimeout, dimensions));
-    ASSERT_TRUE(DeliverAndReadBack(server, 7, format, 1));
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 7", 7, kLevelSteps));
 
     ASSERT_EQ(1, QuorvexServerDropClients(server.get()));
     ASSERT_TRUE(WaitForLine("CmdExchangeThread::ThreadMain: server lost on port 7"));
@@ -217,11 +209,7 @@ TEST_F(E2EHostile, AnotherErrorDropsTheConnectionForASecond) {
     const std::string share = ShareName();
     const FrameFormat format{32, 8, 1};
     Server server;
-    ASSERT_TRUE(server.Create(share, format.Bytes()));
-    server.SetDimensions(format);
-    int dimensions[2];
-    ASSERT_TRUE(OpenCamera("Camera 8", 8, share, kLevelSteps, kLongTimeout, dimensions));
-    ASSERT_TRUE(DeliverAndReadBack(server, 8, format, 1));
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 8", 8, kLevelSteps));
 
     const uint8_t longMessage[24] = {0x52, 0x44, 0x48, 0x53, 3};
     const DWORD start = Now();
@@ -241,11 +229,7 @@ TEST_F(E2EHostile, AShortMessageIsNotTakenForTheLastHeader) {
     const std::string share = ShareName();
     const FrameFormat format{32, 8, 1};
     Server server;
-    ASSERT_TRUE(server.Create(share, format.Bytes()));
-    server.SetDimensions(format);
-    int dimensions[2];
-    ASSERT_TRUE(OpenCamera("Camera 9", 9, share, kLevelSteps, kLongTimeout, dimensions));
-    ASSERT_TRUE(DeliverAndReadBack(server, 9, format, 1));
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 9", 9, kLevelSteps));
 
     const uint8_t shortMessage[4] = {0x52, 0x44, 0x48, 0x53};
     ASSERT_EQ(1, QuorvexServerSendRaw(server.get(), shortMessage, sizeof shortMessage));

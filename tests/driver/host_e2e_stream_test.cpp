@@ -171,11 +171,7 @@ TEST_F(E2EStream, StopEndsTheLinkAndTheCameraStaysOpen) {
     const std::string share = ShareName();
     const FrameFormat format{32, 8, 1};
     Server server;
-    ASSERT_TRUE(server.Create(share, format.Bytes()));
-    server.SetDimensions(format);
-    int dimensions[2];
-    ASSERT_TRUE(OpenCamera("Camera 5", 8, share, kLevelSteps, kLongTimeout, dimensions));
-    ASSERT_TRUE(DeliverAndReadBack(server, 8, format, 1));
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 5", 8, kLevelSteps));
 
     ASSERT_EQ(1, server.SendHeader(Stop));
     ASSERT_TRUE(WaitForLine("CmdExchangeThread::ThreadMain: leaving on port=8\n"));
@@ -204,6 +200,7 @@ TEST_F(E2EStream, StopEndsTheLinkAndTheCameraStaysOpen) {
     const DWORD start = Now();
     CloseCamera(8);
     EXPECT_LT(Now() - start, 3000u);
+    int dimensions[2];
     ASSERT_TRUE(OpenCamera("Camera 5", 8, share, kLevelSteps, kLongTimeout, dimensions));
     EXPECT_EQ(32, dimensions[0]);
     EXPECT_TRUE(DeliverAndReadBack(server, 8, format, 3));
@@ -213,15 +210,12 @@ TEST_F(E2EStream, CloseAndReopenKeepTheCallbacks) {
     const std::string share = ShareName();
     const FrameFormat format{48, 16, 3};
     Server server;
-    ASSERT_TRUE(server.Create(share, format.Bytes()));
-    server.SetDimensions(format);
-    int dimensions[2];
-    ASSERT_TRUE(OpenCamera("Camera 6", 4, share, kLevelErrors, kLongTimeout, dimensions));
-    ASSERT_TRUE(DeliverAndReadBack(server, 4, format, 1));
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 6", 4, kLevelErrors));
     CloseCamera(4);
     EXPECT_TRUE(server.WaitForNoClients());
 
     // Reopened on another port without setting the callbacks again.
+    int dimensions[2];
     ASSERT_TRUE(OpenCamera("Camera 6", 6, share, kLevelErrors, kLongTimeout, dimensions, false));
     ASSERT_EQ(48, dimensions[0]);
     ASSERT_TRUE(DeliverAndReadBack(server, 6, format, 2));

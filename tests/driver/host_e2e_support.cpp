@@ -472,6 +472,20 @@ void E2ETest::TearDown() {
     HostTest::TearDown();
 }
 
+testing::AssertionResult E2ETest::StartStreaming(Server& server, const std::string& share, const FrameFormat& format,
+                                                 const char* camera, int port, int logLevel) {
+    if (!server.Create(share, format.Bytes())) {
+        return testing::AssertionFailure() << "no server on " << share;
+    }
+    server.SetDimensions(format);
+    int dimensions[2];
+    testing::AssertionResult opened = OpenCamera(camera, port, share, logLevel, kLongTimeout, dimensions);
+    if (!opened) {
+        return opened;
+    }
+    return DeliverAndReadBack(server, port, format, 1);
+}
+
 testing::AssertionResult E2ETest::OpenCamera(const char* camera, int port, const std::string& shareName,
                                              int logLevel, int connectionTimeout, int* dimensions,
                                              bool setCallbacks) {
