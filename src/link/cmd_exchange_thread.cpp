@@ -25,6 +25,14 @@ DriverState* Log() {
     return GetDriverState();
 }
 
+// Milliseconds since the driver was loaded, which the log's readers take for
+// the process's clock.
+const DWORD kLoadTick = GetTickCount();
+
+DWORD ProcessClock() {
+    return GetTickCount() - kLoadTick;
+}
+
 // The frame's byte count, or -1 for one that does not even fit 64 bits (no
 // buffer can match it).
 int64_t FrameBytes(int32_t frameWidth, int32_t frameHeight, int32_t frameBytesPerPixel) {
@@ -135,20 +143,20 @@ void CmdExchangeThread::Destroy() {
 bool CmdExchangeThread::WaitForDimensions(int32_t timeout, int32_t& outWidth, int32_t& outHeight,
                                           int32_t& outBytesPerPixel) {
     LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: timeout=%d, clock=%d, port=%d", timeout,
-               static_cast<int>(GetTickCount()), port.load());
+               static_cast<int>(ProcessClock()), port.load());
     for (int32_t waited = 0; waited <= timeout; waited += kDimensionsPollMs) {
         if (dimensionsValid.load(std::memory_order_acquire)) {
             outWidth = width;
             outHeight = height;
             outBytesPerPixel = bytesPerPixel;
             LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: OK, leaving, clock=%d, port=%d\n",
-                       static_cast<int>(GetTickCount()), port.load());
+                       static_cast<int>(ProcessClock()), port.load());
             return true;
         }
         Sleep(kDimensionsPollMs);
     }
     LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: NOT AVAILABLE, leaving, clock=%d, port=%d\n",
-               static_cast<int>(GetTickCount()), port.load());
+               static_cast<int>(ProcessClock()), port.load());
     return false;
 }
 
@@ -165,7 +173,7 @@ DWORD WINAPI CmdExchangeThread::static_ThreadMain(LPVOID parameter) {
 }
 
 DWORD CmdExchangeThread::ThreadMain() {
-    LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: entering, clock=%ld on port=%d", static_cast<long>(GetTickCount()),
+    LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: entering, clock=%ld on port=%d", static_cast<long>(ProcessClock()),
                port.load());
     state = StateAttach;
     frameDropLogged = false;
