@@ -82,10 +82,42 @@ protected:
     // An OVERLAPPED record that outlives the case's pipes.
     Io& NewIo(bool signalled = false) { return *ios_.emplace_back(std::make_unique<Io>(signalled)); }
 
+    // Starts a 12-byte read on `pipe` that stays pending, on a record (and
+    // buffer) that outlives the case's pipes.
+    testing::AssertionResult StartPendingRead(HANDLE pipe, Io*& started) {
+        started = &NewIo();
+        SetLastError(kPoison);
+        if (ReadFile(pipe, pendingBuffer_, sizeof pendingBuffer_, nullptr, &started->overlapped)) {
+            return testing::AssertionFailure() << "the read completed at once";
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return testing::AssertionFailure() << "the read failed with " << GetLastError();
+        }
+        return testing::AssertionSuccess();
+    }
+
+    // The pending read on `io` has ended, failing with `error`.
+    testing::AssertionResult ReadEndedWith(HANDLE pipe, Io& io, DWORD error) {
+        testing::AssertionResult ended = Signalled(io.event.get());
+        if (!ended) {
+            return ended;
+        }
+        DWORD count = kPoison;
+        SetLastError(kPoison);
+        if (GetOverlappedResult(pipe, &io.overlapped, &count, FALSE)) {
+            return testing::AssertionFailure() << "the read succeeded with " << count << " bytes";
+        }
+        if (GetLastError() != error) {
+            return testing::AssertionFailure() << "the read failed with " << GetLastError() << ", not " << error;
+        }
+        return testing::AssertionSuccess();
+    }
+
     const std::string name_ = UniqueName("pipe");
     const std::string path_ = PipePath(name_);
 
 private:
+    char pendingBuffer_[12] = {};
     Outcome Transfer(HANDLE pipe, Io& io, DWORD size, const std::string* source) {
         std::string buffer = source != nullptr ? *source : std::string(size, '\xcc');
         ResetEvent(io.event.get());
@@ -456,17 +488,11 @@ TEST_F(Pipes, AfterTheServerClosesTheClientSeesABrokenPipe) {
     UniqueFile server = MakeServer(name_);
     UniqueFile client = OpenClient(path_);
     ASSERT_TRUE(server && client);
-    Io& io = NewIo();
-    char buffer[12];
-    ASSERT_FALSE(ReadFile(client.get(), buffer, sizeof buffer, nullptr, &io.overlapped));
-    ASSERT_EQ(ERROR_IO_PENDING, GetLastError());
+    Io* io = nullptr;
+    ASSERT_TRUE(StartPendingRead(client.get(), io));
 
     server.reset();
-    ASSERT_TRUE(Signalled(io.event.get()));
-    DWORD count = kPoison;
-    SetLastError(kPoison);
-    EXPECT_FALSE(GetOverlappedResult(client.get(), &io.overlapped, &count, FALSE));
-    EXPECT_EQ(ERROR_BROKEN_PIPE, GetLastError());
+    EXPECT_TRUE(ReadEndedWith(client.get(), *io, ERROR_BROKEN_PIPE));
 
     const Outcome read = Read(client.get(), 12);
     EXPECT_FALSE(read.ok);
@@ -480,17 +506,11 @@ TEST_F(Pipes, AfterTheServerDisconnectsBothEndsAreNotConnected) {
     UniqueFile server = MakeServer(name_);
     UniqueFile client = OpenClient(path_);
     ASSERT_TRUE(server && client);
-    Io& io = NewIo();
-    char buffer[12];
-    ASSERT_FALSE(ReadFile(client.get(), buffer, sizeof buffer, nullptr, &io.overlapped));
-    ASSERT_EQ(ERROR_IO_PENDING, GetLastError());
+    Io* io = nullptr;
+    ASSERT_TRUE(StartPendingRead(client.get(), io));
 
     ASSERT_TRUE(DisconnectNamedPipe(server.get()));
-    ASSERT_TRUE(Signalled(io.event.get()));
-    DWORD count = kPoison;
-    SetLastError(kPoison);
-    EXPECT_FALSE(GetOverlappedResult(client.get(), &io.overlapped, &count, FALSE));
-    EXPECT_EQ(ERROR_PIPE_NOT_CONNECTED, GetLastError());
+    EXPECT_TRUE(ReadEndedWith(client.get(), *io, ERROR_PIPE_NOT_CONNECTED));
 
     for (const HANDLE end : {client.get(), server.get()}) {
         SCOPED_TRACE(end == client.get() ? "client" : "server");
@@ -527,16 +547,10 @@ TEST_F(Pipes, ClosingAHandleEndsItsPendingRead) {
     UniqueFile server = MakeServer(name_);
     UniqueFile client = OpenClient(path_);
     ASSERT_TRUE(server && client);
-    Io& io = NewIo();
-    char buffer[12];
-    ASSERT_FALSE(ReadFile(client.get(), buffer, sizeof buffer, nullptr, &io.overlapped));
-    ASSERT_EQ(ERROR_IO_PENDING, GetLastError());
+    Io* io = nullptr;
+    ASSERT_TRUE(StartPendingRead(client.get(), io));
     client.reset();
-    ASSERT_TRUE(Signalled(io.event.get()));
-    DWORD count = kPoison;
-    SetLastError(kPoison);
-    EXPECT_FALSE(GetOverlappedResult(INVALID_HANDLE_VALUE, &io.overlapped, &count, FALSE));
-    EXPECT_EQ(ERROR_BROKEN_PIPE, GetLastError());
+    EXPECT_TRUE(ReadEndedWith(INVALID_HANDLE_VALUE, *io, ERROR_BROKEN_PIPE));
 }
 
 // --- Ends in the wrong state ------------------------------------------------
