@@ -58,6 +58,38 @@ int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int wi
  * seconds. */
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount);
 
+/* Pixel layouts that QuorvexServerPublishFrameEx accepts. */
+#define QUORVEX_FORMAT_GRAY8 1  /* 1 byte per pixel */
+#define QUORVEX_FORMAT_RGB24 2  /* 3 bytes per pixel: R, G, B */
+#define QUORVEX_FORMAT_BGR24 3  /* 3 bytes per pixel: B, G, R */
+#define QUORVEX_FORMAT_RGBA32 4 /* 4 bytes per pixel: R, G, B, A */
+#define QUORVEX_FORMAT_BGRA32 5 /* 4 bytes per pixel: B, G, R, A */
+
+/* The channel order that hosts receive for 3 and 4 bytes per pixel. */
+#define QUORVEX_ORDER_RGB 0 /* R, G, B(, A): the default */
+#define QUORVEX_ORDER_BGR 1 /* B, G, R(, A) */
+
+/* Chooses the channel order that hosts receive for 3 and 4 bytes per pixel
+ * from the next QuorvexServerPublishFrameEx on. Returns 0, or -1 for an
+ * unknown order. */
+int QUORVEX_SERVER_CALL QuorvexServerSetChannelOrder(QuorvexServer* server, int order);
+
+/* Publishes a frame of width x height pixels in `format`, whose rows start
+ * strideBytes apart in `pixels`: converts it in one pass into the segment
+ * (rows back to back, in the server's channel order) while holding the
+ * mutex, then sends ImageReady as QuorvexServerPublishFrame does. A size or
+ * bytes per pixel that differs from the current dimensions sends the new
+ * dimensions first. Refused (-1, nothing sent, the segment unchanged) for a
+ * null pixel pointer, a size that is not positive, a stride below one row,
+ * an unknown format or a frame larger than the segment; then
+ * QuorvexServerLastError says why. */
+int QUORVEX_SERVER_CALL QuorvexServerPublishFrameEx(QuorvexServer* server, const void* pixels, int width, int height,
+                                                    int strideBytes, int format);
+
+/* The reason of the last call on this server that was refused, or "" when
+ * none was. The text stays valid until the next call on the server. */
+const char* QUORVEX_SERVER_CALL QuorvexServerLastError(QuorvexServer* server);
+
 /* Sends a Stop header: every attached client ends its link. */
 int QUORVEX_SERVER_CALL QuorvexServerSendStop(QuorvexServer* server);
 
