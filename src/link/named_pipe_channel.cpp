@@ -5,6 +5,9 @@
 namespace {
 
 constexpr DWORD kBusyWaitMs = 1000;
+// Closing the handle ends its pending operations; on Windows their events are
+// signalled a little later, from the system's side.
+constexpr DWORD kEndedIoWaitMs = 1000;
 
 // Manual-reset and signalled, so that a channel with nothing in flight reads
 // as idle.
@@ -79,12 +82,16 @@ DWORD NamedPipeChannel::ReadResult() {
     return bytes;
 }
 
-void NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
+bool NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
+    if (WaitForSingleObject(writeEvent.get(), 0) == WAIT_TIMEOUT) {
+        return false;
+    }
     writeOverlapped = OverlappedFor(writeEvent);
     if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped) &&
         GetLastError() != ERROR_IO_PENDING) {
         throw Win32Exception();
     }
+    return true;
 }
 
 void NamedPipeChannel::Close() {
@@ -92,5 +99,10 @@ void NamedPipeChannel::Close() {
         DisconnectNamedPipe(handle.get());
         connected = false;
     }
+    if (!handle) {
+        return;
+    }
     handle.reset();
+    WaitForSingleObject(readEvent.get(), kEndedIoWaitMs);
+    WaitForSingleObject(writeEvent.get(), kEndedIoWaitMs);
 }
