@@ -67,9 +67,12 @@ void NamedPipeChannel::Connect(const std::string& shareName) {
 
 HANDLE NamedPipeChannel::BeginRead(void* destination, int32_t count) {
     readOverlapped = OverlappedFor(readEvent);
-    if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        throw Win32Exception();
+    readPending = false;
+    if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            throw Win32Exception();
+        }
+        readPending = true;
     }
     return readEvent.get();
 }
@@ -83,13 +86,16 @@ DWORD NamedPipeChannel::ReadResult() {
 }
 
 bool NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
-    if (WaitForSingleObject(writeEvent.get(), 0) == WAIT_TIMEOUT) {
+    if (writePending && WaitForSingleObject(writeEvent.get(), 0) == WAIT_TIMEOUT) {
         return false;
     }
     writeOverlapped = OverlappedFor(writeEvent);
-    if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        throw Win32Exception();
+    writePending = false;
+    if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            throw Win32Exception();
+        }
+        writePending = true;
     }
     return true;
 }
@@ -103,6 +109,14 @@ void NamedPipeChannel::Close() {
         return;
     }
     handle.reset();
-    WaitForSingleObject(readEvent.get(), kEndedIoWaitMs);
-    WaitForSingleObject(writeEvent.get(), kEndedIoWaitMs);
+    // An operation that failed at once never signals its event; only one
+    // that went pending does.
+    if (readPending) {
+        WaitForSingleObject(readEvent.get(), kEndedIoWaitMs);
+    }
+    if (writePending) {
+        WaitForSingleObject(writeEvent.get(), kEndedIoWaitMs);
+    }
+    readPending = false;
+    writePending = false;
 }

@@ -58,6 +58,8 @@ private:
     bool connected = false;
     platform::UniqueEvent readEvent;
     OVERLAPPED readOverlapped;
+    bool readPending = false;  // the last read went pending, so its event tells its end
     platform::UniqueEvent writeEvent;
     OVERLAPPED writeOverlapped;
+    bool writePending = false;
 };

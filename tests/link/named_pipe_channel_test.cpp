@@ -313,29 +313,36 @@ public:
     }
 
     // Reads messages until none comes within 300 ms; returns how many came.
+    // The last read stays pending and takes the next message.
     int Drain() {
         int count = 0;
         for (;;) {
-            char message[64];
-            readOverlapped = OVERLAPPED{};
-            readOverlapped.hEvent = readDone.get();
-            if (!ReadFile(end.get(), message, sizeof message, nullptr, &readOverlapped) &&
-                GetLastError() != ERROR_IO_PENDING) {
-                return count;
+            if (!readPending) {
+                readOverlapped = OVERLAPPED{};
+                readOverlapped.hEvent = readDone.get();
+                if (!ReadFile(end.get(), message, sizeof message, nullptr, &readOverlapped) &&
+                    GetLastError() != ERROR_IO_PENDING) {
+                    return count;
+                }
+                readPending = true;
             }
             if (WaitForSingleObject(readDone.get(), 300) != WAIT_OBJECT_0) {
                 return count;
             }
+            readPending = false;
             ++count;
         }
     }
 
 private:
-    // The records outlive the pipe, whose close ends a read still pending.
+    // The records and the buffer outlive the pipe, whose close ends a read
+    // still pending.
     platform::UniqueEvent connected{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     platform::UniqueEvent readDone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     OVERLAPPED connectOverlapped{};
     OVERLAPPED readOverlapped{};
+    char message[64] = {};
+    bool readPending = false;
     DWORD connectError = 0;
     platform::UniqueFile end;
 };
@@ -389,6 +396,28 @@ TEST(NamedPipeChannelTest, AWriteStillPendingIsNotStartedOverAndWritesDoNotPileU
     // Once the server has read, the pending write is done and writing goes on.
     EXPECT_TRUE(channel.BeginWrite(&request, sizeof request));
     EXPECT_EQ(1, server.Drain());
+}
+
+TEST(NamedPipeChannelTest, AWriteThatFailedAtOnceLeavesTheNextConnectionFreeToWrite) {
+    const std::string name = UniqueName("failed");
+    const MessageHeader request{HeaderMagic, Dimensions, 0};
+    NamedPipeChannel channel;
+    {
+        SilentServer gone(name);
+        ASSERT_TRUE(gone.Ready());
+        channel.Connect(name);
+    }
+    // 232 (the pipe is being closed) or a lost server, as the system sees it.
+    EXPECT_NE(0u, ThrownCode([&] { channel.BeginWrite(&request, sizeof request); }));
+    const DWORD start = Now();
+    channel.Close();
+    EXPECT_LT(Now() - start, 500u) << "Close waited for a write that never went pending";
+
+    SilentServer next(name);
+    ASSERT_TRUE(next.Ready());
+    channel.Connect(name);
+    EXPECT_TRUE(channel.BeginWrite(&request, sizeof request));
+    EXPECT_EQ(1, next.Drain());
 }
 
 }  // namespace
