@@ -362,23 +362,31 @@ void CmdExchangeThread::ProcessDimensions() {
     LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: dimensions received, w=%d, h=%d, bpp=%d, port=%d", width,
                height, bytesPerPixel, port.load());
 
+    // Kept apart from the fields, which a reopen inside the reset below
+    // clears.
+    const FrameGeometry received{width, height, bytesPerPixel};
     // Any change of shape, not only of size: rows are addressed with the
     // buffer's own stride.
-    if (camera->isOpen && camera->imageBuffer.Geometry() != FrameGeometry{width, height, bytesPerPixel}) {
+    if (camera->isOpen && camera->imageBuffer.Geometry() != received) {
         LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: WARNING: dimesnions changed, requesting reset, port=%d",
                    port.load());
         RequestReset();
-        if (Interrupted()) {
-            return;
-        }
     }
+    // The buffer takes the new shape even when the host has closed or
+    // reopened the camera in its answer: a reopened link that is sent the
+    // same dimensions then finds them in place and asks for no second reset.
     try {
-        SetImageSize(camera, width, height, bytesPerPixel);
+        SetImageSize(camera, received.width, received.height, received.bytesPerPixel);
     } catch (const std::exception& error) {
         // No buffer can take these frames: the host is asked to reset, and
         // the link ends as for a frame that cannot be delivered.
         LogMessage(1, Log(), "CmdExchangeThread::ThreadMain: ERROR: %s", error.what());
-        StopAfterError();
+        if (!Interrupted()) {
+            StopAfterError();
+        }
+        return;
+    }
+    if (Interrupted()) {
         return;
     }
     {
