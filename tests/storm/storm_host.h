@@ -16,7 +16,7 @@
 namespace storm {
 
 // The run's seed and length: QUORVEX_STORM_SEED (random when unset) and
-// QUORVEX_STORM_SECONDS (10 when unset).
+// QUORVEX_STORM_SECONDS (the build's length when unset).
 struct RunSettings {
     uint32_t seed = 0;
     int seconds = 0;

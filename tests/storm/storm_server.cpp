@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <vector>
