@@ -7,7 +7,7 @@ namespace {
 constexpr DWORD kBusyWaitMs = 1000;
 // Closing the handle ends its pending operations; on Windows their events are
 // signalled a little later, from the system's side.
-constexpr DWORD kEndedIoWaitMs = 1000;
+constexpr DWORD kEndedIoWaitMs = 200;
 
 // Manual-reset and signalled, so that a channel with nothing in flight reads
 // as idle.
@@ -67,12 +67,9 @@ void NamedPipeChannel::Connect(const std::string& shareName) {
 
 HANDLE NamedPipeChannel::BeginRead(void* destination, int32_t count) {
     readOverlapped = OverlappedFor(readEvent);
-    readPending = false;
-    if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING) {
-            throw Win32Exception();
-        }
-        readPending = true;
+    if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        throw Win32Exception();
     }
     return readEvent.get();
 }
@@ -109,14 +106,11 @@ void NamedPipeChannel::Close() {
         return;
     }
     handle.reset();
-    // An operation that failed at once never signals its event; only one
-    // that went pending does.
-    if (readPending) {
-        WaitForSingleObject(readEvent.get(), kEndedIoWaitMs);
-    }
+    // A write that went pending is ended by the close; the next connection's
+    // request waits for that end, briefly, rather than be skipped. (A write
+    // that failed at once never signals its event and is not waited for.)
     if (writePending) {
         WaitForSingleObject(writeEvent.get(), kEndedIoWaitMs);
     }
-    readPending = false;
     writePending = false;
 }

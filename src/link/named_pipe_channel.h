@@ -48,8 +48,8 @@ public:
     // that does not read would otherwise collect a pile of waiting writes.
     bool BeginWrite(const void* source, int32_t count);
 
-    // Disconnects and closes the pipe, and waits for the operations that the
-    // close ends, so that the next connection starts with both records free;
+    // Disconnects and closes the pipe, and waits briefly for a write that the
+    // close ends, so that the next connection's write finds its record free;
     // does nothing on a closed channel.
     void Close();
 
@@ -58,8 +58,7 @@ private:
     bool connected = false;
     platform::UniqueEvent readEvent;
     OVERLAPPED readOverlapped;
-    bool readPending = false;  // the last read went pending, so its event tells its end
     platform::UniqueEvent writeEvent;
     OVERLAPPED writeOverlapped;
-    bool writePending = false;
+    bool writePending = false;  // the last write went pending, so its event tells its end
 };

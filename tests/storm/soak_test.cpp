@@ -87,7 +87,9 @@ void SoakTest::OnFrame(int port) {
     }
     static thread_local std::vector<uint8_t> scratch;
     const FrameCheck check = ReadFrameBack(driver, port, scratch, tally);
-    if (check.verdict == Verdict::Torn || check.verdict == Verdict::OtherGeometry) {
+    // A read refused because the host closes the camera meanwhile is counted
+    // apart; any row the driver handed out must be the server's.
+    if ((check.verdict == Verdict::Torn && !check.detail.empty()) || check.verdict == Verdict::OtherGeometry) {
         ADD_FAILURE() << "port " << port << ": a frame that the server did not write: " << check.detail;
     }
     ++frames[static_cast<size_t>(port)];

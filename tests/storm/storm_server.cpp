@@ -31,6 +31,9 @@ constexpr DWORD kWriteWaitMs = 300;
 // writes fits in it, whatever segment an earlier server left behind.
 constexpr int kSmallestSegment = 64 * 1024;
 constexpr int kLargestSegment = 1024 * 1024;
+// Rows the host reads one call each inside its callback, which a close
+// waits for: kept few enough for a slow (sanitized) build.
+constexpr int kTallestFrame = 256;
 constexpr Geometry kCalmGeometry{128, 48, 2};
 constexpr DWORD kCalmPeriodMs = 10;
 constexpr DWORD kCalmHoldMs = 3;
@@ -316,7 +319,7 @@ private:
         Geometry next;
         next.bytesPerPixel = kBytesPerPixel[Uniform(0, 3)];
         next.width = Uniform((kStampBytes + next.bytesPerPixel - 1) / next.bytesPerPixel, 400);
-        next.height = Uniform(1, std::max(1, kSmallestSegment / next.RowBytes()));
+        next.height = Uniform(1, std::min(kTallestFrame, kSmallestSegment / next.RowBytes()));
         return next;
     }
 

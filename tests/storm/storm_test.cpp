@@ -39,6 +39,13 @@ struct CameraSlot {
 class StormTest;
 std::atomic<StormTest*> activeStorm{nullptr};
 
+// Keeps the largest value `value` has been raised to, from any thread.
+void RaiseTo(std::atomic<DWORD>& value, DWORD candidate) {
+    DWORD seen = value;
+    while (candidate > seen && !value.compare_exchange_weak(seen, candidate)) {
+    }
+}
+
 class StormTest : public hosttest::HostTest {
 public:
     void OnFrame(int grabberNo, int port);
@@ -87,6 +94,8 @@ private:
     std::atomic<int> resets{0};
     std::atomic<int> reentries{0};
     std::atomic<int> closes{0};
+    std::atomic<DWORD> longestFrameRead{0};
+    std::atomic<DWORD> slowestClose{0};
     std::atomic<DWORD> progress{0};
     std::atomic<bool> finished{false};
     std::mutex failureLock;
@@ -169,6 +178,7 @@ void StormTest::Close(int camera) {
         Fail("closeCVLPort refused port " + std::to_string(port));
     }
     const DWORD took = Since(start);
+    RaiseTo(slowestClose, took);
     if (took > kCloseLimitMs) {
         Fail("closeCVLPort on port " + std::to_string(port) + " took " + std::to_string(took) + " ms");
     }
@@ -198,7 +208,9 @@ void StormTest::OnFrame(int grabberNo, int port) {
         return;
     }
     static thread_local std::vector<uint8_t> scratch;
+    const DWORD start = GetTickCount();
     const FrameCheck check = ReadFrameBack(driver, port, scratch, tally);
+    RaiseTo(longestFrameRead, Since(start));
     if (check.verdict == Verdict::Torn && !check.detail.empty()) {
         Fail("a torn frame on port " + std::to_string(port) + ": " + check.detail);
     }
@@ -322,8 +334,10 @@ void StormTest::RunStorm() {
     finished = true;
     watchdog.join();
 
-    std::printf("storm seed %u: %d frames (%s), %d resets, %d closes, %d re-entries, %u server runs\n", settings.seed,
-                frames.load(), tally.Summary().c_str(), resets.load(), closes.load(), reentries.load(),
+    std::printf("storm seed %u: %d frames (%s; longest read %u ms), %d resets, %d closes (slowest %u ms), "
+                "%d re-entries, %u server runs\n",
+                settings.seed, frames.load(), tally.Summary().c_str(), static_cast<unsigned>(longestFrameRead.load()),
+                resets.load(), closes.load(), static_cast<unsigned>(slowestClose.load()), reentries.load(),
                 serverRuns + 1);
     {
         std::lock_guard<std::mutex> guard(failureLock);
