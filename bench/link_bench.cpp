@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "driver_exports.h"
 #include "link/messages.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -80,7 +81,7 @@ int ServerMain(const std::vector<std::string>& args) {
     }
     platform::UniqueMapping mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, share.c_str()));
     platform::UniqueView view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
-    platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, (share + "Mutex").c_str()));
+    platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, MutexName(share).c_str()));
     platform::UniqueEvent ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, EventName(share, "Ready").c_str()));
     platform::UniqueEvent go(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Go").c_str()));
     platform::UniqueEvent consumed(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Consumed").c_str()));
@@ -125,13 +126,6 @@ int ServerMain(const std::vector<std::string>& args) {
 
 // ---- The host ----
 
-struct ModuleTraits {
-    using Pointer = HMODULE;
-    static Pointer Invalid() noexcept { return nullptr; }
-    static void Close(Pointer module) noexcept { FreeLibrary(module); }
-};
-using UniqueModule = platform::UniqueHandle<ModuleTraits>;
-
 // Names of this run's objects and folder, apart from any other run's.
 const std::string& RunToken() {
     static const std::string token = std::to_string(std::random_device{}()) + "-" +
@@ -139,16 +133,7 @@ const std::string& RunToken() {
     return token;
 }
 
-struct Driver {
-    decltype(&::initialize) initialize = nullptr;
-    decltype(&::finalize) finalize = nullptr;
-    decltype(&::openCVLPort) openCVLPort = nullptr;
-    decltype(&::closeCVLPort) closeCVLPort = nullptr;
-    decltype(&::setCompleteCallback) setCompleteCallback = nullptr;
-    decltype(&::getCVLGrabRow) getCVLGrabRow = nullptr;
-};
-
-Driver driver;
+tools::DriverExports driver;
 
 // What the complete callback records, on the camera's thread.
 struct Delivery {
@@ -174,13 +159,6 @@ void QUORVEX_CALL OnFrame(int, int portNo) {
     }
     ++delivery.count;
     SetEvent(delivery.consumed);
-}
-
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function& target) {
-    const FARPROC address = GetProcAddress(module, name);
-    target = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-    return address != nullptr;
 }
 
 bool WaitForCount(int count) {
@@ -280,13 +258,8 @@ bool Run(const Case& test, const std::string& folder, Result& result) {
 int HostMain() {
     const std::string library = platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator +
                                 QUORVEX_LIBRARY_FILE;
-    const UniqueModule module(LoadLibraryA(library.c_str()));
-    if (!module || !Resolve(module.get(), "initialize", driver.initialize) ||
-        !Resolve(module.get(), "finalize", driver.finalize) ||
-        !Resolve(module.get(), "openCVLPort", driver.openCVLPort) ||
-        !Resolve(module.get(), "closeCVLPort", driver.closeCVLPort) ||
-        !Resolve(module.get(), "setCompleteCallback", driver.setCompleteCallback) ||
-        !Resolve(module.get(), "getCVLGrabRow", driver.getCVLGrabRow)) {
+    const platform::UniqueModule module(LoadLibraryA(library.c_str()));
+    if (!module || !tools::ResolveExports(module.get(), driver).empty()) {
         std::fprintf(stderr, "cannot load %s\n", library.c_str());
         return 1;
     }

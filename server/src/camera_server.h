@@ -19,8 +19,6 @@
 // keeps the two messages of a dimensions answer together.
 class CameraServer {
 public:
-    static constexpr int kMaxClients = 8;
-
     CameraServer() = default;
     // Null when the system refuses an object or another server holds the
     // name; the thread's last-error code tells why.

@@ -11,11 +11,9 @@
 # version information with the product version.
 cmake_minimum_required(VERSION 3.20)
 
-set(kExports
-  initialize finalize setSystemPath setDebugMsgProc
-  getCVLMaxNoOfGrabbers getCVLMaxNoOfPorts getCVLNoOfSupportedCameras getCVLCameraConfigNames
-  configureCamera openCVLPort closeCVLPort doCVLGrab getCVLGrabRow
-  setCompleteCallback setCmdCallback getProperty getPropertyRange setProperty setHWTrigger)
+# The names from their one home, include/quorvex_exports.h.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ExportList.cmake)
+quorvex_read_exports(kExports)
 
 # Windows' own DLLs; compared without regard to case, as the loader does.
 set(kAllowedImports kernel32.dll user32.dll gdi32.dll comctl32.dll msvcrt.dll advapi32.dll)

@@ -1,5 +1,6 @@
 #include "server_options.h"
 
+#include "quorvex_server.h"
 #include "test_pattern.h"
 
 namespace tools {
@@ -8,7 +9,6 @@ namespace {
 constexpr int kLargestSide = 8192;
 constexpr int kLargestFps = 1000;
 constexpr int kLargestCount = 1000000000;
-constexpr int kMaxClients = 8;
 
 }  // namespace
 
@@ -34,7 +34,7 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
     parser.Int("frames", options.frames, 0, kLargestCount, "frames to publish, then quit; 0 until Ctrl+C (default 0)");
     parser.Text("images", "PATTERN", options.images,
                 "serve image files (PNG, JPEG, BMP, PGM/PPM) in a loop: a file, a folder, or dir/*.png");
-    parser.Int("clients", options.clients, 1, kMaxClients, "most hosts attached at once (default 4)");
+    parser.Int("clients", options.clients, 1, QUORVEX_SERVER_MAX_CLIENTS, "most hosts attached at once (default 4)");
     parser.Int("resize-every", options.faults.resizeEvery, 0, kLargestCount,
                "switch between the size and half of it every N frames");
     parser.Int("stop-after", options.faults.stopAfter, 0, kLargestCount, "send Stop to the clients after frame N");
