@@ -4,7 +4,7 @@
 #include <new>
 
 #include "kernel_object.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 #include "win32_handles.h"
 

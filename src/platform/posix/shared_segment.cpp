@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 
 #include "errno_map.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "object_names.h"
 #include "win32_errors.h"
 
