@@ -4,7 +4,7 @@
 // and, with no driver, over a bare pipe; row reads beside memcpy; and many
 // cameras in one host, each with its own quorvex-server.
 //
-//   link_bench [--repeat N] [--smoke] [--no-many] [--json PATH]
+//   link_bench [--repeat N] [--smoke] [--no-many] [--no-delivery] [--json PATH]
 //              [--label TEXT] [--machine TEXT]
 //
 // --repeat runs everything N times and reports medians (of the ratios, for
@@ -28,6 +28,7 @@ struct Options {
     int repeat = 3;
     bool smoke = false;
     bool many = true;
+    bool delivery = true;
     std::string json;
     std::string label = "native";
     std::string machine = "unknown machine";
@@ -43,6 +44,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.smoke = true;
         } else if (arg == "--no-many") {
             options.many = false;
+        } else if (arg == "--no-delivery") {
+            options.delivery = false;
         } else if (arg == "--json" && hasValue) {
             options.json = argv[++i];
         } else if (arg == "--label" && hasValue) {
@@ -91,7 +94,9 @@ int main(int argc, char** argv) {
     report.label = options.label;
     report.machine = options.machine;
     report.repeat = options.repeat;
-    report.cases = Cases(options.smoke);
+    if (options.delivery) {
+        report.cases = Cases(options.smoke);
+    }
     report.delivery.resize(report.cases.size());
     report.manyCase = ManyCase(options.smoke);
     int failures = 0;
