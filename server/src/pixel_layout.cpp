@@ -132,10 +132,8 @@ Conversion ConversionFor(Format format, Order order) {
 void CopyRows(uint8_t* dest, const uint8_t* source, size_t width, size_t height, size_t strideBytes,
               int bytesPerPixel, Conversion conversion) {
     const size_t rowBytes = width * static_cast<size_t>(bytesPerPixel);
-    if (conversion == Conversion::Copy && strideBytes == rowBytes) {
-        std::memcpy(dest, source, rowBytes * height);
-        return;
-    }
+    // Row by row even when the rows lie back to back: in bench/publish_bench
+    // one copy of a whole frame into the segment ran slower than its rows.
     const RowSwap swap = bytesPerPixel == 3 ? Swaps().three : Swaps().four;
     for (size_t row = 0; row < height; ++row, dest += rowBytes, source += strideBytes) {
         if (conversion == Conversion::Copy) {
