@@ -32,3 +32,11 @@ function(quorvex_add_test name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
   endif()
 endfunction()
+
+# objdump's name for the Windows binaries' format, which the export checks
+# compare with what they read.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QUORVEX_PE_MACHINE pei-x86-64)
+else()
+  set(QUORVEX_PE_MACHINE pei-i386)
+endif()
