@@ -118,7 +118,7 @@ class Camera:
         Returns a waiting unread frame at once; raises TimeoutError when none
         arrives within `timeout` seconds (None: wait for ever)."""
         with self._ready:
-            arrived = self._ready.wait_for(
+            self._ready.wait_for(
                 lambda: self._frame is not None or self._error is not None or not self._open, timeout)
             if self._error is not None:
                 error, self._error = self._error, None

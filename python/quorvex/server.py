@@ -4,6 +4,9 @@ import ctypes
 
 from . import _formats, _library
 
+# QUORVEX_SERVER_MAX_CLIENTS of quorvex_server.h.
+MAX_CLIENTS = 8
+
 _P = ctypes.c_void_p
 _I = ctypes.c_int
 
@@ -44,6 +47,8 @@ class Server:
             raise ValueError(f"order must be one of {', '.join(_formats.ORDERS)}; got {order!r}")
         if not isinstance(share, str) or not share:
             raise ValueError(f"share must be a non-empty str; got {share!r}")
+        if not isinstance(max_clients, int) or not 1 <= max_clients <= MAX_CLIENTS:
+            raise ValueError(f"max_clients must be an integer from 1 to {MAX_CLIENTS}; got {max_clients!r}")
         if max_frame_bytes is None:
             max_frame_bytes = width * height * channels
         if not 0 < max_frame_bytes < 2**31:
@@ -51,8 +56,8 @@ class Server:
         self._lib = _bind(_library.load(_library.SERVER, library))
         self._handle = self._lib.QuorvexServerCreate(_library.text(share), max_frame_bytes, max_clients)
         if not self._handle:
-            raise OSError(f"cannot serve share {share!r}: max_clients must be 1 to 8, and no other "
-                          f"server may use the share")
+            reason = self._lib.QuorvexServerLastError(None).decode(errors="replace")
+            raise OSError(f"cannot serve share {share!r}: {reason}")
         self.share = share
         self.max_frame_bytes = max_frame_bytes
         self._lib.QuorvexServerSetChannelOrder(self._handle, _formats.ORDERS[order])
