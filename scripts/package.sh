@@ -51,7 +51,7 @@ main() {
   mkdir -p "$WORK" "$OUT"
 
   log "64-bit Windows server SDK"
-  configure win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake"
+  configure win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DQUORVEX_SERVER_ONLY=ON
   build win64 quorvex_server_shared
   rm -rf "$WORK/win64-sdk"
   cmake --install "$WORK/win64" --component server_sdk --prefix "$WORK/win64-sdk"

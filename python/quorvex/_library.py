@@ -60,6 +60,16 @@ def load(file_name, library=None):
     )
 
 
+def bind(lib, signatures):
+    """Gives each function its result and argument types: {name: (restype,
+    argtypes)}. Returns lib."""
+    for name, (restype, argtypes) in signatures.items():
+        function = getattr(lib, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return lib
+
+
 def text(value):
     """A str as the narrow text the libraries take."""
     return value.encode("mbcs" if os.name == "nt" else "utf-8")

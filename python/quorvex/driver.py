@@ -14,22 +14,16 @@ _I = ctypes.c_int
 CompleteCallback = ctypes.CFUNCTYPE(None, _I, _I)
 
 
-def _bind(lib):
-    signatures = {
-        "initialize": (_I, [ctypes.c_char_p, ctypes.c_void_p]),
-        "finalize": (_I, []),
-        "getCVLCameraConfigNames": (ctypes.POINTER(ctypes.c_char_p), []),
-        "openCVLPort": (_I, [_I, _I, ctypes.c_char_p, ctypes.POINTER(_I)]),
-        "closeCVLPort": (_I, [_I, _I]),
-        "getCVLGrabRow": (_I, [_I, _I, ctypes.c_void_p, _I, _I, _I]),
-        "setCompleteCallback": (_I, [_I, _I, CompleteCallback]),
-        "getProperty": (_I, [_I, _I, ctypes.c_char_p, ctypes.POINTER(_I)]),
-    }
-    for name, (restype, argtypes) in signatures.items():
-        function = getattr(lib, name)
-        function.restype = restype
-        function.argtypes = argtypes
-    return lib
+_SIGNATURES = {
+    "initialize": (_I, [ctypes.c_char_p, ctypes.c_void_p]),
+    "finalize": (_I, []),
+    "getCVLCameraConfigNames": (ctypes.POINTER(ctypes.c_char_p), []),
+    "openCVLPort": (_I, [_I, _I, ctypes.c_char_p, ctypes.POINTER(_I)]),
+    "closeCVLPort": (_I, [_I, _I]),
+    "getCVLGrabRow": (_I, [_I, _I, ctypes.c_void_p, _I, _I, _I]),
+    "setCompleteCallback": (_I, [_I, _I, CompleteCallback]),
+    "getProperty": (_I, [_I, _I, ctypes.c_char_p, ctypes.POINTER(_I)]),
+}
 
 
 class Camera:
@@ -155,7 +149,7 @@ class Driver:
         system_dir = os.fspath(system_dir)
         if not os.path.isdir(system_dir):
             raise ValueError(f"system_dir must be an existing folder; got {system_dir!r}")
-        self._lib = _bind(_library.load(_library.DRIVER, library))
+        self._lib = _library.bind(_library.load(_library.DRIVER, library), _SIGNATURES)
         self.system_dir = system_dir
         self._cameras = {}
         if not self._lib.initialize(_library.text(system_dir), None):

@@ -11,23 +11,17 @@ _P = ctypes.c_void_p
 _I = ctypes.c_int
 
 
-def _bind(lib):
-    signatures = {
-        "QuorvexServerCreate": (_P, [ctypes.c_char_p, _I, _I]),
-        "QuorvexServerDestroy": (None, [_P]),
-        "QuorvexServerSetDimensions": (_I, [_P, _I, _I, _I]),
-        "QuorvexServerPublishFrameEx": (_I, [_P, _P, _I, _I, _I, _I]),
-        "QuorvexServerSetChannelOrder": (_I, [_P, _I]),
-        "QuorvexServerLastError": (ctypes.c_char_p, [_P]),
-        "QuorvexServerClientCount": (_I, [_P]),
-        "QuorvexServerWaitForClients": (_I, [_P, _I, _I]),
-        "QuorvexServerSendStop": (_I, [_P]),
-    }
-    for name, (restype, argtypes) in signatures.items():
-        function = getattr(lib, name)
-        function.restype = restype
-        function.argtypes = argtypes
-    return lib
+_SIGNATURES = {
+    "QuorvexServerCreate": (_P, [ctypes.c_char_p, _I, _I]),
+    "QuorvexServerDestroy": (None, [_P]),
+    "QuorvexServerSetDimensions": (_I, [_P, _I, _I, _I]),
+    "QuorvexServerPublishFrameEx": (_I, [_P, _P, _I, _I, _I, _I]),
+    "QuorvexServerSetChannelOrder": (_I, [_P, _I]),
+    "QuorvexServerLastError": (ctypes.c_char_p, [_P]),
+    "QuorvexServerClientCount": (_I, [_P]),
+    "QuorvexServerWaitForClients": (_I, [_P, _I, _I]),
+    "QuorvexServerSendStop": (_I, [_P]),
+}
 
 
 class Server:
@@ -53,7 +47,7 @@ class Server:
             max_frame_bytes = width * height * channels
         if not 0 < max_frame_bytes < 2**31:
             raise ValueError(f"max_frame_bytes must be between 1 and {2**31 - 1}; got {max_frame_bytes}")
-        self._lib = _bind(_library.load(_library.SERVER, library))
+        self._lib = _library.bind(_library.load(_library.SERVER, library), _SIGNATURES)
         self._handle = self._lib.QuorvexServerCreate(_library.text(share), max_frame_bytes, max_clients)
         if not self._handle:
             reason = self._lib.QuorvexServerLastError(None).decode(errors="replace")
