@@ -10,6 +10,8 @@
 namespace pixels {
 namespace {
 
+using RowSwap = void (*)(uint8_t* dest, const uint8_t* source, size_t width);
+
 // Three-byte pixels: the middle byte stays, the outer two change places.
 void SwapRow3(uint8_t* dest, const uint8_t* source, size_t width) {
     for (size_t i = 0; i < width; ++i) {
@@ -32,31 +34,26 @@ void SwapRow4(uint8_t* dest, const uint8_t* source, size_t width) {
     }
 }
 
-using RowSwap = void (*)(uint8_t* dest, const uint8_t* source, size_t width);
-
 #ifdef QUORVEX_PIXELS_SSSE3
-// One byte shuffle moves five three-byte pixels at a time. Each 16-byte store
-// also writes the first byte of the sixth pixel unchanged, which the next
-// step or the scalar tail writes again; 16-byte loads and stores stay inside
-// the row because six pixels (18 bytes) are left at each step.
-__attribute__((target("ssse3"))) void SwapRow3Ssse3(uint8_t* dest, const uint8_t* source, size_t width) {
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-    size_t done = 0;
-    for (; width - done >= 6; done += 5) {
-        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * done));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 3 * done), _mm_shuffle_epi8(pixels, order));
-    }
-    SwapRow3(dest + 3 * done, source + 3 * done, width - done);
-}
+// Where each byte of 16 comes from: five three-byte pixels and the first byte
+// of a sixth, or four four-byte pixels.
+alignas(16) constexpr int8_t kShuffle3[16] = {2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15};
+alignas(16) constexpr int8_t kShuffle4[16] = {2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15};
 
-__attribute__((target("ssse3"))) void SwapRow4Ssse3(uint8_t* dest, const uint8_t* source, size_t width) {
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+// One byte shuffle moves kStep pixels at a time; the pixels that fewer than
+// kLeft leave over go to the scalar `Tail`. With three-byte pixels each
+// 16-byte store also writes the first byte of the next pixel unchanged,
+// which the next step or the tail writes again; leaving six pixels (18
+// bytes) at each step keeps loads and stores inside the row.
+template <size_t kBytes, size_t kStep, size_t kLeft, const int8_t* kShuffle, RowSwap Tail>
+__attribute__((target("ssse3"))) void SwapRowSsse3(uint8_t* dest, const uint8_t* source, size_t width) {
+    const __m128i order = _mm_load_si128(reinterpret_cast<const __m128i*>(kShuffle));
     size_t done = 0;
-    for (; width - done >= 4; done += 4) {
-        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * done));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 4 * done), _mm_shuffle_epi8(pixels, order));
+    for (; width - done >= kLeft; done += kStep) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + kBytes * done));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + kBytes * done), _mm_shuffle_epi8(pixels, order));
     }
-    SwapRow4(dest + 4 * done, source + 4 * done, width - done);
+    Tail(dest + kBytes * done, source + kBytes * done, width - done);
 }
 #endif
 
@@ -69,8 +66,8 @@ struct RowSwaps {
 #ifdef QUORVEX_PIXELS_SSSE3
         __builtin_cpu_init();
         if (__builtin_cpu_supports("ssse3")) {
-            three = &SwapRow3Ssse3;
-            four = &SwapRow4Ssse3;
+            three = &SwapRowSsse3<3, 5, 6, kShuffle3, SwapRow3>;
+            four = &SwapRowSsse3<4, 4, 4, kShuffle4, SwapRow4>;
         }
 #endif
     }
