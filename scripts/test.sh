@@ -18,6 +18,8 @@ readonly kAllConfigs=(native win32 asan tsan win64)
 # Xvfb display (xdpyinfo tells whether a display answers); ImageMagick takes
 # their screenshots.
 readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb xauth x11-utils imagemagick ffmpeg)
+# The Python package's tests (numpy, pytest) and the installed-SDK check (pkg-config).
+readonly kPythonPackages=(python3 python3-numpy python3-pytest pkgconf)
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
 # The 64-bit server side, and the 32-bit host it feeds (from win32's folder).
 readonly kWin64Packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine32 wine64)
@@ -120,6 +122,29 @@ run_wine_tests() {
   ctest --test-dir "$dir" --output-on-failure --no-tests=error
 }
 
+# --- Python package --------------------------------------------------------
+
+# Runs the Python package's tests on the build's copy of the package, which
+# finds the build's libraries, and adds their counts to the configuration's.
+run_python_tests() {
+  local config=$1 dir=$2 status=0
+  log "$config: Python tests"
+  PYTHONPATH=$dir/python PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+    "$ROOT/python/tests" 2>&1 | tee "$dir.pytest.log" || status=$?
+  local summary passed=0 failed=0
+  summary=$(tail -n 1 "$dir.pytest.log")
+  [[ $summary =~ ([0-9]+)\ passed ]] && passed=${BASH_REMATCH[1]}
+  [[ $summary =~ ([0-9]+)\ failed ]] && failed=${BASH_REMATCH[1]}
+  [[ $summary =~ ([0-9]+)\ errors? ]] && failed=$((failed + BASH_REMATCH[1]))
+  TESTS_PASSED[$config]=$((${TESTS_PASSED[$config]:-0} + passed))
+  TESTS_FAILED[$config]=$((${TESTS_FAILED[$config]:-0} + failed))
+  if ((status == 5)); then
+    echo "pytest collected no tests in $ROOT/python/tests" >&2
+    TESTS_FAILED[$config]=$((${TESTS_FAILED[$config]:-0} + 1))
+  fi
+  return "$status"
+}
+
 # --- Configurations --------------------------------------------------------
 
 declare -A RESULT TESTS_PASSED TESTS_FAILED BUILD_TIME TEST_TIME
@@ -194,8 +219,11 @@ run_config() {
     "${wrapper[@]}" ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$JOBS" 2>&1 |
       tee "$dir.ctest.log" || status=$?
   fi
-  TEST_TIME[$config]=$((SECONDS - testStart))
   record_ctest_counts "$config" "$dir.ctest.log"
+  if [[ $config == native ]]; then
+    run_python_tests "$config" "$dir" || status=1
+  fi
+  TEST_TIME[$config]=$((SECONDS - testStart))
   ((status == 0)) || return 1
   RESULT[$config]=PASS
 }
@@ -229,7 +257,7 @@ main() {
   done
   ((${#configs[@]} > 0)) || configs=("${kAllConfigs[@]}")
 
-  local packages=("${kNativePackages[@]}")
+  local packages=("${kNativePackages[@]}" "${kPythonPackages[@]}")
   [[ " ${configs[*]} " == *" win32 "* ]] && packages+=("${kWin32Packages[@]}")
   [[ " ${configs[*]} " == *" win64 "* ]] && packages+=("${kWin64Packages[@]}")
   install_missing "${packages[@]}"
