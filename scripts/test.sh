@@ -17,6 +17,11 @@ readonly kAllConfigs=(native win32 asan tsan)
 # Xvfb display (xdpyinfo tells whether a display answers); ImageMagick takes
 # their screenshots.
 readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb xauth x11-utils imagemagick)
+# The GStreamer elements (natively): development files, gst-launch-1.0, and
+# the elements their tests' pipelines use (x264enc is in -ugly, avdec_h264 in
+# gstreamer1.0-libav).
+readonly kGstPackages=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav)
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -210,7 +215,7 @@ main() {
   done
   ((${#configs[@]} > 0)) || configs=("${kAllConfigs[@]}")
 
-  local packages=("${kNativePackages[@]}")
+  local packages=("${kNativePackages[@]}" "${kGstPackages[@]}")
   [[ " ${configs[*]} " == *" win32 "* ]] && packages+=("${kWin32Packages[@]}")
   install_missing "${packages[@]}"
 
