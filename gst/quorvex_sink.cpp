@@ -197,8 +197,10 @@ GstFlowReturn WaitForHosts(GstQuorvexSink* self) {
     if (count == 0) {
         return GST_FLOW_OK;
     }
+    GST_INFO_OBJECT(self, "the first frame waits for %d host(s)", count);
     switch (state.publisher.WaitForHosts(count, timeoutMs)) {
     case quorvexgst::SharePublisher::WaitResult::Attached:
+        GST_INFO_OBJECT(self, "%d host(s) attached", count);
         return GST_FLOW_OK;
     case quorvexgst::SharePublisher::WaitResult::Cancelled:
         state.waited = false;
@@ -225,6 +227,7 @@ GstFlowReturn ShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
     if (state.layout == 0) {
         return GST_FLOW_NOT_NEGOTIATED;
     }
+    GST_LOG_OBJECT(self, "publishing a frame");
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &state.info, buffer, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(self, STREAM, FAILED, ("Cannot read a frame's pixels"), (nullptr));

@@ -63,6 +63,9 @@ bool SharePublisher::SetFrameSize(int width, int height, int bytesPerPixel, std:
         }
     }
     // The hosts learn the size now, before the first frame of it.
+    width_ = width;
+    height_ = height;
+    bytesPerPixel_ = bytesPerPixel;
     QuorvexServerSetDimensions(server_.get(), width, height, bytesPerPixel);
     return true;
 }
@@ -85,6 +88,12 @@ SharePublisher::WaitResult SharePublisher::WaitForHosts(int count, int timeoutMs
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now());
         const int slice = static_cast<int>(std::clamp<int64_t>(left.count(), 0, kWaitSliceMs));
         if (QuorvexServerWaitForClients(server_.get(), count, slice) == 1) {
+            // A host that has just attached gets the size when the server
+            // answers its request, and frames only after that: telling them
+            // all now makes sure the first frame reaches it.
+            if (width_ > 0) {
+                QuorvexServerSetDimensions(server_.get(), width_, height_, bytesPerPixel_);
+            }
             return WaitResult::Attached;
         }
         if (left.count() <= 0) {

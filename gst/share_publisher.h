@@ -44,8 +44,8 @@ public:
     bool Publish(const void* pixels, int width, int height, int strideBytes, int layout, std::string& error);
 
     enum class WaitResult { Attached, TimedOut, Cancelled };
-    // Waits until `count` hosts are attached, at most `timeoutMs`, or until
-    // Cancel.
+    // Waits until `count` hosts are attached and know the frame size, at
+    // most `timeoutMs`, or until Cancel.
     WaitResult WaitForHosts(int count, int timeoutMs);
     // Ends a wait in progress, and every later one until Resume.
     void Cancel() { cancelled_ = true; }
@@ -56,6 +56,9 @@ private:
 
     ShareSettings settings_;
     UniqueServer server_;
+    int width_ = 0;
+    int height_ = 0;
+    int bytesPerPixel_ = 0;
     int64_t segmentBytes_ = 0;
     std::atomic<bool> cancelled_{false};
 };
