@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_host.h"
 #include "link/messages.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -58,10 +59,6 @@ struct Stamp {
 };
 static_assert(sizeof(Stamp) == 16, "the stamp fills the first 16 bytes of a frame");
 
-std::string EventName(const std::string& share, const char* purpose) {
-    return share + purpose;
-}
-
 // ---- The server process ----
 
 // Writes frames into the segment itself, so that it can stamp each one just
@@ -81,16 +78,13 @@ int ServerMain(const std::vector<std::string>& args) {
     platform::UniqueMapping mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, share.c_str()));
     platform::UniqueView view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
     platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, (share + "Mutex").c_str()));
-    platform::UniqueEvent ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, EventName(share, "Ready").c_str()));
-    platform::UniqueEvent go(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Go").c_str()));
-    platform::UniqueEvent consumed(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Consumed").c_str()));
-    platform::UniqueEvent done(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Done").c_str()));
-    if (!view || !mutex || !ready || !go || !consumed || !done) {
+    bench::RunEvents events;
+    if (!view || !mutex || !events.Open(share)) {
         QuorvexServerDestroy(server);
         return 4;
     }
     QuorvexServerSetDimensions(server, test.width, test.height, test.bytesPerPixel);
-    SetEvent(ready.get());
+    SetEvent(events.ready.get());
 
     std::vector<uint8_t> pixels(static_cast<size_t>(test.Bytes()));
     for (size_t i = 0; i < pixels.size(); ++i) {
@@ -105,12 +99,12 @@ int ServerMain(const std::vector<std::string>& args) {
         QuorvexServerSendHeader(server, ImageReady, number);
     };
     int result = 0;
-    if (WaitForSingleObject(go.get(), kWaitMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(events.go.get(), kWaitMs) != WAIT_OBJECT_0) {
         result = 5;
     }
     for (int number = 1; result == 0 && number <= test.latencyFrames; ++number) {
         announce(number);
-        if (WaitForSingleObject(consumed.get(), kWaitMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(events.consumed.get(), kWaitMs) != WAIT_OBJECT_0) {
             result = 6;
         }
     }
@@ -118,37 +112,14 @@ int ServerMain(const std::vector<std::string>& args) {
         announce(test.latencyFrames + number);
     }
     // The client may still be reading what was announced.
-    WaitForSingleObject(done.get(), kWaitMs);
+    WaitForSingleObject(events.done.get(), kWaitMs);
     QuorvexServerDestroy(server);
     return result;
 }
 
 // ---- The host ----
 
-struct ModuleTraits {
-    using Pointer = HMODULE;
-    static Pointer Invalid() noexcept { return nullptr; }
-    static void Close(Pointer module) noexcept { FreeLibrary(module); }
-};
-using UniqueModule = platform::UniqueHandle<ModuleTraits>;
-
-// Names of this run's objects and folder, apart from any other run's.
-const std::string& RunToken() {
-    static const std::string token = std::to_string(std::random_device{}()) + "-" +
-                                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
-    return token;
-}
-
-struct Driver {
-    decltype(&::initialize) initialize = nullptr;
-    decltype(&::finalize) finalize = nullptr;
-    decltype(&::openCVLPort) openCVLPort = nullptr;
-    decltype(&::closeCVLPort) closeCVLPort = nullptr;
-    decltype(&::setCompleteCallback) setCompleteCallback = nullptr;
-    decltype(&::getCVLGrabRow) getCVLGrabRow = nullptr;
-};
-
-Driver driver;
+bench::Driver driver;
 
 // What the complete callback records, on the camera's thread.
 struct Delivery {
@@ -174,13 +145,6 @@ void QUORVEX_CALL OnFrame(int, int portNo) {
     }
     ++delivery.count;
     SetEvent(delivery.consumed);
-}
-
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function& target) {
-    const FARPROC address = GetProcAddress(module, name);
-    target = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-    return address != nullptr;
 }
 
 bool WaitForCount(int count) {
@@ -224,21 +188,22 @@ struct Result {
 
 bool Run(const Case& test, const std::string& folder, Result& result) {
     const std::string share =
-        "quorvex-bench-" + RunToken() + "-" + std::to_string(test.width) + "x" + std::to_string(test.height);
+        "quorvex-bench-" + bench::RunToken() + "-" + std::to_string(test.width) + "x" + std::to_string(test.height);
     {
         std::ofstream ini(folder + platform::kPathSeparator + "Quorvex.ini", std::ios::trunc);
         ini << "[" << kCamera << "]\nPipeName=" << share << "\nLogLevel=0\nConnectionTimeout=" << kWaitMs << "\n";
     }
-    platform::UniqueEvent ready(CreateEventA(nullptr, TRUE, FALSE, EventName(share, "Ready").c_str()));
-    platform::UniqueEvent go(CreateEventA(nullptr, TRUE, FALSE, EventName(share, "Go").c_str()));
-    platform::UniqueEvent consumed(CreateEventA(nullptr, FALSE, FALSE, EventName(share, "Consumed").c_str()));
-    platform::UniqueEvent done(CreateEventA(nullptr, TRUE, FALSE, EventName(share, "Done").c_str()));
+    bench::RunEvents events;
+    if (!events.Create(share)) {
+        std::fprintf(stderr, "cannot create the run's events\n");
+        return false;
+    }
     const int total = test.latencyFrames + test.throughputFrames;
     delivery.latencyNs.assign(static_cast<size_t>(total), 0);
     delivery.arrivalNs.assign(static_cast<size_t>(total), 0);
     delivery.count = 0;
     delivery.stampLast = (static_cast<int>(sizeof(Stamp)) + test.bytesPerPixel - 1) / test.bytesPerPixel - 1;
-    delivery.consumed = consumed.get();
+    delivery.consumed = events.consumed.get();
 
     platform::ChildProcess server;
     if (!server.Start(platform::ProgramPath(),
@@ -246,7 +211,7 @@ bool Run(const Case& test, const std::string& folder, Result& result) {
                        std::to_string(test.bytesPerPixel), std::to_string(test.latencyFrames),
                        std::to_string(test.throughputFrames)},
                       folder + platform::kPathSeparator + "server.out") ||
-        WaitForSingleObject(ready.get(), kWaitMs) != WAIT_OBJECT_0) {
+        WaitForSingleObject(events.ready.get(), kWaitMs) != WAIT_OBJECT_0) {
         std::fprintf(stderr, "the server process did not start\n");
         return false;
     }
@@ -256,9 +221,9 @@ bool Run(const Case& test, const std::string& folder, Result& result) {
         return false;
     }
     driver.setCompleteCallback(0, kPort, &OnFrame);
-    SetEvent(go.get());
+    SetEvent(events.go.get());
     const bool delivered = WaitForCount(total);
-    SetEvent(done.get());
+    SetEvent(events.done.get());
     driver.closeCVLPort(0, kPort);
     int exitCode = -1;
     server.Wait(kWaitMs, exitCode);
@@ -280,17 +245,11 @@ bool Run(const Case& test, const std::string& folder, Result& result) {
 int HostMain() {
     const std::string library = platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator +
                                 QUORVEX_LIBRARY_FILE;
-    const UniqueModule module(LoadLibraryA(library.c_str()));
-    if (!module || !Resolve(module.get(), "initialize", driver.initialize) ||
-        !Resolve(module.get(), "finalize", driver.finalize) ||
-        !Resolve(module.get(), "openCVLPort", driver.openCVLPort) ||
-        !Resolve(module.get(), "closeCVLPort", driver.closeCVLPort) ||
-        !Resolve(module.get(), "setCompleteCallback", driver.setCompleteCallback) ||
-        !Resolve(module.get(), "getCVLGrabRow", driver.getCVLGrabRow)) {
+    if (!driver.Load(library)) {
         std::fprintf(stderr, "cannot load %s\n", library.c_str());
         return 1;
     }
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("quorvex-bench-" + RunToken());
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("quorvex-bench-" + bench::RunToken());
     std::filesystem::create_directories(folder);
     driver.initialize(folder.string().c_str(), nullptr);
 
