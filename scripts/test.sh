@@ -4,25 +4,28 @@
 #   win32   Quorvex.dll and the tests, cross-built with mingw-w64, run under wine
 #   asan    native, under AddressSanitizer
 #   tsan    native, under ThreadSanitizer
+#   win64   the 64-bit camera-server DLL, feeding win32's driver under wine
 #
-# Usage: scripts/test.sh [native] [win32] [asan] [tsan]    (no argument: all four)
+# Usage: scripts/test.sh [native] [win32] [asan] [tsan] [win64]   (no argument: all)
 #
 # Installs the Debian packages it needs and lacks (as root), builds each
 # configuration in build/<name>, and exits non-zero if anything failed.
 # QUORVEX_BUILD_ROOT moves the build folders elsewhere (default: build).
 set -euo pipefail
 
-readonly kAllConfigs=(native win32 asan tsan)
+readonly kAllConfigs=(native win32 asan tsan win64)
 # The settings dialog's tests show real windows: GTK 3 natively, on a private
 # Xvfb display (xdpyinfo tells whether a display answers); ImageMagick takes
 # their screenshots.
-readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb xauth x11-utils imagemagick)
+readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb xauth x11-utils imagemagick ffmpeg)
 # The GStreamer elements (natively): development files, gst-launch-1.0, and
 # the elements their tests' pipelines use (x264enc is in -ugly, avdec_h264 in
 # gstreamer1.0-libav).
 readonly kGstPackages=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav)
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
+# The 64-bit server side, and the 32-bit host it feeds (from win32's folder).
+readonly kWin64Packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine32 wine64)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_ROOT=${QUORVEX_BUILD_ROOT:-$ROOT/build}
@@ -104,12 +107,16 @@ source "$ROOT/scripts/lib/wine.sh"
 # Runs inside xvfb-run: wine's windows (the settings dialog) get a display of
 # their own, and one persistent wineserver serves the whole ctest run.
 run_wine_tests() {
-  local dir=$1
+  local dir=$1 arch=$2
   export HOME=$BUILD_ROOT/wine-home
   export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
   mkdir -p "$HOME"
   # Wine stays inside the build folder: its own prefix and home.
-  use_wine_prefix "$BUILD_ROOT/wine-prefix"
+  if [[ $arch == win64 ]]; then
+    use_wine_prefix "$BUILD_ROOT/wine64-prefix" win64
+  else
+    use_wine_prefix "$BUILD_ROOT/wine-prefix"
+  fi
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
   wineserver -p
   # Starts wine's background services now: started by the first test, they
@@ -128,6 +135,8 @@ configure_args() {
     win32) echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-i686.cmake" ;;
     asan) echo "-DQUORVEX_SANITIZE=address" ;;
     tsan) echo "-DQUORVEX_SANITIZE=thread" ;;
+    win64) echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake -DQUORVEX_SERVER_ONLY=ON" \
+      "-DQUORVEX_WIN32_BUILD_DIR=$BUILD_ROOT/win32" ;;
   esac
 }
 
@@ -157,7 +166,7 @@ run_config() {
   fi
 
   RESULT[$config]="FAIL (configure)"
-  # shellcheck disable=SC2046  # configure_args prints zero or one word
+  # shellcheck disable=SC2046  # configure_args prints whole words
   if ! cmake -S "$ROOT" -B "$dir" -G Ninja $(configure_args "$config") >"$dir.configure.log" 2>&1; then
     cat "$dir.configure.log" >&2
     return 1
@@ -169,13 +178,23 @@ run_config() {
   "${wrapper[@]}" ninja -C "$dir" -j "$JOBS" --quiet || buildStatus=$?
   BUILD_TIME[$config]=$((SECONDS - start))
   ((buildStatus == 0)) || return 1
+  if [[ $config == win64 ]]; then
+    # The cross-bitness test runs win32's host and driver.
+    local win32Dir=$BUILD_ROOT/win32
+    if [[ ! -f $win32Dir/CMakeCache.txt ]]; then
+      # shellcheck disable=SC2046  # configure_args prints whole words
+      cmake -S "$ROOT" -B "$win32Dir" -G Ninja $(configure_args win32) >"$win32Dir.configure.log" 2>&1 || return 1
+    fi
+    ninja -C "$win32Dir" -j "$JOBS" --quiet cross_host_tests || return 1
+    BUILD_TIME[$config]=$((SECONDS - start))
+  fi
 
   RESULT[$config]="FAIL (tests)"
   local testStart=$SECONDS status=0
   log "$config: tests"
-  if [[ $config == win32 ]]; then
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$ROOT/scripts/test.sh" --wine-tests "$dir" 2>&1 |
-      tee "$dir.ctest.log" || status=$?
+  if [[ $config == win32 || $config == win64 ]]; then
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$ROOT/scripts/test.sh" --wine-tests "$dir" "$config" \
+      2>&1 | tee "$dir.ctest.log" || status=$?
   else
     "${wrapper[@]}" ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$JOBS" 2>&1 |
       tee "$dir.ctest.log" || status=$?
@@ -201,13 +220,13 @@ print_summary() {
 
 main() {
   if [[ ${1:-} == --wine-tests ]]; then
-    run_wine_tests "$2"
+    run_wine_tests "$2" "${3:-win32}"
     return
   fi
   local configs=() arg
   for arg in "$@"; do
     case $arg in
-      native | win32 | asan | tsan) configs+=("$arg") ;;
+      native | win32 | asan | tsan | win64) configs+=("$arg") ;;
       all) configs+=("${kAllConfigs[@]}") ;;
       -h | --help) usage; return 0 ;;
       *) echo "Unknown configuration: $arg" >&2; usage >&2; return 2 ;;
@@ -217,6 +236,7 @@ main() {
 
   local packages=("${kNativePackages[@]}" "${kGstPackages[@]}")
   [[ " ${configs[*]} " == *" win32 "* ]] && packages+=("${kWin32Packages[@]}")
+  [[ " ${configs[*]} " == *" win64 "* ]] && packages+=("${kWin64Packages[@]}")
   install_missing "${packages[@]}"
 
   local config failures=0 start=$SECONDS

@@ -40,10 +40,16 @@ program_path() {
   fi
 }
 
-# Waits up to $3 seconds for the file $1 to hold the text $2.
+# Whether the output file $1 has a line matching $2; Windows programs end
+# their lines with CR LF.
+said() {
+  tr -d '\r' 2>/dev/null <"$1" | grep -q "$2"
+}
+
+# Waits up to $3 seconds for the output file $1 to have a line matching $2.
 wait_for_text() {
   local deadline=$((SECONDS + $3))
-  until grep -q "$2" "$1" 2>/dev/null; do
+  until said "$1" "$2"; do
     ((SECONDS < deadline)) || return 1
     sleep 0.1
   done
@@ -78,7 +84,7 @@ wait "$pipeline" || serverStatus=$?
 ((hostStatus == 0)) || fail "the host ended with $hostStatus"
 ((serverStatus == 0)) || fail "the server ended with $serverStatus"
 cmp "$work/expected.raw" "$work/received.raw" || fail "the host's frames are not ffmpeg's bytes"
-grep -q "^quorvex-server: end of input after $kFrames frames" "$work/server.out" ||
+said "$work/server.out" "^quorvex-server: end of input after $kFrames frames" ||
   fail "no summary of the end of input"
 echo "the host received ffmpeg's $kFrames frames byte for byte"
 
@@ -89,15 +95,15 @@ head -c $((2 * kFrameBytes + 1234)) "$work/expected.raw" |
   run "$server" --stdin "${kWidth}x${kHeight}" --format rgb24 --share "$share-short" >"$work/short.out" 2>&1 ||
   status=$?
 ((status == 0)) || fail "a short last frame ended the server with $status"
-grep -q "^quorvex-server: input ended 1234 bytes into frame 3$" "$work/short.out" ||
+said "$work/short.out" "^quorvex-server: input ended 1234 bytes into frame 3$" ||
   fail "the short frame was not reported"
-grep -q "^quorvex-server: stopped after 2 frames" "$work/short.out" || fail "the short frame was published"
+said "$work/short.out" "^quorvex-server: stopped after 2 frames" || fail "the short frame was published"
 echo "a short last frame is reported and not published"
 
 # Standard input that cannot be read: a directory.
 status=0
 run "$server" --stdin 4x4 --format gray8 --share "$share-error" <"$work" >"$work/error.out" 2>&1 || status=$?
 ((status == 1)) || fail "a failing read ended the server with $status, not 1"
-grep -q "^quorvex-server: cannot read standard input after 0 frames: " "$work/error.out" ||
+said "$work/error.out" "^quorvex-server: cannot read standard input after 0 frames: " ||
   fail "no message for the failing read"
 echo "a failing read ends the server with exit code 1"
