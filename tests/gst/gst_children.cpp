@@ -1,13 +1,13 @@
 #include "gst_children.h"
 
 #include <gst/app/gstappsrc.h>
-#include <glib/gstdio.h>
 #include <gst/gst.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "host_acknowledgements.h"
 #include "support/child_process.h"
 
 namespace gsttest {
@@ -15,8 +15,7 @@ namespace {
 
 constexpr int kFps = 50;
 constexpr guint64 kEndWaitSeconds = 60;
-constexpr gint64 kAckWaitUs = 30 * G_USEC_PER_SEC;
-constexpr gulong kAckPollUs = 200;
+constexpr unsigned kAckWaitMs = 30000;
 
 // Plays the pipeline to its end; true at the end of the stream.
 bool PlayToEnd(GstElement* pipeline) {
@@ -90,11 +89,11 @@ int CapsChangeChild(const std::vector<std::string>& args) {
     return ended ? 0 : 1;
 }
 
-// Counts the frames that reach the sink and holds each until the host has
-// acknowledged the ones before it.
+// Holds each frame that reaches the sink until the host has acknowledged
+// the one before it.
 struct Lockstep {
-    std::string ackFile;
-    gint64 frames = 0;
+    HostAcknowledgements acknowledgements;
+    bool first = true;
 
     static GstPadProbeReturn OnBuffer(GstPad*, GstPadProbeInfo*, gpointer self) {
         static_cast<Lockstep*>(self)->WaitForHost();
@@ -102,13 +101,10 @@ struct Lockstep {
     }
 
     void WaitForHost() {
-        const gint64 giveUp = g_get_monotonic_time() + kAckWaitUs;
-        GStatBuf status{};
-        while ((g_stat(ackFile.c_str(), &status) != 0 || status.st_size < frames) &&
-               g_get_monotonic_time() < giveUp) {
-            g_usleep(kAckPollUs);
+        if (!first && !acknowledgements.Wait(kAckWaitMs)) {
+            std::fprintf(stderr, "the host acknowledged no frame for %u ms\n", kAckWaitMs);
         }
-        ++frames;
+        first = false;
     }
 };
 
@@ -122,7 +118,10 @@ int LockstepChild(const std::vector<std::string>& args) {
     if (sink == nullptr) {
         return 3;
     }
-    Lockstep lockstep{args[0]};
+    Lockstep lockstep;
+    if (!lockstep.acknowledgements.Open(args[0])) {
+        return 4;
+    }
     GstPad* pad = gst_element_get_static_pad(sink, "sink");
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &Lockstep::OnBuffer, &lockstep, nullptr);
     gst_object_unref(pad);

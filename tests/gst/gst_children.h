@@ -21,11 +21,11 @@ constexpr int kSecondSeed = 100;
 // frame i kSecondSeed + i.
 extern const char* const kCapsChangeVerb;
 
-// `--child=` kLockstepVerb ACKFILE PIPELINE: runs the pipeline, whose
-// quorvexsink is named "sink", one frame at a time: the sink takes frame
-// n + 1 only once the file ACKFILE holds n bytes, one written by the host for
-// each frame it has read. So no frame can be overwritten before the host
-// has it, however slow the machine.
+// `--child=` kLockstepVerb EVENT PIPELINE: runs the pipeline, whose
+// quorvexsink is named "sink", one frame at a time: the sink takes each frame
+// after the first only once the host has acknowledged the one before through
+// the HostAcknowledgements named EVENT. So no frame can be overwritten before
+// the host has it, however slow the machine.
 extern const char* const kLockstepVerb;
 
 }  // namespace gsttest

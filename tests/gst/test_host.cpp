@@ -56,8 +56,11 @@ testing::AssertionResult TestHost::Open(const std::string& systemDir, const std:
     return testing::AssertionSuccess();
 }
 
-void TestHost::AcknowledgeInto(const std::string& path) {
-    acknowledgements_.open(path, std::ios::binary | std::ios::trunc);
+testing::AssertionResult TestHost::AcknowledgeThrough(const std::string& name) {
+    if (!acknowledgements_.Open(name)) {
+        return testing::AssertionFailure() << "cannot create the event " << name;
+    }
+    return testing::AssertionSuccess();
 }
 
 void TestHost::Close() {
@@ -105,9 +108,7 @@ void TestHost::HandleFrame() {
         frame.resetsBefore = resets_;
         frames_.push_back(std::move(frame));
     }
-    if (acknowledgements_.is_open()) {
-        acknowledgements_.put('+').flush();
-    }
+    acknowledgements_.Acknowledge();
 }
 
 testing::AssertionResult TestHost::WaitForFrames(size_t count, unsigned timeoutMs) {

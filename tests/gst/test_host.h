@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "host_acknowledgements.h"
 #include "host_harness.h"
 
 namespace gsttest {
@@ -40,8 +40,9 @@ public:
     // Writes the camera's settings (the share, a short connection time-out)
     // into `systemDir` and opens Camera 1 on port 1.
     testing::AssertionResult Open(const std::string& systemDir, const std::string& share);
-    // From now on, appends one byte to the file `path` for every frame read.
-    void AcknowledgeInto(const std::string& path);
+    // From now on, acknowledges every frame read through the
+    // HostAcknowledgements named `name`.
+    testing::AssertionResult AcknowledgeThrough(const std::string& name);
     void Close();
 
     // Waits until `count` frames have arrived in all.
@@ -63,7 +64,7 @@ private:
     // The camera's thread.
     bool sizeKnown_ = false;
     HostFrame size_;
-    std::ofstream acknowledgements_;
+    HostAcknowledgements acknowledgements_;
 
     mutable std::mutex lock_;
     std::vector<HostFrame> frames_;
