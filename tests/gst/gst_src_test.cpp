@@ -9,12 +9,14 @@
 #include <utility>
 
 #include "gst_test_support.h"
+#include "host_harness.h"
 #include "image_files.h"
 #include "row_name.h"
 #include "test_pattern.h"
 
 namespace {
 
+using hosttest::operator<<;
 using toolstest::ToolRun;
 
 constexpr int kRecorded = 50;
