@@ -20,6 +20,11 @@ readonly kAllConfigs=(native win32 asan tsan win64)
 readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb xauth x11-utils imagemagick ffmpeg)
 # The Python package's tests (numpy, pytest) and the installed-SDK check (pkg-config).
 readonly kPythonPackages=(python3 python3-numpy python3-pytest pkgconf)
+# The GStreamer elements (natively): development files, gst-launch-1.0, and
+# the elements their tests' pipelines use (x264enc is in -ugly, avdec_h264 in
+# gstreamer1.0-libav).
+readonly kGstPackages=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav)
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
 # The 64-bit server side, and the 32-bit host it feeds (from win32's folder).
 readonly kWin64Packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine32 wine64)
@@ -257,7 +262,7 @@ main() {
   done
   ((${#configs[@]} > 0)) || configs=("${kAllConfigs[@]}")
 
-  local packages=("${kNativePackages[@]}" "${kPythonPackages[@]}")
+  local packages=("${kNativePackages[@]}" "${kPythonPackages[@]}" "${kGstPackages[@]}")
   [[ " ${configs[*]} " == *" win32 "* ]] && packages+=("${kWin32Packages[@]}")
   [[ " ${configs[*]} " == *" win64 "* ]] && packages+=("${kWin64Packages[@]}")
   install_missing "${packages[@]}"
