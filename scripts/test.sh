@@ -18,6 +18,9 @@ readonly kAllConfigs=(native win32 asan tsan)
 # their screenshots.
 readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb xauth x11-utils imagemagick)
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
+# quorvex-server's GenICam cameras (Aravis; its pkg-config file needs libusb's)
+# and their simulated camera for the tests.
+readonly kGenicamPackages=(libaravis-dev libusb-1.0-0-dev aravis-tools)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_ROOT=${QUORVEX_BUILD_ROOT:-$ROOT/build}
@@ -210,7 +213,7 @@ main() {
   done
   ((${#configs[@]} > 0)) || configs=("${kAllConfigs[@]}")
 
-  local packages=("${kNativePackages[@]}")
+  local packages=("${kNativePackages[@]}" "${kGenicamPackages[@]}")
   [[ " ${configs[*]} " == *" win32 "* ]] && packages+=("${kWin32Packages[@]}")
   install_missing "${packages[@]}"
 

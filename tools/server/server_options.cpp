@@ -44,6 +44,23 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
                "leave out one frame number after every N numbers");
     parser.Int("repeat-every", options.faults.repeatEvery, 0, kLargestCount,
                "publish every N-th frame as a copy of the one before");
+    std::string genicam;
+    parser.OptionalText("genicam", "DEVICE", genicam,
+                        "serve a GenICam camera (GigE Vision, USB3 Vision) through Aravis: the one named, or the "
+                        "first found");
+    parser.Custom("feature", "NAME=VALUE",
+                  [&options](const std::string& value, std::string& reason) {
+                      const size_t equals = value.find('=');
+                      if (equals == 0 || equals == std::string::npos) {
+                          reason = "is not NAME=VALUE";
+                          return false;
+                      }
+                      options.features.push_back(value);
+                      return true;
+                  },
+                  "with --genicam: set a GenICam feature before streaming (ExposureTime, Gain, "
+                  "AcquisitionFrameRate, Width, Height, PixelFormat...); may be repeated");
+    parser.Flag("list", options.list, "list the GenICam cameras and quit");
     parser.Flag("help", help, "show this help");
 
     if (!parser.Parse(args, text)) {
@@ -55,6 +72,21 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
     }
     if (options.faults.repeatEvery == 1) {
         text = "--repeat-every: \"1\" would repeat the first frame for ever; give 2 or more";
+        return ParseOutcome::Error;
+    }
+    if (parser.Given("genicam")) {
+        options.genicam = genicam;
+        for (const char* patternOnly : {"images", "size", "bpp", "fps", "resize-every", "stop-after", "drop-after",
+                                        "skip-every", "repeat-every"}) {
+            if (parser.Given(patternOnly)) {
+                text = std::string("--") + patternOnly + " does not work with --genicam: the camera makes the frames";
+                return ParseOutcome::Error;
+            }
+        }
+        return ParseOutcome::Run;
+    }
+    if (parser.Given("feature")) {
+        text = "--feature needs --genicam";
         return ParseOutcome::Error;
     }
     if (!options.images.empty()) {

@@ -1,6 +1,7 @@
 // The command line of quorvex-server.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ struct ServerOptions {
     int clients = 4;  // pipe instances, so that several hosts can attach
     std::string images;  // empty: the test pattern
     FaultOptions faults;
+    // A GenICam camera instead of the test pattern: `genicam` set (empty for
+    // the first camera found), with the features to set, NAME=VALUE each.
+    std::optional<std::string> genicam;
+    std::vector<std::string> features;
+    bool list = false;  // list the GenICam cameras and quit
 };
 
 ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, std::string& text);
