@@ -21,6 +21,8 @@ readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
 # quorvex-server's GenICam cameras (Aravis; its pkg-config file needs libusb's)
 # and their simulated camera for the tests.
 readonly kGenicamPackages=(libaravis-dev libusb-1.0-0-dev aravis-tools)
+# quorvex-view's window (GTK 3) and the keys its tests press in it.
+readonly kViewerPackages=(libgtk-3-dev xdotool)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_ROOT=${QUORVEX_BUILD_ROOT:-$ROOT/build}
@@ -213,7 +215,7 @@ main() {
   done
   ((${#configs[@]} > 0)) || configs=("${kAllConfigs[@]}")
 
-  local packages=("${kNativePackages[@]}" "${kGenicamPackages[@]}")
+  local packages=("${kNativePackages[@]}" "${kGenicamPackages[@]}" "${kViewerPackages[@]}")
   [[ " ${configs[*]} " == *" win32 "* ]] && packages+=("${kWin32Packages[@]}")
   install_missing "${packages[@]}"
 
