@@ -155,6 +155,17 @@ bool ArgParser::Parse(const std::vector<std::string>& args, std::string& error) 
     return true;
 }
 
+ParseOutcome ArgParser::Outcome(const std::vector<std::string>& args, const bool& help, std::string& text) {
+    if (!Parse(args, text)) {
+        return ParseOutcome::Error;
+    }
+    if (help) {
+        text = Usage();
+        return ParseOutcome::Help;
+    }
+    return ParseOutcome::Run;
+}
+
 std::string ArgParser::Usage() const {
     std::ostringstream usage;
     usage << synopsis_ << "\n\nOptions:\n";

@@ -54,6 +54,11 @@ public:
     // what is wrong with which argument; earlier options may have been set.
     bool Parse(const std::vector<std::string>& args, std::string& error);
 
+    // Parses and tells the program what to do: Error with the reason in
+    // `text`, Help with the usage in `text` when `help` (an option's
+    // target) is set, else Run.
+    ParseOutcome Outcome(const std::vector<std::string>& args, const bool& help, std::string& text);
+
     // Whether the option was on the command line.
     bool Given(const std::string& name) const { return given_.count(name) != 0; }
 

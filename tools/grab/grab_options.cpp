@@ -24,12 +24,9 @@ ParseOutcome ParseGrabOptions(const std::vector<std::string>& args, const std::s
     parser.Flag("configure", options.configure, "call configureCamera for the camera and quit");
     parser.Flag("help", help, "show this help");
 
-    if (!parser.Parse(args, text)) {
-        return ParseOutcome::Error;
-    }
-    if (help) {
-        text = parser.Usage();
-        return ParseOutcome::Help;
+    const ParseOutcome outcome = parser.Outcome(args, help, text);
+    if (outcome != ParseOutcome::Run) {
+        return outcome;
     }
     if (parser.Given("every") && !parser.Given("save")) {
         text = "--every needs --save";

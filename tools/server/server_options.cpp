@@ -63,12 +63,9 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
     parser.Flag("list", options.list, "list the GenICam cameras and quit");
     parser.Flag("help", help, "show this help");
 
-    if (!parser.Parse(args, text)) {
-        return ParseOutcome::Error;
-    }
-    if (help) {
-        text = parser.Usage();
-        return ParseOutcome::Help;
+    const ParseOutcome outcome = parser.Outcome(args, help, text);
+    if (outcome != ParseOutcome::Run) {
+        return outcome;
     }
     if (options.faults.repeatEvery == 1) {
         text = "--repeat-every: \"1\" would repeat the first frame for ever; give 2 or more";

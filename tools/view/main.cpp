@@ -1,19 +1,9 @@
 // quorvex-view: a host of the Quorvex driver that shows a camera's frames
 // live in a window.
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "driver_library.h"
 #include "exit_codes.h"
 #include "host_camera.h"
+#include "host_tool.h"
 #include "live_view.h"
-#include "platform/console.h"
-#include "platform/process.h"
-#include "platform/win32.h"
-#include "status_console.h"
 #include "view_options.h"
 #include "view_window.h"
 
@@ -23,34 +13,7 @@ namespace {
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultHeight = 480;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::error_code ignored;
-    const std::string defaultDriver =
-        platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator + QUORVEX_DRIVER_FILE;
-    const std::string defaultSystemDir = std::filesystem::current_path(ignored).string();
-
-    tools::ViewOptions options;
-    std::string text;
-    switch (tools::ParseViewOptions(std::vector<std::string>(argv + 1, argv + argc), defaultDriver, defaultSystemDir,
-                                    options, text)) {
-    case tools::ParseOutcome::Help:
-        std::fputs(text.c_str(), stdout);
-        return tools::kExitOk;
-    case tools::ParseOutcome::Error:
-        std::fprintf(stderr, "quorvex-view: %s\nTry 'quorvex-view --help'.\n", text.c_str());
-        return tools::kExitUsage;
-    case tools::ParseOutcome::Run:
-        break;
-    }
-    platform::CatchInterrupt();
-    tools::StatusConsole console(stdout, platform::IsTerminal(stdout), std::chrono::seconds(1));
-    tools::DriverLibrary driver;
-    if (!driver.Load(options.driver, text)) {
-        console.Line("quorvex-view: " + text);
-        return tools::kExitFailure;
-    }
+int View(tools::DriverLibrary& driver, const tools::ViewOptions& options, tools::StatusConsole& console) {
     tools::HostCamera camera(driver, options, console, "quorvex-view");
     int exitCode = tools::kExitOk;
     if (!camera.Prepare(exitCode) || options.list) {
@@ -70,4 +33,19 @@ int main(int argc, char** argv) {
     console.Status(view.StatusText(), true);
     console.Finish();
     return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tools::ViewOptions options;
+    return tools::RunHostTool(
+        "quorvex-view", argc, argv, QUORVEX_DRIVER_FILE, options,
+        [&options](const std::vector<std::string>& args, const std::string& defaultDriver,
+                   const std::string& defaultSystemDir, std::string& text) {
+            return tools::ParseViewOptions(args, defaultDriver, defaultSystemDir, options, text);
+        },
+        [&options](tools::DriverLibrary& driver, tools::StatusConsole& console) {
+            return View(driver, options, console);
+        });
 }

@@ -15,12 +15,9 @@ ParseOutcome ParseViewOptions(const std::vector<std::string>& args, const std::s
     options.saveDir = defaultSystemDir;
     parser.Text("save-dir", "DIR", options.saveDir, "where S saves the frame shown (default: the current folder)");
     parser.Flag("help", help, "show this help");
-    if (!parser.Parse(args, text)) {
-        return ParseOutcome::Error;
-    }
-    if (help) {
-        text = parser.Usage();
-        return ParseOutcome::Help;
+    const ParseOutcome outcome = parser.Outcome(args, help, text);
+    if (outcome != ParseOutcome::Run) {
+        return outcome;
     }
     host.Finish(parser);
     return ParseOutcome::Run;
