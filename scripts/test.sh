@@ -28,6 +28,11 @@ readonly kGstPackages=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
 # The 64-bit server side, and the 32-bit host it feeds (from win32's folder).
 readonly kWin64Packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine32 wine64)
+# quorvex-server's GenICam cameras (Aravis; its pkg-config file needs libusb's)
+# and their simulated camera for the tests.
+readonly kGenicamPackages=(libaravis-dev libusb-1.0-0-dev aravis-tools)
+# quorvex-view's window (GTK 3) and the keys its tests press in it.
+readonly kViewerPackages=(libgtk-3-dev xdotool)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_ROOT=${QUORVEX_BUILD_ROOT:-$ROOT/build}
@@ -262,7 +267,8 @@ main() {
   done
   ((${#configs[@]} > 0)) || configs=("${kAllConfigs[@]}")
 
-  local packages=("${kNativePackages[@]}" "${kPythonPackages[@]}" "${kGstPackages[@]}")
+  local packages=("${kNativePackages[@]}" "${kPythonPackages[@]}" "${kGstPackages[@]}" "${kGenicamPackages[@]}"
+    "${kViewerPackages[@]}")
   [[ " ${configs[*]} " == *" win32 "* ]] && packages+=("${kWin32Packages[@]}")
   [[ " ${configs[*]} " == *" win64 "* ]] && packages+=("${kWin64Packages[@]}")
   install_missing "${packages[@]}"
