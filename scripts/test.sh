@@ -13,10 +13,10 @@
 set -euo pipefail
 
 readonly kAllConfigs=(native win32 asan tsan)
-# The settings dialog's tests show real windows: GTK 3 natively, on a private
-# Xvfb display (xdpyinfo tells whether a display answers); ImageMagick takes
-# their screenshots.
-readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb xauth x11-utils imagemagick)
+# The settings dialog's tests show real windows: GTK 3 natively, on one
+# private Xvfb display per configuration's run (xdpyinfo tells whether a
+# display answers); ImageMagick takes their screenshots.
+readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb x11-utils imagemagick)
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -40,78 +40,10 @@ duration() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 source "$ROOT/scripts/lib/install.sh"
 export QUORVEX_APT_LOG=$BUILD_ROOT/apt.log
 
-# --- Sanitizers ------------------------------------------------------------
+# --- Running a configuration's tests ---------------------------------------
 
-# gcc 12's sanitizer runtimes expect at most 28 bits of mmap randomisation;
-# above that, TSan stops with "unexpected memory mapping" and ASan can spin
-# for ever at start-up. Running without address randomisation (setarch -R,
-# inherited by every child process) sidesteps this on any kernel; lowering the
-# sysctl is the fallback where personality changes are refused.
-SANITIZER_WRAPPER=()
-
-sanitizer_probe_runs() {
-  local binary=$1
-  for _ in 1 2 3; do
-    timeout 30 "${SANITIZER_WRAPPER[@]}" "$binary" >/dev/null 2>&1 || return 1
-  done
-}
-
-choose_sanitizer_wrapper() {
-  local sanitizer=$1 dir=$2
-  local probe=$dir/sanitizer-probe
-  mkdir -p "$dir"
-  printf '#include <thread>\nint main() { int v = 0; std::thread t([&] { v = 1; }); t.join(); return v - 1; }\n' \
-    >"$probe.cpp"
-  g++ -fsanitize="$sanitizer" -pthread "$probe.cpp" -o "$probe" || return 1
-
-  SANITIZER_WRAPPER=(setarch "$(uname -m)" -R)
-  if "${SANITIZER_WRAPPER[@]}" true 2>/dev/null && sanitizer_probe_runs "$probe"; then
-    echo "Running $sanitizer without address randomisation (setarch -R)."
-    return 0
-  fi
-  SANITIZER_WRAPPER=()
-  if sanitizer_probe_runs "$probe"; then
-    echo "Running $sanitizer as it is."
-    return 0
-  fi
-  local sysctl=/proc/sys/vm/mmap_rnd_bits
-  if [[ -w $sysctl ]] && (($(cat "$sysctl") > 28)); then
-    local previous
-    previous=$(cat "$sysctl")
-    if echo 28 >"$sysctl" 2>/dev/null; then
-      # shellcheck disable=SC2064  # the values are fixed now, on purpose
-      trap "echo $previous > $sysctl" EXIT
-      if sanitizer_probe_runs "$probe"; then
-        echo "Lowered vm.mmap_rnd_bits from $previous to 28 for $sanitizer (restored on exit)."
-        return 0
-      fi
-    fi
-  fi
-  echo "The $sanitizer runtime does not start on this machine (kernel $(uname -r))." >&2
-  return 1
-}
-
-# --- Wine ------------------------------------------------------------------
-
-# shellcheck source=lib/wine.sh
-source "$ROOT/scripts/lib/wine.sh"
-
-# Runs inside xvfb-run: wine's windows (the settings dialog) get a display of
-# their own, and one persistent wineserver serves the whole ctest run.
-run_wine_tests() {
-  local dir=$1
-  export HOME=$BUILD_ROOT/wine-home
-  export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
-  mkdir -p "$HOME"
-  # Wine stays inside the build folder: its own prefix and home.
-  use_wine_prefix "$BUILD_ROOT/wine-prefix"
-  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-  wineserver -p
-  # Starts wine's background services now: started by the first test, they
-  # would hold ctest's output pipe open and ctest would wait for them.
-  wineboot </dev/null >/dev/null 2>&1
-  ctest --test-dir "$dir" --output-on-failure --no-tests=error
-}
+# shellcheck source=lib/config_tests.sh
+source "$ROOT/scripts/lib/config_tests.sh"
 
 # --- Configurations --------------------------------------------------------
 
@@ -139,17 +71,11 @@ record_ctest_counts() {
 run_config() {
   local config=$1
   local dir=$BUILD_ROOT/$config
-  local wrapper=()
   local start=$SECONDS
   RESULT[$config]="FAIL (set-up)"
   log "$config: build in $dir"
-
-  if [[ $config == asan || $config == tsan ]]; then
-    local sanitizer=address
-    [[ $config == tsan ]] && sanitizer=thread
-    choose_sanitizer_wrapper "$sanitizer" "$dir" || return 1
-    wrapper=("${SANITIZER_WRAPPER[@]}")
-  fi
+  mkdir -p "$dir"
+  config_wrapper "$config" "$dir" || return 1
 
   RESULT[$config]="FAIL (configure)"
   # shellcheck disable=SC2046  # configure_args prints zero or one word
@@ -161,20 +87,14 @@ run_config() {
   # a sanitizer's wrapper applies to the build as well.
   RESULT[$config]="FAIL (build)"
   local buildStatus=0
-  "${wrapper[@]}" ninja -C "$dir" -j "$JOBS" --quiet || buildStatus=$?
+  "${SANITIZER_WRAPPER[@]}" ninja -C "$dir" -j "$JOBS" --quiet || buildStatus=$?
   BUILD_TIME[$config]=$((SECONDS - start))
   ((buildStatus == 0)) || return 1
 
   RESULT[$config]="FAIL (tests)"
   local testStart=$SECONDS status=0
   log "$config: tests"
-  if [[ $config == win32 ]]; then
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$ROOT/scripts/test.sh" --wine-tests "$dir" 2>&1 |
-      tee "$dir.ctest.log" || status=$?
-  else
-    "${wrapper[@]}" ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$JOBS" 2>&1 |
-      tee "$dir.ctest.log" || status=$?
-  fi
+  run_config_tests "$config" "$dir" 2>&1 | tee "$dir.ctest.log" || status=$?
   TEST_TIME[$config]=$((SECONDS - testStart))
   record_ctest_counts "$config" "$dir.ctest.log"
   ((status == 0)) || return 1
@@ -195,10 +115,6 @@ print_summary() {
 }
 
 main() {
-  if [[ ${1:-} == --wine-tests ]]; then
-    run_wine_tests "$2"
-    return
-  fi
   local configs=() arg
   for arg in "$@"; do
     case $arg in
