@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs the tests of one built configuration N times, as scripts/test.sh runs
-# them (ctest -j2 on a private X display; wine for win32; the sanitizer's
+# them (ctest -j2 on a private X display; wine for win32 and win64; the sanitizer's
 # wrapper for asan and tsan), and prints per test how often it failed.
 #
 # Usage: scripts/repeat-tests.sh CONFIG N [CTEST_REGEX]
-#   CONFIG       native, win32, asan or tsan, built by scripts/test.sh in
+#   CONFIG       native, win32, win64, asan or tsan, built by scripts/test.sh in
 #                build/CONFIG (QUORVEX_BUILD_ROOT moves build/ as there)
 #   N            how many runs
 #   CTEST_REGEX  only the tests whose names match (ctest -R)
@@ -31,7 +31,7 @@ main() {
   local config=$1 runs=$2 filter=${3:-}
   local dir=$BUILD_ROOT/$config
   case $config in
-    native | win32 | asan | tsan) ;;
+    native | win32 | win64 | asan | tsan) ;;
     *) echo "Unknown configuration: $config" >&2; usage >&2; return 2 ;;
   esac
   if [[ ! -f $dir/CTestTestfile.cmake ]]; then

@@ -21,8 +21,12 @@ fi
 # Wine's windows are left to no window manager: wine draws their frames and
 # captions itself, and does not wait at each close for a manager that a bare
 # test display lacks (about two seconds a window). Set for this program only.
-if [ "$(basename "$1")" = wine ] && [ $# -ge 2 ]; then
-  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$2")\\X11 Driver" \
+case "$(basename "$1")" in
+wine | wine64) wineLoader=$1 ;;
+*) wineLoader= ;;
+esac
+if [ -n "$wineLoader" ] && [ $# -ge 2 ]; then
+  "$wineLoader" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$2")\\X11 Driver" \
     /v Managed /d N /f >/dev/null 2>&1 || echo "with_display.sh: cannot set wine's X11 options" >&2
 fi
 exec "$@"
