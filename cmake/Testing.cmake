@@ -26,7 +26,8 @@ function(quorvex_add_test name)
   endif()
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 600
+    # Labelled so that a machine that cannot run the programs can leave them out.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS wine
       ENVIRONMENT "WINEDEBUG=-all" ${ARG_PROPERTIES})
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
