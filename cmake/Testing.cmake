@@ -41,3 +41,11 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(QUORVEX_PE_MACHINE pei-i386)
 endif()
+
+# Tests of the Windows build that start its programs under wine carry the
+# label "wine", so that a machine that cannot run them can leave them out.
+function(quorvex_runs_under_wine)
+  if(CMAKE_CROSSCOMPILING)
+    set_property(TEST ${ARGN} APPEND PROPERTY LABELS wine)
+  endif()
+endfunction()

@@ -23,8 +23,10 @@ mkdir -p "$work/system"
 
 if [[ -n $toolchain ]]; then
   driver=$prefix/bin/Quorvex.dll
-  export WINEPATH="$(winepath -w "$prefix/bin")" WINEDEBUG=-all
-  run() { wine "$1" "$(winepath -w "$driver")" "$(winepath -w "$work/system")"; }
+  # WINE: the loader of the build's bitness, set by the test scripts.
+  wine=${WINE:-wine}
+  export WINEPATH="$("$wine" winepath -w "$prefix/bin")" WINEDEBUG=-all
+  run() { "$wine" "$1" "$("$wine" winepath -w "$driver")" "$("$wine" winepath -w "$work/system")"; }
   toolchainArgs=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
   dlLibs=()
 else
