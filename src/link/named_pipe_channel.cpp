@@ -1,5 +1,6 @@
 #include "link/named_pipe_channel.h"
 
+#include "link/messages.h"
 #include "support/win32_exception.h"
 
 namespace {
@@ -26,10 +27,6 @@ OVERLAPPED OverlappedFor(const platform::UniqueEvent& event) {
 }
 
 }  // namespace
-
-std::string PipePath(const std::string& shareName) {
-    return "\\\\.\\pipe\\" + shareName;
-}
 
 NamedPipeChannel::NamedPipeChannel()
     : readEvent(CreateIoEvent()),

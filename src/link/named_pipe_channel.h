@@ -7,9 +7,6 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
-// "\\.\pipe\" followed by the share name, unchanged.
-std::string PipePath(const std::string& shareName);
-
 // Owns the pipe handle and the two events of its overlapped read and write.
 // Closed after construction and after Close; connected after a successful
 // Connect; the same object serves every later connection. Used by one thread

@@ -157,6 +157,9 @@ private:
         if (text == nullptr || std::strncmp(text, trigger.c_str(), trigger.size()) != 0) {
             return;
         }
+        // A completion left over from a read that came too late is not
+        // this one's.
+        ResetEvent(done.get());
         SetEvent(request.get());
         ++(WaitForSingleObject(done.get(), kForwardWaitMs) == WAIT_OBJECT_0 ? forwarded : timedOut);
     }
