@@ -8,7 +8,7 @@
 #include "platform/immortal.h"
 #include "platform/module_reference.h"
 #include "platform/unique_handle.h"
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "support/text.h"
 

@@ -1,4 +1,4 @@
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 
 #include "platform/immortal.h"
 
