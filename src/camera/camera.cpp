@@ -133,18 +133,9 @@ void Camera::SetConnected(bool connected) {
 
 void Camera::SetCompleteCB(CompleteCallback cb) {
     const CompleteCallback previous = completeCallback;
-    std::string line = "Camera::SetCompleteCB: ";
-    if (previous != nullptr) {
-        line += "CB was already assigned. ";
-        if (previous == cb) {
-            line += "The new CB is the same function. ";
-        }
-    }
-    if (cb == nullptr) {
-        line += "Resetting CB to null. ";
-    }
-    line += "\n";
-    LogMessage(2, driverState, "%s", line.c_str());
+    LogMessage(2, driverState, "Camera::SetCompleteCB: %s%s%s\n", previous != nullptr ? "CB was already assigned. " : "",
+               previous != nullptr && previous == cb ? "The new CB is the same function. " : "",
+               cb == nullptr ? "Resetting CB to null. " : "");
     completeCallback = cb;
 }
 

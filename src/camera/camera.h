@@ -8,14 +8,12 @@
 
 #include "camera/cmd_exchange_thread.h"
 #include "camera/image_buffer.h"
+#include "camera/port.h"
 #include "platform/critical_section.h"
 #include "quorvex.h"
 #include "support/settings.h"
 
 struct DriverState;
-
-// The port of a camera that holds none.
-constexpr int32_t kNoPort = -2;
 
 // Owned by the camera registry. The host's threads open, close, configure
 // and query it and set its callbacks; its link thread (cmdThread) writes the

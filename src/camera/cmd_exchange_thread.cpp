@@ -147,7 +147,7 @@ void CmdExchangeThread::Destroy() {
             threadId = 0;
             stop = false;
         }
-        port = -2;
+        port = kNoPort;
         LogMessage(2, Log(), "CmdExchangeThread::Destroy: thread closed on port=%d\n", destroyedPort);
     } else {
         JoinExitingThread();

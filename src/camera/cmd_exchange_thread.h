@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "camera/port.h"
 #include "link/messages.h"
 #include "link/named_pipe_channel.h"
 #include "link/shared_memory.h"
@@ -20,29 +21,48 @@ class Camera;
 // WaitForDimensions and Destroy; everything else runs on the background
 // thread, which also calls the host's callbacks.
 //
-// The thread's states:
+// The thread's states, with every edge the code takes:
 //
 //   StateAttach --pipe opened--> StateAskDimensions --request sent--> StateHeader
-//        ^   \__connect failed: retry after 1 s                        |  ^  |
-//        |                                                 Dimensions  |  |  | ImageReady
-//        |                                                             v  |  v
-//        +-- server lost / segment missing / link error -- StateDimensions  StateImage
 //
-//   StateHeader on Stop, a frame that cannot be delivered, or Destroy: the
-//   thread drops the connection and ends.
+//   StateHeader     --Dimensions--------------------------> StateDimensions
+//   StateHeader     --ImageReady, segment attached--------> StateImage
+//   StateHeader     --unknown type------------------------> StateAskDimensions
+//   StateDimensions --any 12-byte message (the block)-----> StateHeader
+//   StateImage      --frame copied and announced, or------> StateHeader
+//                     dropped (camera closed, no callback)
+//
+//   Back to StateAttach, the link dropped (pipe and segment closed, camera
+//   disconnected):
+//     at once:       the pipe broken (109, 233), in any state;
+//     after 1 s:     the connect failed (StateAttach); a message not 12 bytes
+//                    long (StateHeader, StateDimensions); ImageReady with no
+//                    segment to open (StateHeader); any other failed step.
+//
+//   The thread ends, the link dropped, on: a stop request (Destroy) in any
+//   state, seen before each step and by every wait; Stop (StateHeader); a
+//   frame size no buffer can take (StateDimensions, Reset asked first); no
+//   camera, no dimensions yet, a buffer of another size than the frame or a
+//   segment shorter than it (StateImage, Reset asked first for the last two).
 //
 // Hand-offs: `stop` is set before `waitEvent` is signalled; the frame size is
 // stored before `dimensionsValid` is set (release) and read after it is seen
 // (acquire).
 class CmdExchangeThread {
 public:
-    enum ThreadState : int32_t {
+    enum class ThreadState : int32_t {
         StateAttach = 0,
         StateAskDimensions = 1,
         StateHeader = 2,
         StateDimensions = 3,
         StateImage = 4,
     };
+    // The states by their bare names, as the code inside the class uses them.
+    static constexpr ThreadState StateAttach = ThreadState::StateAttach;
+    static constexpr ThreadState StateAskDimensions = ThreadState::StateAskDimensions;
+    static constexpr ThreadState StateHeader = ThreadState::StateHeader;
+    static constexpr ThreadState StateDimensions = ThreadState::StateDimensions;
+    static constexpr ThreadState StateImage = ThreadState::StateImage;
 
     CmdExchangeThread() = default;
     ~CmdExchangeThread();
@@ -108,8 +128,8 @@ private:
     std::atomic<bool> stop{false};
     // Set by Init on the thread itself; the loop then starts afresh.
     std::atomic<bool> restart{false};
-    std::atomic<int32_t> port{-2};
-    int32_t state = StateAttach;
+    std::atomic<int32_t> port{kNoPort};
+    ThreadState state = StateAttach;
     std::string shareName;
     NamedPipeChannel pipe;
     CSharedMemory segment;

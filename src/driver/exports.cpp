@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* kVersionText = "1,0,0,4";
+constexpr const char* kVersionText = QUORVEX_VERSION_COMMAS;
 constexpr int kMaxGrabbers = 1;
 constexpr int kMaxPorts = 20;
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "link/messages.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 #include "support/win32_exception.h"
@@ -31,7 +32,7 @@ bool CSharedMemory::Open(const std::string& segmentName) {
         LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: name is empty\n");
         return false;
     }
-    const std::string mutexName = segmentName + "Mutex";
+    const std::string mutexName = MutexName(segmentName);
     platform::UniqueMutex newMutex(CreateMutexA(nullptr, FALSE, mutexName.c_str()));
     if (!newMutex) {
         LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: Could not allocate mutex object %s\n",

@@ -8,7 +8,7 @@
 #include "platform/win32.h"
 
 // Owns the server's file mapping opened by name, a view of all of it, and the
-// named mutex (name + "Mutex") that guards the frame bytes between the server
+// named mutex (MutexName(name)) that guards the frame bytes between the server
 // and this process. Not attached after construction, after Close and after any
 // failed Open (which releases whatever it had acquired); attached after a
 // successful Open. Used by the camera's command exchange thread only, and by

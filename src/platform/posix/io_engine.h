@@ -40,9 +40,13 @@ public:
     std::mutex& Lock() noexcept { return lock_; }
 
     // With Lock() held: watches `fd` for `events` on behalf of `watcher`, or
-    // stops when `events` is 0. `token` is the watcher's registration, 0 when
-    // not registered. False with errno set when epoll refuses.
+    // pauses when `events` is 0. `token` is the watcher's registration, 0 when
+    // not registered; a paused registration is kept, so that a socket that
+    // waits for one message after another costs no allocation. False with
+    // errno set when epoll refuses.
     bool Watch(int fd, uint64_t& token, Watcher* watcher, uint32_t events) noexcept;
+    // With Lock() held: ends the registration, before `fd` closes.
+    void Unwatch(int fd, uint64_t& token) noexcept;
 
     // Without Lock(): a pipe comes or goes. The first starts the thread (false
     // with the last error set when it cannot), the last stops and joins it.
