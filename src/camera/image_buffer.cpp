@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/win32.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 
@@ -86,6 +87,9 @@ bool ImageBuffer::CopyRow(int32_t row, void* dest, int64_t byteCount) {
     RowStatus status = RowStatus::Found;
     int64_t remaining = 0;
     bool refused = false;
+    while (storing_) {
+        Sleep(0);
+    }
     {
         platform::CriticalSectionLock hold(lock_);
         status = LocateRow(row, line);
@@ -113,12 +117,17 @@ bool ImageBuffer::CopyRow(int32_t row, void* dest, int64_t byteCount) {
 }
 
 bool ImageBuffer::StoreFrame(const void* source, const FrameGeometry& geometry) {
-    platform::CriticalSectionLock hold(lock_);
-    if (!data_ || geometry != geometry_) {
-        return false;
+    storing_ = true;
+    bool stored = false;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        if (data_ && geometry == geometry_) {
+            std::memcpy(data_.get(), source, static_cast<size_t>(size_));
+            stored = true;
+        }
     }
-    std::memcpy(data_.get(), source, static_cast<size_t>(size_));
-    return true;
+    storing_ = false;
+    return stored;
 }
 
 int32_t ImageBuffer::Size() {

@@ -2,6 +2,7 @@
 // width x bytesPerPixel bytes with nothing between rows.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -76,6 +77,10 @@ private:
     static void LogRowProblem(RowStatus status, int32_t row);
 
     platform::CriticalSection lock_;
+    // Set while a frame copy waits for or holds the lock: row reads then let
+    // it go first, so that a host reading rows in a tight loop cannot keep
+    // the link thread, and with it the server's mutex, waiting.
+    std::atomic<bool> storing_{false};
     int32_t size_ = 0;
     FrameGeometry geometry_;
     std::unique_ptr<uint8_t[]> data_;

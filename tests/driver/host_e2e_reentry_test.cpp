@@ -23,6 +23,8 @@ struct Plan {
     std::string camera;
     std::atomic<int> newPort{0};
     std::atomic<int> acted{0};
+    // Set once the action has returned.
+    std::atomic<bool> finished{false};
     std::atomic<int> openResult{-1};
     std::atomic<int> openWidth{-1};
     std::atomic<DWORD> openMs{0};
@@ -32,6 +34,7 @@ struct Plan {
 
     void Clear() {
         acted = 0;
+        finished = false;
         openResult = -1;
         openWidth = -1;
         openMs = 0;
@@ -76,6 +79,7 @@ void Act(int port) {
         driver.finalize();
         break;
     }
+    plan.finished = true;
 }
 
 void QUORVEX_CALL OnFrameThenAct(int grabberNo, int portNo) {
@@ -126,7 +130,7 @@ protected:
     }
 
     static bool Acted() {
-        return WaitUntil([] { return ThePlan().acted.load() == 1; });
+        return WaitUntil([] { return ThePlan().finished.load(); });
     }
 };
 

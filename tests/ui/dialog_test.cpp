@@ -506,6 +506,26 @@ TEST_F(DialogTest, OpenCameraShowsItsPortAndStaysOpen) {
     EXPECT_EQ(driver.closeCVLPort(hosttest::kGrabber, kPort), 1);
 }
 
+// Once opened, a camera's dialog shows the settings its open loaded, not what
+// the file says later; a camera never opened shows what is stored.
+TEST_F(DialogTest, ACameraOpenedBeforeShowsTheSettingsItsOpenLoaded) {
+    constexpr int kPort = 7;
+    const std::string share = hosttest::UniqueName("quorvex-dialog-nobody-");
+    WriteSection("Camera 13", CameraSection{share, 1, 100});
+    int dimensions[2] = {hosttest::kPoison, hosttest::kPoison};
+    ASSERT_EQ(driver.openCVLPort(hosttest::kGrabber, kPort, "Camera 13", dimensions), 1);
+    ASSERT_EQ(driver.closeCVLPort(hosttest::kGrabber, kPort), 1);
+    WriteSection("Camera 13", CameraSection{"Changed Later", 3, 2500});
+    WriteSection("Camera 14", CameraSection{"Stored For 14", 3, 2500});
+
+    ASSERT_TRUE(ShowDialog("Camera 13"));
+    EXPECT_TRUE(ShowsValues(share, "1", false));
+    EXPECT_EQ(CloseWith(kIdCancel), 1);
+    ASSERT_TRUE(ShowDialog("Camera 14"));
+    EXPECT_TRUE(ShowsValues("Stored For 14", "3", false));
+    EXPECT_EQ(CloseWith(kIdCancel), 1);
+}
+
 class DialogLogIntoFile : public DialogTest, public testing::WithParamInterface<bool> {};
 
 // The check box is not stored, but the camera keeps it: its next open makes
