@@ -26,7 +26,7 @@ std::unique_ptr<CameraServer> CameraServer::Create(const std::string& shareName,
 }
 
 bool CameraServer::Start(const std::string& shareName, DWORD segmentBytes, int maxClients) {
-    pipePath_ = "\\\\.\\pipe\\" + shareName;
+    pipePath_ = PipePath(shareName);
     maxClients_ = static_cast<DWORD>(maxClients);
     if (!frame_.Create(shareName, segmentBytes)) {
         return false;

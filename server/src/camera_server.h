@@ -23,8 +23,6 @@
 // before the segment's mutex, and that before `lock_`.
 class CameraServer {
 public:
-    static constexpr int kMaxClients = 8;
-
     CameraServer() = default;
     // Null when the system refuses an object or another server holds the
     // name; the thread's last-error code tells why.

@@ -8,6 +8,10 @@
 
 #include "camera_server.h"
 
+// The public name of the client maximum, for C hosts, and the wire format's
+// own must not drift apart.
+static_assert(QUORVEX_SERVER_MAX_CLIENTS == kMaxClients, "one client maximum");
+
 struct QuorvexServer {
     std::unique_ptr<CameraServer> server;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "link/messages.h"
+
 namespace {
 
 // A client holds the mutex for one copy only; one that keeps it longer is
@@ -30,7 +32,7 @@ bool SharedFrame::Create(const std::string& shareName, DWORD capacity) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return false;
     }
-    platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, (shareName + "Mutex").c_str()));
+    platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, MutexName(shareName).c_str()));
     if (!mutex) {
         return false;
     }

@@ -8,7 +8,7 @@
 #include "platform/win32.h"
 
 // Owns the file mapping named by the share name, a view of all of it, and the
-// mutex share name + "Mutex" that clients hold while they copy a frame out.
+// mutex MutexName(share name) that clients hold while they copy a frame out.
 // Write may be called from any thread; the mutex orders it against the
 // clients.
 class SharedFrame {

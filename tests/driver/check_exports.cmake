@@ -18,11 +18,9 @@ cmake_minimum_required(VERSION 3.20)
 if(DEFINED EXPORTS)
   string(REPLACE "," ";" kExports "${EXPORTS}")
 else()
-  set(kExports
-    initialize finalize setSystemPath setDebugMsgProc
-    getCVLMaxNoOfGrabbers getCVLMaxNoOfPorts getCVLNoOfSupportedCameras getCVLCameraConfigNames
-    configureCamera openCVLPort closeCVLPort doCVLGrab getCVLGrabRow
-    setCompleteCallback setCmdCallback getProperty getPropertyRange setProperty setHWTrigger)
+  # The names from their one home, include/quorvex_exports.h.
+  include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ExportList.cmake)
+  quorvex_read_exports(kExports)
 endif()
 if(NOT DEFINED MACHINE)
   set(MACHINE pei-i386)

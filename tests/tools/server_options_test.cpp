@@ -47,6 +47,29 @@ TEST(ServerOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(6, options.faults.repeatEvery);
 }
 
+TEST(ServerOptions, GenicamTakesAnOptionalDeviceAndFeatures) {
+    tools::ServerOptions options;
+    std::string text;
+    ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions({"--genicam", "--feature", "Width=320", "--feature=Gain=2.5",
+                                                            "--frames", "9"},
+                                                           options, text))
+        << text;
+    ASSERT_TRUE(options.genicam.has_value());
+    EXPECT_EQ("", *options.genicam);
+    EXPECT_EQ((std::vector<std::string>{"Width=320", "Gain=2.5"}), options.features);
+    EXPECT_EQ(9, options.frames);
+
+    tools::ServerOptions named;
+    ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions({"--genicam", "Aravis-Fake-GV01"}, named, text)) << text;
+    EXPECT_EQ("Aravis-Fake-GV01", named.genicam.value_or("none"));
+    EXPECT_FALSE(named.list);
+
+    tools::ServerOptions plain;
+    ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions({"--list"}, plain, text)) << text;
+    EXPECT_FALSE(plain.genicam.has_value());
+    EXPECT_TRUE(plain.list);
+}
+
 TEST(ServerOptions, HelpGivesTheUsage) {
     tools::ServerOptions options;
     std::string text;
@@ -134,7 +157,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorRow{"stdin_with_images", {"--stdin", "4x4", "--format", "gray8", "--images", "x.png"},
                              "--images does not go with --stdin"},
                     ErrorRow{"stdin_with_bpp", {"--stdin", "4x4", "--format", "gray8", "--bpp", "3"},
-                             "--bpp does not go with --stdin"}),
+                             "--bpp does not go with --stdin"},
+                    ErrorRow{"feature_without_genicam", {"--feature", "Width=8"}, "--feature needs --genicam"},
+                    ErrorRow{"feature_without_value", {"--genicam", "--feature", "Width"}, "is not NAME=VALUE"},
+                    ErrorRow{"feature_without_name", {"--genicam", "--feature", "=8"}, "is not NAME=VALUE"},
+                    ErrorRow{"genicam_with_size", {"--genicam", "--size", "64x64"}, "--size does not work with --genicam"},
+                    ErrorRow{"genicam_with_fps", {"--genicam", "--fps=5"}, "--fps does not work with --genicam"}),
     RowName<ErrorRow>);
 
 }  // namespace

@@ -5,7 +5,7 @@
 #
 #   stdin_ffmpeg_test.sh RUNNER SERVER HOST WORK_DIR
 #
-# RUNNER is "native", or "wine" to run the Windows programs under wine (the
+# RUNNER is "native", or the wine loader that runs the Windows programs (the
 # pipe still comes from the Linux ffmpeg).
 set -euo pipefail
 
@@ -24,8 +24,8 @@ fail() {
 }
 
 run() {
-  if [[ $runner == wine ]]; then
-    wine "$@"
+  if [[ $runner != native ]]; then
+    "$runner" "$@"
   else
     "$@"
   fi
@@ -33,8 +33,8 @@ run() {
 
 # A path as the program under test spells it.
 program_path() {
-  if [[ $runner == wine ]]; then
-    winepath -w "$1"
+  if [[ $runner != native ]]; then
+    "$runner" winepath -w "$1"
   else
     echo "$1"
   fi

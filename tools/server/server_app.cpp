@@ -12,6 +12,7 @@
 #include "platform/win32.h"
 #include "quorvex_server.h"
 #include "raw_input.h"
+#include "server_support.h"
 
 namespace tools {
 namespace {
@@ -19,11 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kIdlePoll = std::chrono::milliseconds(20);
-
-struct ServerDestroyer {
-    void operator()(QuorvexServer* server) const { QuorvexServerDestroy(server); }
-};
-using ServerPtr = std::unique_ptr<QuorvexServer, ServerDestroyer>;
 
 std::unique_ptr<FrameSource> MakeSource(const ServerOptions& options, std::string& error) {
     if (!options.images.empty()) {
@@ -33,36 +29,12 @@ std::unique_ptr<FrameSource> MakeSource(const ServerOptions& options, std::strin
         FrameGeometry{options.size.width, options.size.height, options.bytesPerPixel});
 }
 
-std::string Plural(int64_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 // Sleeps until `until`, waking early for Ctrl+C.
 void SleepUntil(Clock::time_point until) {
     while (!platform::InterruptRequested() && Clock::now() < until) {
         std::this_thread::sleep_until(std::min(until, Clock::now() + kIdlePoll));
     }
 }
-
-// Frames per second over the last stretch of a few hundred milliseconds.
-class RateMeter {
-public:
-    double Update(int64_t count) {
-        const auto now = Clock::now();
-        const double seconds = std::chrono::duration<double>(now - since_).count();
-        if (seconds >= 0.5) {
-            rate_ = static_cast<double>(count - countThen_) / seconds;
-            since_ = now;
-            countThen_ = count;
-        }
-        return rate_;
-    }
-
-private:
-    Clock::time_point since_ = Clock::now();
-    int64_t countThen_ = 0;
-    double rate_ = 0;
-};
 
 class Server {
 public:
@@ -82,14 +54,10 @@ public:
             }
             largestFrame = source_->LargestFrameBytes();
         }
-        if (largestFrame > INT32_MAX) {
-            console_.Line("quorvex-server: the frames are larger than a share can hold");
-            return kExitFailure;
-        }
-        SetLastError(ERROR_SUCCESS);
-        server_.reset(QuorvexServerCreate(options_.share.c_str(), static_cast<int>(largestFrame), options_.clients));
+        int exitCode = kExitOk;
+        server_ = CreateServer(options_.share, static_cast<int64_t>(largestFrame), options_.clients, console_, exitCode);
         if (!server_) {
-            return ReportCreateFailure(GetLastError());
+            return exitCode;
         }
         console_.Line(StartLine());
         const int result = options_.fromStdin ? PublishStdin() : (Publish(), kExitOk);
@@ -102,17 +70,6 @@ public:
     }
 
 private:
-    int ReportCreateFailure(DWORD error) {
-        if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
-            console_.Line("quorvex-server: the share \"" + options_.share +
-                          "\" is already served by another process");
-            return kExitShareInUse;
-        }
-        console_.Line("quorvex-server: cannot serve the share \"" + options_.share + "\" (system error " +
-                      std::to_string(error) + ")");
-        return kExitFailure;
-    }
-
     std::string StartLine() const {
         std::ostringstream line;
         line << "quorvex-server: serving \"" << options_.share << "\" with ";
@@ -135,15 +92,7 @@ private:
         return line.str();
     }
 
-    std::string StatusText() {
-        std::ostringstream text;
-        text.setf(std::ios::fixed);
-        text.precision(1);
-        text << "published " << Plural(published_, "frame", "frames") << ", "
-             << Plural(QuorvexServerClientCount(server_.get()), "client", "clients") << " attached, "
-             << rate_.Update(published_) << " fps";
-        return text.str();
-    }
+    std::string StatusText() { return PublishedStatus(published_, server_.get(), rate_); }
 
     bool Done() const {
         return platform::InterruptRequested() || (options_.frames > 0 && published_ >= options_.frames);

@@ -1,6 +1,7 @@
 // The command line of quorvex-server.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct ServerOptions {
     Size2D stdinSize{0, 0};
     std::string formatName;  // gray8, rgb24, bgr24, rgba32 or bgra32
     int format = 0;          // its QUORVEX_FORMAT_* value
+    // A GenICam camera instead of the test pattern: `genicam` set (empty for
+    // the first camera found), with the features to set, NAME=VALUE each.
+    std::optional<std::string> genicam;
+    std::vector<std::string> features;
+    bool list = false;  // list the GenICam cameras and quit
 };
 
 // The QUORVEX_FORMAT_* value of a --format name and its bytes per pixel;
