@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "camera/registry_error.h"
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "support/text.h"
 #include "ui/settings_dialog.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "camera/cmd_exchange_thread.h"
 #include "camera/image_buffer.h"
-#include "link/cmd_exchange_thread.h"
 #include "platform/critical_section.h"
 #include "quorvex.h"
 #include "support/settings.h"

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "camera/registry_error.h"
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "support/text.h"
 

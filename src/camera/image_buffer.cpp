@@ -4,7 +4,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <stdexcept>
 
 #include "camera/camera_list.h"
-#include "driver/driver_state.h"
 #include "platform/win32.h"
 #include "quorvex.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "support/text.h"
 

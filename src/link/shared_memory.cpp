@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "support/win32_exception.h"
 

@@ -6,9 +6,9 @@
 #include <list>
 #include <string>
 
-#include "driver/driver_state.h"
 #include "platform/append_file.h"
 #include "platform/win32.h"
+#include "support/driver_state.h"
 #include "support/system_files.h"
 
 namespace {

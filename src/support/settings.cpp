@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "driver/driver_state.h"
 #include "platform/win32.h"
+#include "support/driver_state.h"
 #include "support/system_files.h"
 
 namespace {

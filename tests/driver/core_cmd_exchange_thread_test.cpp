@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "camera/cmd_exchange_thread.h"
 #include "core_test_support.h"
-#include "link/cmd_exchange_thread.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_state.h"
 #include "platform/known_differences.h"
 #include "platform/win32.h"
 #include "quorvex.h"
+#include "support/driver_state.h"
 #include "support/temp_dir.h"
 
 namespace coretest {

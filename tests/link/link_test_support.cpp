@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/win32_exception.h"
 
 namespace linktest {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "ui/camera_prop.h"
 #include "ui/resource.h"

@@ -5,7 +5,7 @@
 
 #include <commctrl.h>
 
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "ui/camera_prop.h"
 #include "ui/resource.h"

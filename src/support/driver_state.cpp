@@ -1,4 +1,4 @@
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 
 void DriverState::SetSystemPath(const char* path) {
     platform::CriticalSectionLock hold(lock);

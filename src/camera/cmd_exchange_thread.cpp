@@ -1,11 +1,11 @@
-#include "link/cmd_exchange_thread.h"
+#include "camera/cmd_exchange_thread.h"
 
 #include <exception>
 #include <stdexcept>
 #include <string>
 
 #include "camera/camera.h"
-#include "driver/driver_state.h"
+#include "support/driver_state.h"
 #include "support/log.h"
 #include "support/win32_exception.h"
 
