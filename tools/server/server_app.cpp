@@ -4,11 +4,14 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "exit_codes.h"
 #include "frame_source.h"
 #include "platform/console.h"
 #include "platform/win32.h"
+#include "quorvex_server.h"
+#include "raw_input.h"
 #include "server_support.h"
 
 namespace tools {
@@ -38,33 +41,46 @@ public:
     Server(const ServerOptions& options, StatusConsole& console) : options_(options), console_(console) {}
 
     int Run() {
-        std::string error;
-        source_ = MakeSource(options_, error);
-        if (!source_) {
-            console_.Line("quorvex-server: " + error);
-            return kExitFailure;
+        uint64_t largestFrame = 0;
+        if (options_.fromStdin) {
+            largestFrame = static_cast<uint64_t>(options_.stdinSize.width) * options_.stdinSize.height *
+                           options_.bytesPerPixel;
+        } else {
+            std::string error;
+            source_ = MakeSource(options_, error);
+            if (!source_) {
+                console_.Line("quorvex-server: " + error);
+                return kExitFailure;
+            }
+            largestFrame = source_->LargestFrameBytes();
         }
         int exitCode = kExitOk;
-        server_ = CreateServer(options_.share, source_->LargestFrameBytes(), options_.clients, console_, exitCode);
+        server_ = CreateServer(options_.share, static_cast<int64_t>(largestFrame), options_.clients, console_, exitCode);
         if (!server_) {
             return exitCode;
         }
         console_.Line(StartLine());
-        Publish();
+        const int result = options_.fromStdin ? PublishStdin() : (Publish(), kExitOk);
         console_.Status(StatusText(), true);
         console_.Finish();
         console_.Line("quorvex-server: stopped after " + Plural(published_, "frame", "frames") +
                       (platform::InterruptRequested() ? " (interrupted)" : ""));
         server_.reset();
-        return kExitOk;
+        return result;
     }
 
 private:
     std::string StartLine() const {
         std::ostringstream line;
-        line << "quorvex-server: serving \"" << options_.share << "\" with " << source_->Describe();
-        if (options_.images.empty()) {
-            line << ", " << options_.size.width << "x" << options_.size.height;
+        line << "quorvex-server: serving \"" << options_.share << "\" with ";
+        if (options_.fromStdin) {
+            line << "raw " << options_.formatName << " frames from standard input, " << options_.stdinSize.width
+                 << "x" << options_.stdinSize.height;
+        } else {
+            line << source_->Describe();
+            if (options_.images.empty()) {
+                line << ", " << options_.size.width << "x" << options_.size.height;
+            }
         }
         line << ", " << Plural(options_.bytesPerPixel, "byte", "bytes") << " per pixel, ";
         if (options_.fps > 0) {
@@ -82,11 +98,30 @@ private:
         return platform::InterruptRequested() || (options_.frames > 0 && published_ >= options_.frames);
     }
 
+    Clock::duration Period() const {
+        return options_.fps > 0
+                   ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.fps))
+                   : Clock::duration::zero();
+    }
+
+    // Counts the frame just published and sleeps until the next one is due.
+    void FramePublished(Clock::time_point& due, Clock::duration period) {
+        ++published_;
+        console_.Status(StatusText());
+        // Late for the next frame already (a slow client): a full period
+        // from now, since two frames back to back would have the second
+        // overwrite the first before a client copies it.
+        due += period;
+        const auto publishedAt = Clock::now();
+        if (due < publishedAt) {
+            due = publishedAt + period;
+        }
+        SleepUntil(due);
+    }
+
     void Publish() {
         FramePlan plan(options_.faults);
-        const auto period = options_.fps > 0 ? std::chrono::duration_cast<Clock::duration>(
-                                                   std::chrono::duration<double>(1.0 / options_.fps))
-                                             : Clock::duration::zero();
+        const Clock::duration period = Period();
         auto due = Clock::now();
         FrameGeometry announced;
         while (!Done()) {
@@ -100,22 +135,50 @@ private:
             if (QuorvexServerPublishFrame(server_.get(), frame.pixels.data(),
                                           static_cast<int>(frame.pixels.size())) < 0) {
                 console_.Line("quorvex-server: frame " + std::to_string(step.index) +
-                              " not published: a client holds the frame too long");
+                              " not published: " + QuorvexServerLastError(server_.get()));
             }
-            ++published_;
             CommitFaults(step);
-            console_.Status(StatusText());
-
-            // Late for the next frame already (a slow client): a full period from now, since two frames back to
-            // back would have the second overwrite the first before a
-            // client copies it.
-            due += period;
-            const auto publishedAt = Clock::now();
-            if (due < publishedAt) {
-                due = publishedAt + period;
-            }
-            SleepUntil(due);
+            FramePublished(due, period);
         }
+    }
+
+    // Publishes the frames of standard input until it ends; a frame is
+    // published only once it has come whole.
+    int PublishStdin() {
+        platform::UseBinaryStandardInput();
+        const int width = options_.stdinSize.width;
+        const int height = options_.stdinSize.height;
+        const int rowBytes = width * options_.bytesPerPixel;
+        std::vector<uint8_t> frame(static_cast<size_t>(rowBytes) * height);
+        // Hosts learn the size before the first frame has come.
+        QuorvexServerSetDimensions(server_.get(), width, height, options_.bytesPerPixel);
+        const Clock::duration period = Period();
+        auto due = Clock::now();
+        while (!Done()) {
+            const RawRead read = ReadRawFrame(stdin, frame.data(), frame.size());
+            switch (read.outcome) {
+            case RawRead::Outcome::Frame:
+                break;
+            case RawRead::Outcome::End:
+                console_.Line("quorvex-server: end of input after " + Plural(published_, "frame", "frames"));
+                return kExitOk;
+            case RawRead::Outcome::Short:
+                console_.Line("quorvex-server: input ended " + std::to_string(read.bytes) + " bytes into frame " +
+                              std::to_string(published_ + 1));
+                return kExitOk;
+            case RawRead::Outcome::Error:
+                console_.Line("quorvex-server: cannot read standard input after " +
+                              Plural(published_, "frame", "frames") + ": " + read.error);
+                return kExitFailure;
+            }
+            if (QuorvexServerPublishFrameEx(server_.get(), frame.data(), width, height, rowBytes, options_.format) <
+                0) {
+                console_.Line("quorvex-server: frame " + std::to_string(published_ + 1) +
+                              " not published: " + QuorvexServerLastError(server_.get()));
+            }
+            FramePublished(due, period);
+        }
+        return kExitOk;
     }
 
     void CommitFaults(const FrameStep& step) {
