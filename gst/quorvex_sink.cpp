@@ -76,7 +76,7 @@ GstQuorvexSink* Self(gpointer object) {
     return reinterpret_cast<GstQuorvexSink*>(object);
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* paramSpec) {
     SinkState& state = Self(object)->state;
     GST_OBJECT_LOCK(object);
     switch (id) {
@@ -96,13 +96,13 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
         state.waitTimeoutMs = g_value_get_int(value);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
         break;
     }
     GST_OBJECT_UNLOCK(object);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* paramSpec) {
     const SinkState& state = Self(object)->state;
     GST_OBJECT_LOCK(object);
     switch (id) {
@@ -122,7 +122,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
         g_value_set_int(value, state.waitTimeoutMs);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
         break;
     }
     GST_OBJECT_UNLOCK(object);

@@ -67,7 +67,7 @@ GstQuorvexSrc* Self(gpointer object) {
     return reinterpret_cast<GstQuorvexSrc*>(object);
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* paramSpec) {
     quorvexgst::SourceSettings& settings = Self(object)->state.settings;
     GST_OBJECT_LOCK(object);
     switch (id) {
@@ -84,13 +84,13 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
         settings.port = g_value_get_int(value);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
         break;
     }
     GST_OBJECT_UNLOCK(object);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* paramSpec) {
     const quorvexgst::SourceSettings& settings = Self(object)->state.settings;
     const auto setText = [value](const std::string& text) {
         g_value_set_string(value, text.empty() ? nullptr : text.c_str());
@@ -110,7 +110,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
         g_value_set_int(value, settings.port);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
         break;
     }
     GST_OBJECT_UNLOCK(object);

@@ -26,7 +26,7 @@ using toolstest::ToolRun;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
-constexpr int kPictureTries = 12;
+constexpr int kPictureTries = 30;
 constexpr int kStatusStripRows = 22;
 constexpr int kTextPixels = 30;
 const char* const kTitle = "quorvex-view: Camera 1";
@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(Bytes, ViewerColours, testing::Values(1, 3), ColourName
 
 TEST_F(ViewerTest, FollowsAResetToHalfTheSizeScaledToFit) {
     auto server = StartServer({"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", "10",
-                               "--resize-every", "15"});
+                               "--resize-every", "40"});
     auto viewer = StartViewer();
     ASSERT_TRUE(viewer->WaitForOutput(" resets, 160x120 gray"));
     tools::Image screen;
