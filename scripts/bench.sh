@@ -19,7 +19,6 @@ set -euo pipefail
 readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev)
 readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
 readonly kWin64Packages=(g++-mingw-w64-x86-64 wine wine64)
-readonly kWine64Loader=/usr/lib/wine/wine64
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 readonly ROOT
@@ -32,18 +31,6 @@ usage() {
 source "$ROOT/scripts/lib/install.sh"
 # shellcheck source=lib/wine.sh
 source "$ROOT/scripts/lib/wine.sh"
-
-# A 64-bit wine prefix in the folder $1, made once; wine.sh's prefixes are
-# 32-bit.
-use_wine64_prefix() {
-  export WINEPREFIX=$1 WINEARCH=win64 WINELOADER=$kWine64Loader WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  if [[ ! -f $WINEPREFIX/.quorvex-ready ]]; then
-    mkdir -p "$WINEPREFIX"
-    timeout 600 "$kWine64Loader" wineboot.exe --init >"$WINEPREFIX.wineboot.log" 2>&1
-    touch "$WINEPREFIX/.quorvex-ready"
-  fi
-}
 
 machine() {
   local cpu
@@ -67,6 +54,7 @@ main() {
 
   local config=release packages=("${kNativePackages[@]}") configureArgs=()
   if ((wine == 32)); then
+    can_run_win32 || { echo "This machine runs no 32-bit programs, so wine32 cannot start: use --wine64." >&2; return 1; }
     config=win32-release
     packages+=("${kWin32Packages[@]}")
     configureArgs=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-i686.cmake")
@@ -85,17 +73,15 @@ main() {
 
   local results=$dir/bench/results.json
   if ((wine)); then
-    local loader=wine label=wine
+    local arch=win32 label=wine
     if ((wine == 64)); then
-      use_wine64_prefix "$dir/wine-prefix"
-      loader=$kWine64Loader label=wine64
-    else
-      use_wine_prefix "$dir/wine-prefix"
+      arch=win64 label=wine64
     fi
+    use_wine_prefix "$dir/wine-prefix" "$arch"
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
     wineserver -p
-    "$loader" "$dir/bin/link_bench.exe" "${benchArgs[@]}" --label "$label" \
-      --machine "$(machine), $("$loader" --version)" --json "$("$loader" winepath.exe -w "$results")"
+    "$WINE" "$dir/bin/link_bench.exe" "${benchArgs[@]}" --label "$label" \
+      --machine "$(machine), $("$WINE" --version)" --json "$("$WINE" winepath.exe -w "$results")"
   else
     "$dir/bin/link_bench" "${benchArgs[@]}" --label native --machine "$(machine)" --json "$results"
   fi

@@ -22,57 +22,102 @@ bool FrameByteCount(int32_t width, int32_t height, int32_t bytesPerPixel, int64_
 }
 
 void ImageBuffer::Allocate(int32_t width, int32_t height, int32_t bytesPerPixel) {
-    platform::CriticalSectionLock hold(lock_);
     int64_t n = 0;
     const bool overflowed = !FrameByteCount(width, height, bytesPerPixel, n);
     if (overflowed || n <= 0 || n > INT32_MAX) {
         LogMessage(1, GetDriverState(), "ImageBuffer::Allocate: ERROR: incorrect size %d\n", AsLogged(n));
         throw std::runtime_error("ImageBuffer::Allocate: ERROR: incorrect size");
     }
-    if (n != size_) {
-        data_.reset();
-        data_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
-        size_ = static_cast<int32_t>(n);
+    bool allocated = true;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        if (n != size_) {
+            data_.reset();
+            data_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
+            size_ = static_cast<int32_t>(n);
+        }
+        if (data_) {
+            geometry_ = FrameGeometry{width, height, bytesPerPixel};
+        } else {
+            size_ = 0;
+            allocated = false;
+        }
     }
-    if (!data_) {
-        size_ = 0;
+    if (!allocated) {
         LogMessage(1, GetDriverState(), "ImageBuffer::Allocate: ERROR: could not allocate buffer of required size %d\n",
                    AsLogged(n));
         throw std::runtime_error("ImageBuffer::Allocate: ERROR: could not allocate buffer of required size");
     }
-    width_ = width;
-    height_ = height;
-    bytesPerPixel_ = bytesPerPixel;
+}
+
+ImageBuffer::RowStatus ImageBuffer::LocateRow(int32_t row, uint8_t*& line) {
+    if (!data_) {
+        return RowStatus::Unallocated;
+    }
+    if (row < 0 || row >= geometry_.height) {
+        return RowStatus::OutOfRange;
+    }
+    // Within the block, since row < height and size = width x height x bpp.
+    line = data_.get() + int64_t{geometry_.bytesPerPixel} * geometry_.width * row;
+    return RowStatus::Found;
+}
+
+void ImageBuffer::LogRowProblem(RowStatus status, int32_t row) {
+    if (status == RowStatus::Unallocated) {
+        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n");
+    } else if (status == RowStatus::OutOfRange) {
+        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: line index out of range: %d", row);
+    }
 }
 
 uint8_t* ImageBuffer::GetLine(int32_t row) {
-    platform::CriticalSectionLock hold(lock_);
-    if (!data_) {
-        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n");
-        return nullptr;
+    uint8_t* line = nullptr;
+    RowStatus status = RowStatus::Found;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        status = LocateRow(row, line);
     }
-    if (row < 0 || row >= height_) {
-        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: line index out of range: %d", row);
-        return nullptr;
-    }
-    // Within the block, since row < height and size = width x height x bpp.
-    return data_.get() + int64_t{bytesPerPixel_} * width_ * row;
+    LogRowProblem(status, row);
+    return line;
 }
 
 bool ImageBuffer::CopyRow(int32_t row, void* dest, int64_t byteCount) {
-    platform::CriticalSectionLock hold(lock_);
-    const uint8_t* line = GetLine(row);
-    if (line == nullptr) {
+    uint8_t* line = nullptr;
+    RowStatus status = RowStatus::Found;
+    int64_t remaining = 0;
+    bool refused = false;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        status = LocateRow(row, line);
+        if (status == RowStatus::Found) {
+            remaining = size_ - (line - data_.get());
+            refused = dest == nullptr || byteCount < 0 || byteCount > remaining;
+            if (!refused && byteCount > 0) {
+                std::memcpy(dest, line, static_cast<size_t>(byteCount));
+            }
+        }
+    }
+    // Logged once the lock is released: the host's log procedure may wait
+    // for a thread that reads rows.
+    if (status != RowStatus::Found) {
+        LogRowProblem(status, row);
         return false;
     }
-    const int64_t remaining = size_ - (line - data_.get());
-    if (dest == nullptr || byteCount <= 0 || byteCount > remaining) {
+    if (refused) {
         LogMessage(1, GetDriverState(),
                    "ImageBuffer::CopyRow: ERROR: refused to copy %lld bytes from row %d (%lld bytes left, dest=%p)\n",
                    static_cast<long long>(byteCount), row, static_cast<long long>(remaining), dest);
         return false;
     }
-    std::memcpy(dest, line, static_cast<size_t>(byteCount));
+    return true;
+}
+
+bool ImageBuffer::StoreFrame(const void* source, const FrameGeometry& geometry) {
+    platform::CriticalSectionLock hold(lock_);
+    if (!data_ || geometry != geometry_) {
+        return false;
+    }
+    std::memcpy(data_.get(), source, static_cast<size_t>(size_));
     return true;
 }
 
@@ -81,17 +126,7 @@ int32_t ImageBuffer::Size() {
     return size_;
 }
 
-int32_t ImageBuffer::Width() {
+FrameGeometry ImageBuffer::Geometry() {
     platform::CriticalSectionLock hold(lock_);
-    return width_;
-}
-
-int32_t ImageBuffer::Height() {
-    platform::CriticalSectionLock hold(lock_);
-    return height_;
-}
-
-int32_t ImageBuffer::BytesPerPixel() {
-    platform::CriticalSectionLock hold(lock_);
-    return bytesPerPixel_;
+    return geometry_;
 }

@@ -1,11 +1,30 @@
-// The two 12-byte messages that travel on a camera server's pipe, shared by
-// the driver and the camera-server library. Every field is a 32-bit integer
-// in little-endian order; both builds run on little-endian machines, so the
-// records are written and read as they lie in memory.
+// The wire format between the driver and a camera server, shared by both and
+// written nowhere else: the names of the server's objects, the most clients
+// one server takes, and the two 12-byte messages that travel on its pipe.
+// Every field is a 32-bit integer in little-endian order; both builds run on
+// little-endian machines, so the records are written and read as they lie in
+// memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+// A server for the share name S serves the pipe kPipePrefix + S, the shared
+// segment S and the mutex S + kMutexSuffix that guards the frame bytes.
+constexpr char kPipePrefix[] = "\\\\.\\pipe\\";
+constexpr char kMutexSuffix[] = "Mutex";
+
+inline std::string PipePath(const std::string& shareName) {
+    return kPipePrefix + shareName;
+}
+
+inline std::string MutexName(const std::string& shareName) {
+    return shareName + kMutexSuffix;
+}
+
+// The most clients (pipe instances) one server serves at once.
+constexpr int kMaxClients = 8;
 
 constexpr uint32_t HeaderMagic = 0x53484452;  // "RDHS": the bytes 52 44 48 53 on the pipe
 

@@ -1,10 +1,14 @@
 #include "link/named_pipe_channel.h"
 
+#include "link/messages.h"
 #include "support/win32_exception.h"
 
 namespace {
 
 constexpr DWORD kBusyWaitMs = 1000;
+// Closing the handle ends its pending operations; on Windows their events are
+// signalled a little later, from the system's side.
+constexpr DWORD kEndedIoWaitMs = 1000;
 
 // Manual-reset and signalled, so that a channel with nothing in flight reads
 // as idle.
@@ -23,10 +27,6 @@ OVERLAPPED OverlappedFor(const platform::UniqueEvent& event) {
 }
 
 }  // namespace
-
-std::string PipePath(const std::string& shareName) {
-    return "\\\\.\\pipe\\" + shareName;
-}
 
 NamedPipeChannel::NamedPipeChannel()
     : readEvent(CreateIoEvent()),
@@ -64,9 +64,12 @@ void NamedPipeChannel::Connect(const std::string& shareName) {
 
 HANDLE NamedPipeChannel::BeginRead(void* destination, int32_t count) {
     readOverlapped = OverlappedFor(readEvent);
-    if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        throw Win32Exception();
+    readPending = false;
+    if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            throw Win32Exception();
+        }
+        readPending = true;
     }
     return readEvent.get();
 }
@@ -79,12 +82,19 @@ DWORD NamedPipeChannel::ReadResult() {
     return bytes;
 }
 
-void NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
-    writeOverlapped = OverlappedFor(writeEvent);
-    if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        throw Win32Exception();
+bool NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
+    if (writePending && WaitForSingleObject(writeEvent.get(), 0) == WAIT_TIMEOUT) {
+        return false;
     }
+    writeOverlapped = OverlappedFor(writeEvent);
+    writePending = false;
+    if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            throw Win32Exception();
+        }
+        writePending = true;
+    }
+    return true;
 }
 
 void NamedPipeChannel::Close() {
@@ -92,5 +102,18 @@ void NamedPipeChannel::Close() {
         DisconnectNamedPipe(handle.get());
         connected = false;
     }
+    if (!handle) {
+        return;
+    }
     handle.reset();
+    // An operation that failed at once never signals its event; only one
+    // that went pending does.
+    if (readPending) {
+        WaitForSingleObject(readEvent.get(), kEndedIoWaitMs);
+    }
+    if (writePending) {
+        WaitForSingleObject(writeEvent.get(), kEndedIoWaitMs);
+    }
+    readPending = false;
+    writePending = false;
 }

@@ -7,9 +7,6 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
-// "\\.\pipe\" followed by the share name, unchanged.
-std::string PipePath(const std::string& shareName);
-
 // Owns the pipe handle and the two events of its overlapped read and write.
 // Closed after construction and after Close; connected after a successful
 // Connect; the same object serves every later connection. Used by one thread
@@ -43,9 +40,14 @@ public:
 
     // Starts an overlapped write of `count` bytes from `source`; the source
     // must stay unchanged until the write completes, which is not awaited.
-    void BeginWrite(const void* source, int32_t count);
+    // While the previous write is still in flight nothing is started and the
+    // result is false: its OVERLAPPED is still the system's, and a server
+    // that does not read would otherwise collect a pile of waiting writes.
+    bool BeginWrite(const void* source, int32_t count);
 
-    // Disconnects and closes the pipe; does nothing on a closed channel.
+    // Disconnects and closes the pipe, and waits for the operations that the
+    // close ends, so that the next connection starts with both records free;
+    // does nothing on a closed channel.
     void Close();
 
 private:
@@ -53,6 +55,8 @@ private:
     bool connected = false;
     platform::UniqueEvent readEvent;
     OVERLAPPED readOverlapped;
+    bool readPending = false;  // the last read went pending, so its event tells its end
     platform::UniqueEvent writeEvent;
     OVERLAPPED writeOverlapped;
+    bool writePending = false;
 };

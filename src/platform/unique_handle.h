@@ -59,6 +59,12 @@ struct InvalidHandleTraits {
     static void Close(Pointer h) noexcept { CloseHandle(h); }
 };
 
+struct ModuleTraits {
+    using Pointer = HMODULE;
+    static Pointer Invalid() noexcept { return nullptr; }
+    static void Close(Pointer module) noexcept { FreeLibrary(module); }
+};
+
 struct MappedViewTraits {
     using Pointer = void*;
     static Pointer Invalid() noexcept { return nullptr; }
@@ -73,5 +79,7 @@ using UniqueThread = UniqueHandle<NullHandleTraits>;
 // Pipes and files: INVALID_HANDLE_VALUE on failure.
 using UniqueFile = UniqueHandle<InvalidHandleTraits>;
 using UniqueView = UniqueHandle<MappedViewTraits>;
+// Loaded libraries: null on failure.
+using UniqueModule = UniqueHandle<ModuleTraits>;
 
 }  // namespace platform

@@ -16,19 +16,6 @@ namespace {
 constexpr int kLogLevelPort = 99;
 constexpr const char* kLogLevelCamera = "Camera 32";
 
-template <typename Function>
-void Resolve(HMODULE module, const char* name, Function& target, std::string& missing) {
-    const FARPROC address = GetProcAddress(module, name);
-    if (address == nullptr) {
-        missing += ' ';
-        missing += name;
-        return;
-    }
-    // Through the generic function type, which every function type may be
-    // cast to and from without a warning.
-    target = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
-
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -50,33 +37,12 @@ std::string HostLibrary::LibraryPath() {
 
 HostLibrary::HostLibrary() {
     const std::string path = LibraryPath();
-    platform::UniqueHandle<ModuleTraits> module(LoadLibraryA(path.c_str()));
+    platform::UniqueModule module(LoadLibraryA(path.c_str()));
     if (!module) {
         problem = "cannot load " + path + ", error " + std::to_string(GetLastError());
         return;
     }
-    std::string missing;
-#define QUORVEX_RESOLVE(name) Resolve(module.get(), #name, exports.name, missing)
-    QUORVEX_RESOLVE(initialize);
-    QUORVEX_RESOLVE(finalize);
-    QUORVEX_RESOLVE(setSystemPath);
-    QUORVEX_RESOLVE(setDebugMsgProc);
-    QUORVEX_RESOLVE(getCVLMaxNoOfGrabbers);
-    QUORVEX_RESOLVE(getCVLMaxNoOfPorts);
-    QUORVEX_RESOLVE(getCVLNoOfSupportedCameras);
-    QUORVEX_RESOLVE(getCVLCameraConfigNames);
-    QUORVEX_RESOLVE(configureCamera);
-    QUORVEX_RESOLVE(openCVLPort);
-    QUORVEX_RESOLVE(closeCVLPort);
-    QUORVEX_RESOLVE(doCVLGrab);
-    QUORVEX_RESOLVE(getCVLGrabRow);
-    QUORVEX_RESOLVE(setCompleteCallback);
-    QUORVEX_RESOLVE(setCmdCallback);
-    QUORVEX_RESOLVE(getProperty);
-    QUORVEX_RESOLVE(getPropertyRange);
-    QUORVEX_RESOLVE(setProperty);
-    QUORVEX_RESOLVE(setHWTrigger);
-#undef QUORVEX_RESOLVE
+    const std::string missing = tools::ResolveExports(module.get(), exports);
     if (!missing.empty()) {
         problem = path + " lacks the exports:" + missing;
         return;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver_exports.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "quorvex.h"
@@ -21,27 +22,7 @@
 namespace hosttest {
 
 // The exports, resolved by their plain names.
-struct DriverExports {
-    decltype(&::initialize) initialize = nullptr;
-    decltype(&::finalize) finalize = nullptr;
-    decltype(&::setSystemPath) setSystemPath = nullptr;
-    decltype(&::setDebugMsgProc) setDebugMsgProc = nullptr;
-    decltype(&::getCVLMaxNoOfGrabbers) getCVLMaxNoOfGrabbers = nullptr;
-    decltype(&::getCVLMaxNoOfPorts) getCVLMaxNoOfPorts = nullptr;
-    decltype(&::getCVLNoOfSupportedCameras) getCVLNoOfSupportedCameras = nullptr;
-    decltype(&::getCVLCameraConfigNames) getCVLCameraConfigNames = nullptr;
-    decltype(&::configureCamera) configureCamera = nullptr;
-    decltype(&::openCVLPort) openCVLPort = nullptr;
-    decltype(&::closeCVLPort) closeCVLPort = nullptr;
-    decltype(&::doCVLGrab) doCVLGrab = nullptr;
-    decltype(&::getCVLGrabRow) getCVLGrabRow = nullptr;
-    decltype(&::setCompleteCallback) setCompleteCallback = nullptr;
-    decltype(&::setCmdCallback) setCmdCallback = nullptr;
-    decltype(&::getProperty) getProperty = nullptr;
-    decltype(&::getPropertyRange) getPropertyRange = nullptr;
-    decltype(&::setProperty) setProperty = nullptr;
-    decltype(&::setHWTrigger) setHWTrigger = nullptr;
-};
+using DriverExports = tools::DriverExports;
 
 // The library file beside the test program, loaded on first use and never
 // unloaded. `Problem` names what failed when it could not be loaded or lacks
@@ -58,12 +39,6 @@ public:
 
 private:
     HostLibrary();
-
-    struct ModuleTraits {
-        using Pointer = HMODULE;
-        static Pointer Invalid() noexcept { return nullptr; }
-        static void Close(Pointer module) noexcept { FreeLibrary(module); }
-    };
 
     std::string problem;
     DriverExports exports;

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -119,7 +120,7 @@ protected:
         }
         const std::string problem = DialogDriver::DisplayProblem();
         if (!problem.empty()) {
-            GTEST_SKIP() << "The settings dialog cannot be shown here: " << problem;
+            FAIL() << "The settings dialog cannot be shown here: " << problem;
         }
         dialog = DialogDriver::Create();
         ASSERT_EQ(Initialize(), 1);
@@ -144,7 +145,30 @@ protected:
     // its dialog.
     testing::AssertionResult ShowDialog(const std::string& cameraName, int portInCaption = kNoPortInCaption) {
         call = std::make_unique<ConfigureCall>(driver, cameraName);
-        return dialog->WaitForDialog(CaptionOf(portInCaption, cameraName), kDialogTimeoutMs);
+        testing::AssertionResult shown = dialog->WaitForDialog(CaptionOf(portInCaption, cameraName), kDialogTimeoutMs);
+        if (!shown) {
+            shown << DialogMissingContext();
+        }
+        return shown;
+    }
+
+    // What tells apart a dialog that was never made from one that was not
+    // found: the display, whether configureCamera returned, what it logged.
+    std::string DialogMissingContext() {
+        const char* display = std::getenv("DISPLAY");
+        std::ostringstream context;
+        context << "; DISPLAY=" << (display != nullptr ? display : "(unset)") << "; configureCamera ";
+        const std::optional<int> result = call->Result(0);
+        if (result) {
+            context << "returned " << *result;
+        } else {
+            context << "has not returned";
+        }
+        context << "; the log:";
+        for (const std::string& message : log.MessagesOf(call->ThreadId())) {
+            context << "\n  " << message;
+        }
+        return context.str();
     }
 
     // Closes the dialog with a button and returns configureCamera's result.

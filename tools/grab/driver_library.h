@@ -4,41 +4,20 @@
 
 #include <string>
 
+#include "driver_exports.h"
 #include "platform/unique_handle.h"
-#include "quorvex.h"
 
 namespace tools {
 
-struct ModuleTraits {
-    using Pointer = HMODULE;
-    static Pointer Invalid() noexcept { return nullptr; }
-    static void Close(Pointer module) noexcept { FreeLibrary(module); }
-};
-
 // Owns the loaded library. The export pointers are valid while it lives.
-class DriverLibrary {
+class DriverLibrary : public DriverExports {
 public:
-    // Loads the library and finds every export the grab uses; false with
-    // `error` naming the file or the missing export.
+    // Loads the library and finds every export; false with `error` naming
+    // the file or the missing exports.
     bool Load(const std::string& path, std::string& error);
 
-    decltype(&::initialize) initialize = nullptr;
-    decltype(&::finalize) finalize = nullptr;
-    decltype(&::getCVLNoOfSupportedCameras) getCVLNoOfSupportedCameras = nullptr;
-    decltype(&::getCVLCameraConfigNames) getCVLCameraConfigNames = nullptr;
-    decltype(&::configureCamera) configureCamera = nullptr;
-    decltype(&::openCVLPort) openCVLPort = nullptr;
-    decltype(&::closeCVLPort) closeCVLPort = nullptr;
-    decltype(&::getCVLGrabRow) getCVLGrabRow = nullptr;
-    decltype(&::setCompleteCallback) setCompleteCallback = nullptr;
-    decltype(&::setCmdCallback) setCmdCallback = nullptr;
-    decltype(&::getProperty) getProperty = nullptr;
-
 private:
-    template <typename Function>
-    bool Resolve(const char* name, Function& target, std::string& error);
-
-    platform::UniqueHandle<ModuleTraits> module_;
+    platform::UniqueModule module_;
 };
 
 }  // namespace tools

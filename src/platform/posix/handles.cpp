@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "kernel_object.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 #include "win32_handles.h"
 

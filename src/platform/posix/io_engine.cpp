@@ -9,7 +9,7 @@
 #include <sys/eventfd.h>
 
 #include "errno_map.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 
 namespace platform::posix {

@@ -9,10 +9,12 @@
 
 #include "unique_fd.h"
 
-namespace platform::posix {
-
+namespace platform {
 template <typename>
 class Immortal;
+}  // namespace platform
+
+namespace platform::posix {
 
 // One thread waits in epoll for the sockets with operations in flight and
 // lets their owners finish them. It runs while any pipe handle exists and is
@@ -59,7 +61,7 @@ private:
     };
 
     template <typename>
-    friend class Immortal;
+    friend class platform::Immortal;
     IoEngine() = default;
     void Run() noexcept;
 

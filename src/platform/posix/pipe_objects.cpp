@@ -13,7 +13,7 @@
 #include <sys/un.h>
 
 #include "errno_map.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 
 namespace platform::posix {

@@ -1,0 +1,24 @@
+// The driver as a host that loads it at run time reaches it: one pointer per
+// export, named as the export and resolved by that name. Shared by the grab
+// tool, the tests' host harness and the benchmark.
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+#include "quorvex.h"
+#include "quorvex_exports.h"
+
+namespace tools {
+
+struct DriverExports {
+#define QUORVEX_EXPORT_POINTER(name) decltype(&::name) name = nullptr;
+    QUORVEX_EXPORTS(QUORVEX_EXPORT_POINTER)
+#undef QUORVEX_EXPORT_POINTER
+};
+
+// Looks every export up in `module`; returns the names not found, each after
+// a space ("" when all were).
+std::string ResolveExports(HMODULE module, DriverExports& exports);
+
+}  // namespace tools
