@@ -80,6 +80,10 @@ void Report::PrintTable() const {
                 "driver fps | floor fps | fps ratio | goals |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
+        if (delivery[i].empty()) {
+            std::printf("| %s | failed in every run |\n", cases[i].Name().c_str());
+            continue;
+        }
         const DeliverySummary s(delivery[i]);
         std::printf("| %s | %.1f us | %.1f us | %.2f | %.1f us | %.1f us | %.2f | %.2f | %.0f | %.0f | %.2f | "
                     "p50 %s, tail %s, fps %s |\n",
@@ -89,6 +93,9 @@ void Report::PrintTable() const {
     }
     std::printf("\n| row bytes | getCVLGrabRow | memcpy | above memcpy | goal (native) |\n|---|---|---|---|---|\n");
     for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
+        if (delivery[i].empty()) {
+            continue;
+        }
         const DeliverySummary s(delivery[i]);
         std::printf("| %d | %.1f ns | %.1f ns | %.1f ns | %s |\n", cases[i].RowBytes(), s.rowReadNs, s.rowCopyNs,
                     s.rowAboveNs, Mark(s.rowAboveNs <= kRowGoalNs));
@@ -108,9 +115,13 @@ bool Report::WriteJson(const std::string& path) const {
     std::ostringstream json;
     json << "{\n  \"label\": \"" << label << "\",\n  \"machine\": \"" << machine << "\",\n  \"repeat\": " << repeat
          << ",\n  \"delivery\": [";
+    const char* separator = "\n";
     for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
+        if (delivery[i].empty()) {
+            continue;
+        }
         const DeliverySummary s(delivery[i]);
-        json << (i == 0 ? "\n" : ",\n") << "    {\"frame\": \"" << cases[i].Name() << "\", \"driver_p50_us\": "
+        json << separator << "    {\"frame\": \"" << cases[i].Name() << "\", \"driver_p50_us\": "
              << s.driverP50 << ", \"driver_p99_us\": " << s.driverP99 << ", \"floor_p50_us\": " << s.floorP50
              << ", \"floor_p99_us\": " << s.floorP99 << ", \"p50_ratio\": " << s.p50Ratio
              << ", \"p99_ratio\": " << s.p99Ratio << ", \"driver_p99_over_p50\": " << s.tailRatio
@@ -118,6 +129,7 @@ bool Report::WriteJson(const std::string& path) const {
              << ", \"fps_ratio\": " << s.fpsRatio << ", \"row_bytes\": " << cases[i].RowBytes()
              << ", \"row_read_ns\": " << s.rowReadNs << ", \"row_memcpy_ns\": " << s.rowCopyNs
              << ", \"row_above_memcpy_ns\": " << s.rowAboveNs << "}";
+        separator = ",\n";
     }
     json << "\n  ]";
     if (!many.empty()) {

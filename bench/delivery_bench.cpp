@@ -183,13 +183,20 @@ void QUORVEX_CALL OnFrame(int, int portNo) {
     delivery.Record(head, now);
 }
 
+// Fails only when no frame arrives for kWaitMs: a slow machine (wine, a
+// busy one) may take longer than that for all of them.
 bool WaitForCount(int count) {
-    const DWORD start = GetTickCount();
-    while (delivery.count < count) {
-        if (GetTickCount() - start > kWaitMs) {
+    DWORD lastProgress = GetTickCount();
+    int seen = delivery.count;
+    while (seen < count) {
+        Sleep(1);
+        const int now = delivery.count;
+        if (now != seen) {
+            seen = now;
+            lastProgress = GetTickCount();
+        } else if (GetTickCount() - lastProgress > kWaitMs) {
             return false;
         }
-        Sleep(1);
     }
     return true;
 }
