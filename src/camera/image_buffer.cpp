@@ -76,22 +76,23 @@ bool ImageBuffer::CopyRow(int32_t row, void* dest, int64_t byteCount) {
     return true;
 }
 
-int32_t ImageBuffer::Size() {
+int32_t ImageBuffer::Locked(const int32_t& field) {
     platform::CriticalSectionLock hold(lock_);
-    return size_;
+    return field;
+}
+
+int32_t ImageBuffer::Size() {
+    return Locked(size_);
 }
 
 int32_t ImageBuffer::Width() {
-    platform::CriticalSectionLock hold(lock_);
-    return width_;
+    return Locked(width_);
 }
 
 int32_t ImageBuffer::Height() {
-    platform::CriticalSectionLock hold(lock_);
-    return height_;
+    return Locked(height_);
 }
 
 int32_t ImageBuffer::BytesPerPixel() {
-    platform::CriticalSectionLock hold(lock_);
-    return bytesPerPixel_;
+    return Locked(bytesPerPixel_);
 }

@@ -50,6 +50,9 @@ public:
     int32_t BytesPerPixel();
 
 private:
+    // One field, read under the lock.
+    int32_t Locked(const int32_t& field);
+
     platform::CriticalSection lock_;
     int32_t size_ = 0;
     int32_t width_ = 0;
