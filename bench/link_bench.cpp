@@ -1,299 +1,127 @@
-// How fast frames travel the camera road: a camera server in a child process
-// (this program with --server) writes frames into its segment and announces
-// them; this process loads the driver as a host does, and its complete
-// callback reads the frame's first bytes back. For each frame size it prints
-// the frames per second the road carries, the time from the server's
-// ImageReady to the host's CompleteCallback (median and 99th percentile), and
-// for comparison a plain memcpy of the same number of bytes.
+// How close the driver comes to the floor this machine allows, measured in
+// one run: for each frame size a camera server in a child process (this
+// program with --delivery-server) announces stamped frames to the driver
+// and, with no driver, over a bare pipe; row reads beside memcpy; and many
+// cameras in one host, each with its own quorvex-server.
 //
-// The server stamps each frame, after writing it and just before announcing
-// it, with platform::MonotonicNanoseconds, a clock both processes share.
+//   link_bench [--repeat N] [--smoke] [--no-many] [--no-delivery] [--json PATH]
+//              [--label TEXT] [--machine TEXT]
+//
+// --repeat runs everything N times and reports medians (of the ratios, for
+// the ratios); --smoke runs every case briefly, for the build's smoke test.
+// Goals are reported, never enforced: the exit code says only whether every
+// case ran.
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "driver_exports.h"
-#include "link/messages.h"
-#include "platform/clock.h"
-#include "platform/process.h"
-#include "platform/unique_handle.h"
-#include "platform/win32.h"
-#include "quorvex.h"
-#include "quorvex_server.h"
+#include "bench_report.h"
+#include "bench_support.h"
+#include "delivery_bench.h"
+#include "many_cameras_bench.h"
 
 namespace {
 
-constexpr DWORD kWaitMs = 10000;
-constexpr int kPort = 0;
-constexpr const char* kCamera = "Camera 1";
-
-struct Case {
-    int width;
-    int height;
-    int bytesPerPixel;
-    int latencyFrames;     // announced one at a time, each after the last was delivered
-    int throughputFrames;  // announced as fast as the server writes them
-    int Bytes() const { return width * height * bytesPerPixel; }
+struct Options {
+    int repeat = 3;
+    bool smoke = false;
+    bool many = true;
+    bool delivery = true;
+    std::string json;
+    std::string label = "native";
+    std::string machine = "unknown machine";
 };
 
-const Case kCases[] = {
-    {640, 480, 1, 1000, 2000},
-    {1920, 1080, 3, 200, 200},
-    {4096, 3072, 1, 100, 100},
-};
-
-// The stamp at the start of every frame: its number and the time it was
-// announced.
-struct Stamp {
-    int64_t announcedNs;
-    int32_t number;
-    int32_t unused;
-};
-static_assert(sizeof(Stamp) == 16, "the stamp fills the first 16 bytes of a frame");
-
-std::string EventName(const std::string& share, const char* purpose) {
-    return share + purpose;
-}
-
-// ---- The server process ----
-
-// Writes frames into the segment itself, so that it can stamp each one just
-// before its ImageReady; the library creates the objects and sends the
-// messages.
-int ServerMain(const std::vector<std::string>& args) {
-    if (args.size() != 6) {
-        return 2;
-    }
-    const std::string& share = args[0];
-    const Case test{std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]), std::stoi(args[4]),
-                    std::stoi(args[5])};
-    QuorvexServer* server = QuorvexServerCreate(share.c_str(), test.Bytes(), 1);
-    if (server == nullptr) {
-        return 3;
-    }
-    platform::UniqueMapping mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, share.c_str()));
-    platform::UniqueView view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
-    platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, MutexName(share).c_str()));
-    platform::UniqueEvent ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, EventName(share, "Ready").c_str()));
-    platform::UniqueEvent go(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Go").c_str()));
-    platform::UniqueEvent consumed(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Consumed").c_str()));
-    platform::UniqueEvent done(OpenEventA(SYNCHRONIZE, FALSE, EventName(share, "Done").c_str()));
-    if (!view || !mutex || !ready || !go || !consumed || !done) {
-        QuorvexServerDestroy(server);
-        return 4;
-    }
-    QuorvexServerSetDimensions(server, test.width, test.height, test.bytesPerPixel);
-    SetEvent(ready.get());
-
-    std::vector<uint8_t> pixels(static_cast<size_t>(test.Bytes()));
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = static_cast<uint8_t>(i * 7);
-    }
-    const auto announce = [&](int number) {
-        WaitForSingleObject(mutex.get(), INFINITE);
-        std::memcpy(view.get(), pixels.data(), pixels.size());
-        const Stamp stamp{platform::MonotonicNanoseconds(), number, 0};
-        std::memcpy(view.get(), &stamp, sizeof stamp);
-        ReleaseMutex(mutex.get());
-        QuorvexServerSendHeader(server, ImageReady, number);
-    };
-    int result = 0;
-    if (WaitForSingleObject(go.get(), kWaitMs) != WAIT_OBJECT_0) {
-        result = 5;
-    }
-    for (int number = 1; result == 0 && number <= test.latencyFrames; ++number) {
-        announce(number);
-        if (WaitForSingleObject(consumed.get(), kWaitMs) != WAIT_OBJECT_0) {
-            result = 6;
-        }
-    }
-    for (int number = 1; result == 0 && number <= test.throughputFrames; ++number) {
-        announce(test.latencyFrames + number);
-    }
-    // The client may still be reading what was announced.
-    WaitForSingleObject(done.get(), kWaitMs);
-    QuorvexServerDestroy(server);
-    return result;
-}
-
-// ---- The host ----
-
-// Names of this run's objects and folder, apart from any other run's.
-const std::string& RunToken() {
-    static const std::string token = std::to_string(std::random_device{}()) + "-" +
-                                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
-    return token;
-}
-
-tools::DriverExports driver;
-
-// What the complete callback records, on the camera's thread.
-struct Delivery {
-    std::vector<int64_t> latencyNs;  // per frame, sized before the run
-    std::vector<int64_t> arrivalNs;
-    std::atomic<int> count{0};
-    int stampLast = 0;  // the last pixel of row 0 that the stamp needs
-    HANDLE consumed = nullptr;
-};
-
-Delivery delivery;
-
-void QUORVEX_CALL OnFrame(int, int portNo) {
-    const int64_t now = platform::MonotonicNanoseconds();
-    uint8_t head[sizeof(Stamp) + 8];
-    driver.getCVLGrabRow(0, portNo, head, 0, 0, delivery.stampLast);
-    Stamp stamp;
-    std::memcpy(&stamp, head, sizeof stamp);
-    const int index = delivery.count;
-    if (index < static_cast<int>(delivery.latencyNs.size())) {
-        delivery.latencyNs[static_cast<size_t>(index)] = now - stamp.announcedNs;
-        delivery.arrivalNs[static_cast<size_t>(index)] = now;
-    }
-    ++delivery.count;
-    SetEvent(delivery.consumed);
-}
-
-bool WaitForCount(int count) {
-    const DWORD start = GetTickCount();
-    while (delivery.count < count) {
-        if (GetTickCount() - start > kWaitMs) {
+bool Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--repeat" && hasValue) {
+            options.repeat = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--smoke") {
+            options.smoke = true;
+        } else if (arg == "--no-many") {
+            options.many = false;
+        } else if (arg == "--no-delivery") {
+            options.delivery = false;
+        } else if (arg == "--json" && hasValue) {
+            options.json = argv[++i];
+        } else if (arg == "--label" && hasValue) {
+            options.label = argv[++i];
+        } else if (arg == "--machine" && hasValue) {
+            options.machine = argv[++i];
+        } else {
+            std::fprintf(stderr, "link_bench: unknown argument %s\n", arg.c_str());
             return false;
         }
-        Sleep(1);
     }
     return true;
 }
 
-double Percentile(std::vector<int64_t> values, double fraction) {
-    std::sort(values.begin(), values.end());
-    const size_t rank = static_cast<size_t>(fraction * static_cast<double>(values.size()) + 0.999999);
-    return static_cast<double>(values[std::min(values.size(), std::max<size_t>(rank, 1)) - 1]);
+std::vector<bench::FrameCase> Cases(bool smoke) {
+    if (smoke) {
+        return {{640, 480, 1, 20, 20}, {1920, 1080, 3, 5, 5}, {4096, 3072, 1, 3, 3}};
+    }
+    return {{640, 480, 1, 1000, 2000}, {1920, 1080, 3, 200, 200}, {4096, 3072, 1, 100, 100}};
 }
 
-// The median time of one memcpy of `bytes`, in nanoseconds.
-double MemcpyNs(size_t bytes, int rounds) {
-    std::vector<uint8_t> source(bytes, 1);
-    std::vector<uint8_t> target(bytes, 0);
-    std::vector<int64_t> times;
-    for (int round = 0; round < rounds; ++round) {
-        source[static_cast<size_t>(round) % bytes] = static_cast<uint8_t>(round);
-        const int64_t start = platform::MonotonicNanoseconds();
-        std::memcpy(target.data(), source.data(), bytes);
-        times.push_back(platform::MonotonicNanoseconds() - start);
-    }
-    volatile uint8_t sink = target[bytes / 2];
-    (void)sink;
-    return Percentile(times, 0.5);
-}
-
-struct Result {
-    double framesPerSecond = 0;
-    double medianUs = 0;
-    double p99Us = 0;
-};
-
-bool Run(const Case& test, const std::string& folder, Result& result) {
-    const std::string share =
-        "quorvex-bench-" + RunToken() + "-" + std::to_string(test.width) + "x" + std::to_string(test.height);
-    {
-        std::ofstream ini(folder + platform::kPathSeparator + "Quorvex.ini", std::ios::trunc);
-        ini << "[" << kCamera << "]\nPipeName=" << share << "\nLogLevel=0\nConnectionTimeout=" << kWaitMs << "\n";
-    }
-    platform::UniqueEvent ready(CreateEventA(nullptr, TRUE, FALSE, EventName(share, "Ready").c_str()));
-    platform::UniqueEvent go(CreateEventA(nullptr, TRUE, FALSE, EventName(share, "Go").c_str()));
-    platform::UniqueEvent consumed(CreateEventA(nullptr, FALSE, FALSE, EventName(share, "Consumed").c_str()));
-    platform::UniqueEvent done(CreateEventA(nullptr, TRUE, FALSE, EventName(share, "Done").c_str()));
-    const int total = test.latencyFrames + test.throughputFrames;
-    delivery.latencyNs.assign(static_cast<size_t>(total), 0);
-    delivery.arrivalNs.assign(static_cast<size_t>(total), 0);
-    delivery.count = 0;
-    delivery.stampLast = (static_cast<int>(sizeof(Stamp)) + test.bytesPerPixel - 1) / test.bytesPerPixel - 1;
-    delivery.consumed = consumed.get();
-
-    platform::ChildProcess server;
-    if (!server.Start(platform::ProgramPath(),
-                      {"--server", share, std::to_string(test.width), std::to_string(test.height),
-                       std::to_string(test.bytesPerPixel), std::to_string(test.latencyFrames),
-                       std::to_string(test.throughputFrames)},
-                      folder + platform::kPathSeparator + "server.out") ||
-        WaitForSingleObject(ready.get(), kWaitMs) != WAIT_OBJECT_0) {
-        std::fprintf(stderr, "the server process did not start\n");
-        return false;
-    }
-    int dimensions[2] = {0, 0};
-    if (driver.openCVLPort(0, kPort, kCamera, dimensions) != 1 || dimensions[0] != test.width) {
-        std::fprintf(stderr, "the camera did not connect\n");
-        return false;
-    }
-    driver.setCompleteCallback(0, kPort, &OnFrame);
-    SetEvent(go.get());
-    const bool delivered = WaitForCount(total);
-    SetEvent(done.get());
-    driver.closeCVLPort(0, kPort);
-    int exitCode = -1;
-    server.Wait(kWaitMs, exitCode);
-    if (!delivered || exitCode != 0) {
-        std::fprintf(stderr, "%d of %d frames delivered; the server ended with %d\n", delivery.count.load(), total,
-                     exitCode);
-        return false;
-    }
-
-    const std::vector<int64_t> latencies(delivery.latencyNs.begin(), delivery.latencyNs.begin() + test.latencyFrames);
-    result.medianUs = Percentile(latencies, 0.5) / 1000.0;
-    result.p99Us = Percentile(latencies, 0.99) / 1000.0;
-    const int64_t first = delivery.arrivalNs[static_cast<size_t>(test.latencyFrames)];
-    const int64_t last = delivery.arrivalNs[static_cast<size_t>(total - 1)];
-    result.framesPerSecond = (test.throughputFrames - 1) * 1e9 / static_cast<double>(std::max<int64_t>(last - first, 1));
-    return true;
-}
-
-int HostMain() {
-    const std::string library = platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator +
-                                QUORVEX_LIBRARY_FILE;
-    const platform::UniqueModule module(LoadLibraryA(library.c_str()));
-    if (!module || !tools::ResolveExports(module.get(), driver).empty()) {
-        std::fprintf(stderr, "cannot load %s\n", library.c_str());
-        return 1;
-    }
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("quorvex-bench-" + RunToken());
-    std::filesystem::create_directories(folder);
-    driver.initialize(folder.string().c_str(), nullptr);
-
-    std::printf("%-16s %10s %14s %14s %14s %14s\n", "frame", "frames/s", "latency p50", "latency p99", "memcpy",
-                "memcpy/s");
-    int failures = 0;
-    for (const Case& test : kCases) {
-        Result result;
-        const std::string name =
-            std::to_string(test.width) + "x" + std::to_string(test.height) + "x" + std::to_string(test.bytesPerPixel);
-        if (!Run(test, folder.string(), result)) {
-            std::printf("%-16s failed\n", name.c_str());
-            ++failures;
-            continue;
-        }
-        const double memcpyUs = MemcpyNs(static_cast<size_t>(test.Bytes()), 50) / 1000.0;
-        std::printf("%-16s %10.0f %11.1f us %11.1f us %11.1f us %14.0f\n", name.c_str(), result.framesPerSecond,
-                    result.medianUs, result.p99Us, memcpyUs, 1e6 / memcpyUs);
-    }
-    driver.finalize();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-    return failures == 0 ? 0 : 1;
+bench::ManyCamerasCase ManyCase(bool smoke) {
+    return smoke ? bench::ManyCamerasCase{2, 640, 480, 100, 1} : bench::ManyCamerasCase{32, 640, 480, 100, 10};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--server") == 0) {
-        return ServerMain(std::vector<std::string>(argv + 2, argv + argc));
+    if (argc >= 2 && std::strcmp(argv[1], "--delivery-server") == 0) {
+        return bench::DeliveryServerMain(std::vector<std::string>(argv + 2, argv + argc));
     }
-    return HostMain();
+    Options options;
+    if (!Parse(argc, argv, options)) {
+        return 2;
+    }
+    if (options.smoke) {
+        options.repeat = 1;
+    }
+    bench::HostDriver host;
+    std::string error;
+    if (!host.Start(error)) {
+        std::fprintf(stderr, "link_bench: %s\n", error.c_str());
+        return 1;
+    }
+    bench::Report report;
+    report.label = options.label;
+    report.machine = options.machine;
+    report.repeat = options.repeat;
+    if (options.delivery) {
+        report.cases = Cases(options.smoke);
+    }
+    report.delivery.resize(report.cases.size());
+    report.manyCase = ManyCase(options.smoke);
+    int failures = 0;
+    for (int run = 0; run < options.repeat; ++run) {
+        for (size_t i = 0; i < report.cases.size(); ++i) {
+            bench::DeliveryFigures figures;
+            if (bench::RunDelivery(host, report.cases[i], figures)) {
+                report.delivery[i].push_back(figures);
+            } else {
+                ++failures;
+            }
+        }
+        bench::ManyCamerasFigures many;
+        if (options.many) {
+            if (bench::RunManyCameras(host, report.manyCase, many)) {
+                report.many.push_back(many);
+            } else {
+                ++failures;
+            }
+        }
+    }
+    report.PrintTable();
+    if (!options.json.empty() && !report.WriteJson(options.json)) {
+        std::fprintf(stderr, "link_bench: cannot write %s\n", options.json.c_str());
+        ++failures;
+    }
+    return failures == 0 ? 0 : 1;
 }

@@ -26,9 +26,26 @@ function(quorvex_add_test name)
   endif()
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 600
+    # Labelled so that a machine that cannot run the programs can leave them out.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS wine
       ENVIRONMENT "WINEDEBUG=-all" ${ARG_PROPERTIES})
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
+  endif()
+endfunction()
+
+# objdump's name for the Windows binaries' format, which the export checks
+# compare with what they read.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QUORVEX_PE_MACHINE pei-x86-64)
+else()
+  set(QUORVEX_PE_MACHINE pei-i386)
+endif()
+
+# Tests of the Windows build that start its programs under wine carry the
+# label "wine", so that a machine that cannot run them can leave them out.
+function(quorvex_runs_under_wine)
+  if(CMAKE_CROSSCOMPILING)
+    set_property(TEST ${ARGN} APPEND PROPERTY LABELS wine)
   endif()
 endfunction()

@@ -39,7 +39,7 @@ typedef struct QuorvexServer QuorvexServer;
 /* Creates the pipe, the segment and the mutex and starts serving. maxClients
  * is 1 to QUORVEX_SERVER_MAX_CLIENTS. Returns null when an argument is out of
  * range, when another server already uses the share name, or when the system
- * refuses an object. */
+ * refuses an object; then QuorvexServerLastError(NULL) says why. */
 QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, int segmentBytes, int maxClients);
 
 /* Stops serving, disconnects every client and releases everything. */
@@ -87,7 +87,9 @@ int QUORVEX_SERVER_CALL QuorvexServerPublishFrameEx(QuorvexServer* server, const
                                                     int strideBytes, int format);
 
 /* The reason of the last call on this server that was refused, or "" when
- * none was. The text stays valid until the next call on the server. */
+ * none was. The text stays valid until the next call on the server. With a
+ * null server: why the calling thread's last QuorvexServerCreate returned
+ * null ("" when none did), valid until its next QuorvexServerCreate. */
 const char* QUORVEX_SERVER_CALL QuorvexServerLastError(QuorvexServer* server);
 
 /* Sends a Stop header: every attached client ends its link. */

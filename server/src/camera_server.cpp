@@ -1,10 +1,18 @@
 #include "camera_server.h"
 
+#include <cstdint>
+
 namespace {
 
 // DropClients waits this long for the service thread to have closed every
 // instance.
 constexpr DWORD kDropWaitMs = 5000;
+
+const char* const kMutexHeld = "a client has held the frame's mutex for more than two seconds";
+
+std::string SizeText(int width, int height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
 
 }  // namespace
 
@@ -117,6 +125,10 @@ int CameraServer::SendDimensions(ClientPipe& pipe) {
 
 int CameraServer::SetDimensions(const DimensionsBlock& dimensions) {
     platform::CriticalSectionLock hold(lock_);
+    return SendDimensionsToAll(dimensions);
+}
+
+int CameraServer::SendDimensionsToAll(const DimensionsBlock& dimensions) {
     dimensions_ = dimensions;
     hasDimensions_ = true;
     int reached = 0;
@@ -126,19 +138,93 @@ int CameraServer::SetDimensions(const DimensionsBlock& dimensions) {
     return reached;
 }
 
-int CameraServer::PublishFrame(const void* pixels, DWORD count) {
-    if (!frame_.Write(pixels, count)) {
-        return -1;
-    }
+int CameraServer::AnnounceFrame() {
     // A client that attached a moment ago and has not had its dimensions
     // yet would take the frame for one of unknown size: it is passed over.
-    platform::CriticalSectionLock hold(lock_);
     const MessageHeader header{HeaderMagic, ImageReady, ++frameNumber_};
     int reached = 0;
     for (DWORD i = 0; i < maxClients_; ++i) {
         reached += pipes_[i].KnowsDimensions() && pipes_[i].Write(&header, sizeof header) ? 1 : 0;
     }
     return reached;
+}
+
+int CameraServer::PublishFrame(const void* pixels, DWORD count) {
+    if (count > frame_.Capacity()) {
+        return Refuse("a frame of " + std::to_string(count) + " bytes is larger than the segment's " +
+                      std::to_string(frame_.Capacity()));
+    }
+    platform::CriticalSectionLock one(publishLock_);
+    if (!frame_.Write(pixels, count)) {
+        return Refuse(kMutexHeld);
+    }
+    platform::CriticalSectionLock hold(lock_);
+    return AnnounceFrame();
+}
+
+int CameraServer::PublishFrameEx(const void* pixels, int width, int height, int strideBytes, int format) {
+    if (pixels == nullptr) {
+        return Refuse("the pixel pointer is null");
+    }
+    if (width <= 0 || height <= 0) {
+        return Refuse("the frame size " + SizeText(width, height) + " is not positive");
+    }
+    if (!pixels::IsKnownFormat(format)) {
+        return Refuse("unknown format " + std::to_string(format) +
+                      ": use QUORVEX_FORMAT_GRAY8, _RGB24, _BGR24, _RGBA32 or _BGRA32");
+    }
+    const auto layout = static_cast<pixels::Format>(format);
+    const int bytesPerPixel = pixels::BytesPerPixel(layout);
+    const int64_t rowBytes = static_cast<int64_t>(width) * bytesPerPixel;
+    if (strideBytes < rowBytes) {
+        return Refuse("a stride of " + std::to_string(strideBytes) + " bytes is below one row of " +
+                      std::to_string(width) + " " + pixels::FormatName(layout) + " pixels (" +
+                      std::to_string(rowBytes) + " bytes)");
+    }
+    const int64_t frameBytes = rowBytes * height;
+    if (frameBytes > static_cast<int64_t>(frame_.Capacity())) {
+        return Refuse("a frame of " + SizeText(width, height) + " " + pixels::FormatName(layout) + " pixels needs " +
+                      std::to_string(frameBytes) + " bytes, more than the segment's " +
+                      std::to_string(frame_.Capacity()));
+    }
+
+    platform::CriticalSectionLock one(publishLock_);
+    const pixels::Conversion conversion =
+        pixels::ConversionFor(layout, static_cast<pixels::Order>(order_.load()));
+    const bool written = frame_.WriteWith(static_cast<DWORD>(frameBytes), [&](uint8_t* segment) {
+        pixels::CopyRows(segment, static_cast<const uint8_t*>(pixels), static_cast<size_t>(width),
+                         static_cast<size_t>(height), static_cast<size_t>(strideBytes), bytesPerPixel, conversion);
+    });
+    if (!written) {
+        return Refuse(kMutexHeld);
+    }
+    const DimensionsBlock dimensions{width, height, bytesPerPixel};
+    platform::CriticalSectionLock hold(lock_);
+    if (!hasDimensions_ || dimensions.width != dimensions_.width || dimensions.height != dimensions_.height ||
+        dimensions.bytesPerPixel != dimensions_.bytesPerPixel) {
+        SendDimensionsToAll(dimensions);
+    }
+    return AnnounceFrame();
+}
+
+int CameraServer::SetChannelOrder(int order) {
+    if (!pixels::IsKnownOrder(order)) {
+        return Refuse("unknown channel order " + std::to_string(order) +
+                      ": use QUORVEX_ORDER_RGB or QUORVEX_ORDER_BGR");
+    }
+    order_ = order;
+    return 0;
+}
+
+int CameraServer::Refuse(const std::string& reason) {
+    platform::CriticalSectionLock hold(errorLock_);
+    lastError_ = reason;
+    return -1;
+}
+
+const char* CameraServer::LastError() {
+    platform::CriticalSectionLock hold(errorLock_);
+    return lastError_.c_str();
 }
 
 int CameraServer::SendHeader(int32_t type, int32_t param) {

@@ -9,6 +9,7 @@
 
 #include "client_pipe.h"
 #include "link/messages.h"
+#include "pixel_layout.h"
 #include "platform/critical_section.h"
 #include "platform/unique_handle.h"
 #include "shared_frame.h"
@@ -16,7 +17,10 @@
 // Owns the segment, the pipe instances and the service thread that accepts
 // clients, answers their requests and listens again when they leave. Any
 // thread may send; `lock_` orders the senders and the service thread, and
-// keeps the two messages of a dimensions answer together.
+// keeps the two messages of a dimensions answer together. `publishLock_`
+// keeps each frame's write, dimensions and announcement together, so that
+// two publishing threads cannot announce each other's frames; it is taken
+// before the segment's mutex, and that before `lock_`.
 class CameraServer {
 public:
     CameraServer() = default;
@@ -32,12 +36,23 @@ public:
     // Each returns the number of clients reached, or -1 when refused.
     int SetDimensions(const DimensionsBlock& dimensions);
     int PublishFrame(const void* pixels, DWORD count);
+    // Converts a frame with a row stride into the segment, sending new
+    // dimensions first when its size or bytes per pixel differ.
+    int PublishFrameEx(const void* pixels, int width, int height, int strideBytes, int format);
+    // 0, or -1 for an unknown order.
+    int SetChannelOrder(int order);
     int SendHeader(int32_t type, int32_t param);
     int SendRaw(const void* bytes, DWORD count);
     // Closes every instance and listens again; returns the clients dropped.
     int DropClients();
 
     int ClientCount();
+
+    // Records why a call is refused and returns -1, the refusal's result.
+    int Refuse(const std::string& reason);
+    // The reason of the last refusal, "" before any; valid until the next
+    // refusal.
+    const char* LastError();
 
 private:
     bool Start(const std::string& shareName, DWORD segmentBytes, int maxClients);
@@ -48,6 +63,11 @@ private:
     void ReopenClosed();
     // Sends the dimensions to one client; 1 when both messages went out.
     int SendDimensions(ClientPipe& pipe);
+    // With `lock_` held: stores the dimensions and sends them to every client.
+    int SendDimensionsToAll(const DimensionsBlock& dimensions);
+    // With `lock_` held: the ImageReady of a new frame to every client that
+    // knows the dimensions.
+    int AnnounceFrame();
 
     std::string pipePath_;
     DWORD maxClients_ = 0;
@@ -57,6 +77,10 @@ private:
     DimensionsBlock dimensions_{};
     bool hasDimensions_ = false;
     int32_t frameNumber_ = 0;
+    platform::CriticalSection publishLock_;
+    std::atomic<int> order_{static_cast<int>(pixels::Order::Rgb)};
+    platform::CriticalSection errorLock_;
+    std::string lastError_;
 
     // Wakes the service thread to quit or to drop every client; dropDone_
     // tells the caller of DropClients that it has.

@@ -2,7 +2,9 @@
 // a null server or a result of -1.
 #include "quorvex_server.h"
 
+#include <exception>
 #include <memory>
+#include <string>
 
 #include "camera_server.h"
 
@@ -17,6 +19,17 @@ struct QuorvexServer {
 namespace {
 
 constexpr int kLongestRawMessage = 64;
+
+// Why the thread's last QuorvexServerCreate failed: there is no server to
+// keep the reason, and on POSIX the caller cannot read this library's own
+// last-error code.
+thread_local std::string createError;
+
+QuorvexServer* RefuseCreate(const std::string& reason, DWORD code) {
+    createError = reason;
+    SetLastError(code);
+    return nullptr;
+}
 constexpr DWORD kClientPollMs = 10;
 
 template <typename Action>
@@ -26,6 +39,12 @@ int Guarded(QuorvexServer* server, Action action) {
     }
     try {
         return action(*server->server);
+    } catch (const std::exception& error) {
+        try {
+            return server->server->Refuse(std::string("unexpected failure: ") + error.what());
+        } catch (...) {
+            return -1;
+        }
     } catch (...) {
         return -1;
     }
@@ -34,15 +53,29 @@ int Guarded(QuorvexServer* server, Action action) {
 }  // namespace
 
 QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, int segmentBytes, int maxClients) {
-    if (shareName == nullptr || shareName[0] == '\0' || segmentBytes <= 0 || maxClients < 1 ||
-        maxClients > QUORVEX_SERVER_MAX_CLIENTS) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
     try {
+        createError.clear();
+        if (shareName == nullptr || shareName[0] == '\0') {
+            return RefuseCreate("the share name is empty", ERROR_INVALID_PARAMETER);
+        }
+        if (segmentBytes <= 0) {
+            return RefuseCreate("the segment size must be positive, not " + std::to_string(segmentBytes),
+                                ERROR_INVALID_PARAMETER);
+        }
+        if (maxClients < 1 || maxClients > QUORVEX_SERVER_MAX_CLIENTS) {
+            return RefuseCreate("maxClients must be 1 to " + std::to_string(QUORVEX_SERVER_MAX_CLIENTS) + ", not " +
+                                    std::to_string(maxClients),
+                                ERROR_INVALID_PARAMETER);
+        }
         auto server = CameraServer::Create(shareName, static_cast<DWORD>(segmentBytes), maxClients);
         if (!server) {
-            return nullptr;
+            const DWORD code = GetLastError();
+            const std::string share = std::string("the share \"") + shareName + "\"";
+            const bool taken = code == ERROR_ALREADY_EXISTS || code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY;
+            return RefuseCreate((taken ? share + " is already served by another process"
+                                       : "the system refused an object of " + share) +
+                                    " (system error " + std::to_string(code) + ")",
+                                code);
         }
         auto handle = std::make_unique<QuorvexServer>();
         handle->server = std::move(server);
@@ -62,10 +95,26 @@ int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int wi
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount) {
-    if (byteCount < 0 || (pixels == nullptr && byteCount > 0)) {
-        return -1;
-    }
-    return Guarded(server, [&](CameraServer& s) { return s.PublishFrame(pixels, static_cast<DWORD>(byteCount)); });
+    return Guarded(server, [&](CameraServer& s) {
+        if (byteCount < 0 || (pixels == nullptr && byteCount > 0)) {
+            return s.Refuse(byteCount < 0 ? "the byte count is negative" : "the pixel pointer is null");
+        }
+        return s.PublishFrame(pixels, static_cast<DWORD>(byteCount));
+    });
+}
+
+int QUORVEX_SERVER_CALL QuorvexServerSetChannelOrder(QuorvexServer* server, int order) {
+    return Guarded(server, [&](CameraServer& s) { return s.SetChannelOrder(order); });
+}
+
+int QUORVEX_SERVER_CALL QuorvexServerPublishFrameEx(QuorvexServer* server, const void* pixels, int width, int height,
+                                                    int strideBytes, int format) {
+    return Guarded(server,
+                   [&](CameraServer& s) { return s.PublishFrameEx(pixels, width, height, strideBytes, format); });
+}
+
+const char* QUORVEX_SERVER_CALL QuorvexServerLastError(QuorvexServer* server) {
+    return server == nullptr ? createError.c_str() : server->server->LastError();
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerSendStop(QuorvexServer* server) {
@@ -94,10 +143,12 @@ int QUORVEX_SERVER_CALL QuorvexServerSendHeader(QuorvexServer* server, int type,
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerSendRaw(QuorvexServer* server, const void* bytes, int byteCount) {
-    if (bytes == nullptr || byteCount < 1 || byteCount > kLongestRawMessage) {
-        return -1;
-    }
-    return Guarded(server, [&](CameraServer& s) { return s.SendRaw(bytes, static_cast<DWORD>(byteCount)); });
+    return Guarded(server, [&](CameraServer& s) {
+        if (bytes == nullptr || byteCount < 1 || byteCount > kLongestRawMessage) {
+            return s.Refuse("a raw message is 1 to 64 bytes from a pointer that is not null");
+        }
+        return s.SendRaw(bytes, static_cast<DWORD>(byteCount));
+    });
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerDropClients(QuorvexServer* server) {

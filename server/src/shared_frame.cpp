@@ -43,15 +43,11 @@ bool SharedFrame::Create(const std::string& shareName, DWORD capacity) {
     return true;
 }
 
-bool SharedFrame::Write(const void* pixels, DWORD count) {
-    if (count > capacity_) {
-        return false;
-    }
+bool SharedFrame::Lock() {
     const DWORD waited = WaitForSingleObject(mutex_.get(), kMutexWaitMs);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        return false;
-    }
-    std::memcpy(view_.get(), pixels, count);
-    ReleaseMutex(mutex_.get());
-    return true;
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+bool SharedFrame::Write(const void* pixels, DWORD count) {
+    return WriteWith(count, [pixels, count](uint8_t* segment) { std::memcpy(segment, pixels, count); });
 }

@@ -1,6 +1,7 @@
 // The server's side of the shared image segment.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/unique_handle.h"
@@ -23,9 +24,24 @@ public:
     // abandoned by a client that died during its copy is taken over.
     bool Write(const void* pixels, DWORD count);
 
+    // As Write, but `fill(segmentStart)` writes the `count` bytes itself, so
+    // that a conversion goes straight into the segment. `fill` must not throw.
+    template <typename Fill>
+    bool WriteWith(DWORD count, Fill fill) {
+        if (count > capacity_ || !Lock()) {
+            return false;
+        }
+        fill(static_cast<uint8_t*>(view_.get()));
+        ReleaseMutex(mutex_.get());
+        return true;
+    }
+
     DWORD Capacity() const { return capacity_; }
 
 private:
+    // Takes the mutex; false when a client keeps it too long.
+    bool Lock();
+
     platform::UniqueMapping mapping_;
     platform::UniqueView view_;
     platform::UniqueMutex mutex_;

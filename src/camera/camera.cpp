@@ -1,5 +1,7 @@
 #include "camera/camera.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
@@ -19,6 +21,13 @@ std::string CheckedName(const char* name) {
     return name;
 }
 
+// Bits per pixel of a server's bytes per pixel, which may be absurd: held at
+// the int's limits rather than overflowing.
+int BitsPerPixel(int32_t bytesPerPixel) {
+    const int64_t bits = int64_t{bytesPerPixel} * 8;
+    return static_cast<int>(std::clamp<int64_t>(bits, INT32_MIN, INT32_MAX));
+}
+
 }  // namespace
 
 Camera::Camera(const char* cameraName) : name(CheckedName(cameraName)), driverState(GetDriverState()) {}
@@ -27,6 +36,9 @@ Camera::~Camera() {
     if (isOpen) {
         Close();
     }
+    // Closed from inside its own callback, the thread may still be running
+    // the host's code; it uses this camera until it has ended.
+    cmdThread.JoinExitingThread();
 }
 
 bool Camera::Open(int32_t newPort, int* dimensions) {
@@ -41,6 +53,7 @@ bool Camera::Open(int32_t newPort, int* dimensions) {
     try {
         CameraSettings loaded = Settings();
         SerializeSettings(name.c_str(), loaded, false);
+        settingsLoaded = true;
         driverState->logLevel = loaded.LogLevel.value;
         driverState->logIntoFile = loaded.LogIntoFile.value != 0;
         Param<int32_t>& timeout = loaded.ConnectionTimeout;
@@ -96,9 +109,13 @@ void Camera::Close() {
 
 void Camera::CleanupOnClose() {
     LogMessage(2, driverState, "Camera::CleanupOnClose: entering\n");
-    isOpen = false;
-    SetConnected(false);
-    port = kNoPort;
+    {
+        platform::CriticalSectionLock hold(linkLock);
+        isOpen = false;
+        cmdThread.RequestStop();
+        SetConnected(false);
+        port = kNoPort;
+    }
     try {
         cmdThread.Destroy();
     } catch (...) {
@@ -135,7 +152,7 @@ bool Camera::GetProperty(const char* propertyName, int* value) {
     }
     int found = 0;
     if (EqualsIgnoringCase(propertyName, "PixelSize")) {
-        found = bytesPerPixel * 8;
+        found = BitsPerPixel(bytesPerPixel);
     } else if (EqualsIgnoringCase(propertyName, "Height")) {
         found = height;
     } else if (EqualsIgnoringCase(propertyName, "Width")) {
@@ -154,8 +171,9 @@ bool Camera::Configure(QuorvexWindow parent) {
     std::snprintf(caption, sizeof caption, "Configure camera on port #%d: %s", port.load() + 1, name.c_str());
     CameraSettings copy = Settings();
     // A camera not opened in this process still holds the built-in defaults;
-    // the user must see, and OK must keep, what is stored.
-    if (!isOpen) {
+    // the user must see, and OK must keep, what is stored. Once opened, the
+    // camera's own settings are shown, as loaded and clamped by the open.
+    if (!settingsLoaded) {
         SerializeSettings(name.c_str(), copy, false);
     }
     bool confirmed = false;

@@ -20,7 +20,8 @@ struct DriverState;
 // frame geometry, the connection flag and the image buffer and calls the
 // host's callbacks. Flags, geometry, port and callbacks are single atomic
 // values; the settings are replaced and read under settingsLock; the image
-// buffer has its own lock.
+// buffer has its own lock. The link thread is joined before any member is
+// destroyed.
 class Camera {
 public:
     // Throws the registry's text exception for a null name.
@@ -49,6 +50,11 @@ public:
     CameraSettings Settings();
     void ReplaceSettings(const CameraSettings& newSettings);
 
+    // Held by a close while it marks the camera closed and tells the link
+    // thread to stop, and by the link thread while it reports a connection,
+    // so that a closed camera is never reported connected.
+    platform::CriticalSection& LinkLock() { return linkLock; }
+
     std::atomic<bool> isOpen{false};
     std::atomic<bool> isConnected{false};
     std::atomic<int32_t> bytesPerPixel{0};
@@ -63,6 +69,10 @@ public:
     ImageBuffer imageBuffer;
 
 private:
+    platform::CriticalSection linkLock;
     platform::CriticalSection settingsLock;
     CameraSettings settings;
+    // Set once an open has loaded the stored section: from then on the
+    // settings in memory are the camera's own, and the dialog shows them.
+    std::atomic<bool> settingsLoaded{false};
 };

@@ -5,6 +5,9 @@
 #include <new>
 
 #include "camera/registry_error.h"
+#include "platform/immortal.h"
+#include "platform/module_reference.h"
+#include "platform/unique_handle.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 #include "support/text.h"
@@ -14,33 +17,119 @@ namespace {
 constexpr int kCameraCount = 32;
 constexpr size_t kReservedCameras = 20;
 
-// Set by GetInstance, cleared by DestroyInstance; the host creates it from its
-// first call, before any camera thread exists.
-std::unique_ptr<CameraList>& Instance() {
-    static std::unique_ptr<CameraList> instance;
-    return instance;
+// How often a destruction looks whether the exports still using the
+// registry have returned.
+constexpr DWORD kUsePollMs = 1;
+
+// The instance, set by GetInstance and cleared by DestroyInstance, and the
+// lock that guards it and the registries' counts of users. Never destroyed:
+// a registry that no finalize destroyed stays, threads and all, until the
+// process is gone.
+struct InstanceSlot {
+    platform::CriticalSection lock;
+    CameraList* instance = nullptr;
+};
+
+InstanceSlot& Slot() {
+    static platform::Immortal<InstanceSlot> slot;
+    return slot.get();
 }
 
 }  // namespace
+
+CameraList::Use::Use() {
+    InstanceSlot& slot = Slot();
+    platform::CriticalSectionLock hold(slot.lock);
+    list = GetInstance();
+    ++list->users;
+}
+
+CameraList::Use::~Use() {
+    platform::CriticalSectionLock hold(Slot().lock);
+    --list->users;
+}
 
 CameraList::CameraList() {
     cameras.reserve(kReservedCameras);
 }
 
 CameraList* CameraList::GetInstance() {
-    std::unique_ptr<CameraList>& instance = Instance();
-    if (!instance) {
-        instance.reset(new (std::nothrow) CameraList());
-        if (!instance) {
-            LogMessage(1, GetDriverState(), "CameraList::GetInstance: ERROR: no valid instance\n");
-            ThrowRegistryError();
+    InstanceSlot& slot = Slot();
+    CameraList* created = nullptr;
+    {
+        platform::CriticalSectionLock hold(slot.lock);
+        if (slot.instance != nullptr) {
+            return slot.instance;
         }
+        created = new (std::nothrow) CameraList();
+        slot.instance = created;
     }
-    return instance.get();
+    if (created == nullptr) {
+        LogMessage(1, GetDriverState(), "CameraList::GetInstance: ERROR: no valid instance\n");
+        ThrowRegistryError();
+    }
+    return created;
 }
 
 void CameraList::DestroyInstance() {
-    Instance().reset();
+    InstanceSlot& slot = Slot();
+    std::unique_ptr<CameraList> detached;
+    {
+        platform::CriticalSectionLock hold(slot.lock);
+        detached.reset(slot.instance);
+        slot.instance = nullptr;
+    }
+    if (!detached) {
+        return;
+    }
+    if (!detached->IsLinkThread()) {
+        detached->WaitUntilUnused();
+        detached.reset();
+        return;
+    }
+    // The host's last finalize from inside a camera's callback: that camera's
+    // thread cannot join itself, and returns into the camera once the
+    // callback is over. A thread of its own destroys the registry, joining
+    // that thread too.
+    platform::UniqueThread destroyer(
+        CreateThread(nullptr, 0, &CameraList::static_DestroyDetached, detached.get(), 0, nullptr));
+    if (!destroyer) {
+        LogMessage(1, GetDriverState(), "CameraList::DestroyInstance: ERROR: cannot start the thread to destroy the registry\n");
+    }
+    // Owned by that thread now; without one, the registry is left in place,
+    // as at process exit, rather than freed under the callback.
+    detached.release();
+}
+
+DWORD WINAPI CameraList::static_DestroyDetached(LPVOID list) {
+    HMODULE module = platform::PinCodeModule();
+    std::unique_ptr<CameraList> detached(static_cast<CameraList*>(list));
+    detached->WaitUntilUnused();
+    detached.reset();
+    return platform::ExitThreadReleasingModule(module, 0);
+}
+
+bool CameraList::IsLinkThread() const {
+    for (const std::unique_ptr<Camera>& camera : cameras) {
+        if (camera && camera->cmdThread.OnOwnThread()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Called on a registry that is no longer the instance, so its count only
+// falls.
+void CameraList::WaitUntilUnused() {
+    for (;;) {
+        {
+            platform::CriticalSectionLock hold(Slot().lock);
+            if (users == 0) {
+                return;
+            }
+        }
+        Sleep(kUsePollMs);
+    }
 }
 
 CameraList::~CameraList() {

@@ -7,11 +7,34 @@
 #include "camera/camera.h"
 
 // Owns its cameras. Created, filled and destroyed by the host's initialize
-// and finalize; read by the host's per-name and per-port calls. The link
-// threads never touch it. Lookups scan in creation order; the first match
-// wins. Failures log and throw the registry's text exception.
+// and finalize; read by the host's per-name and per-port calls, which may
+// come from the cameras' link threads (a host calling back from its
+// callbacks). Lookups scan in creation order; the first match wins. Failures
+// log and throw the registry's text exception.
+//
+// The instance is never destroyed at unload or at process exit, only by the
+// last finalize. That destruction waits until no export uses the registry
+// (see Use) and joins every camera thread; when the finalize runs on one of
+// those threads (inside a host callback), a thread of its own does it once
+// the callback has returned.
 class CameraList {
 public:
+    // The instance, held for the length of one export: a registry is
+    // destroyed only once nothing uses it any more.
+    class Use {
+    public:
+        // Creates an empty registry when there is none; throws as
+        // GetInstance does.
+        Use();
+        ~Use();
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+        CameraList* operator->() const { return list; }
+
+    private:
+        CameraList* list;
+    };
+
     // The instance; creates an empty registry when there is none.
     static CameraList* GetInstance();
     // Destroys the instance (closing open cameras); the next GetInstance
@@ -37,6 +60,13 @@ public:
 private:
     CameraList();
     Camera* FindByName(const char* name);
+    // True when the calling thread is the link thread of one of the cameras.
+    bool IsLinkThread() const;
+    void WaitUntilUnused();
+    static DWORD WINAPI static_DestroyDetached(LPVOID list);
+
+    // Exports using this registry now; guarded by the instance's lock.
+    int users = 0;
 
     std::vector<std::unique_ptr<Camera>> cameras;
     bool initialized = false;

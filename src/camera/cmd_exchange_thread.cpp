@@ -13,9 +13,6 @@ namespace {
 
 constexpr DWORD kRetryPauseMs = 1000;
 constexpr int32_t kDimensionsPollMs = 20;
-// From this many bytes per pixel on, a frame only needs a buffer at least
-// its size; below it, exactly its size.
-constexpr int32_t kExactSizeBelowBytesPerPixel = 12;
 
 bool IsServerLost(DWORD code) {
     return code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
@@ -63,6 +60,8 @@ bool CmdExchangeThread::Init(int32_t newPort, Camera* owner, const char* newShar
         LogMessage(1, Log(), "CmdExchangeThread::Init: ERROR: camera pointer == 0");
         return false;
     }
+    // A thread closed from its own callback is joined before a new one
+    // starts on this object.
     JoinExitingThread();
     port = newPort;
     camera = owner;
@@ -80,6 +79,17 @@ bool CmdExchangeThread::Init(int32_t newPort, Camera* owner, const char* newShar
     width = 0;
     height = 0;
     bytesPerPixel = 0;
+    if (OnOwnThread() && exitingThread) {
+        // Reopened inside its own callback: this thread is the one to run
+        // the new link, once the callback returns.
+        threadHandle = std::move(exitingThread);
+        ResetEvent(waitEvent.get());
+        stop = false;
+        restart = true;
+        LogMessage(2, Log(), "CmdExchangeThread::Init: reopened on its own thread, port=%d\n", newPort);
+        LogMessage(2, Log(), "CmdExchangeThread::Init: leaving on port=%d\n", newPort);
+        return true;
+    }
     if (!waitEvent) {
         waitEvent.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
         if (!waitEvent) {
@@ -113,12 +123,19 @@ void CmdExchangeThread::JoinExitingThread() {
     }
 }
 
+void CmdExchangeThread::RequestStop() {
+    if (threadHandle) {
+        restart = false;
+        stop = true;
+        SetEvent(waitEvent.get());
+    }
+}
+
 void CmdExchangeThread::Destroy() {
     const int32_t destroyedPort = port;
     LogMessage(2, Log(), "CmdExchangeThread::Destroy: entering on port=%d\n", destroyedPort);
     if (threadHandle) {
-        stop = true;
-        SetEvent(waitEvent.get());
+        RequestStop();
         if (OnOwnThread()) {
             // Waiting here would wait for ourselves: the thread sees `stop`
             // as soon as the host's callback returns, and the next Init or
@@ -132,6 +149,8 @@ void CmdExchangeThread::Destroy() {
         }
         port = kNoPort;
         LogMessage(2, Log(), "CmdExchangeThread::Destroy: thread closed on port=%d\n", destroyedPort);
+    } else {
+        JoinExitingThread();
     }
     if (!exitingThread) {
         waitEvent.reset();
@@ -152,6 +171,9 @@ bool CmdExchangeThread::WaitForDimensions(int32_t timeout, int32_t& outWidth, in
             LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: OK, leaving, clock=%d, port=%d\n",
                        static_cast<int>(ProcessClock()), port.load());
             return true;
+        }
+        if (OnOwnThread()) {
+            break;
         }
         Sleep(kDimensionsPollMs);
     }
@@ -177,7 +199,13 @@ DWORD CmdExchangeThread::ThreadMain() {
                port.load());
     state = StateAttach;
     frameDropLogged = false;
-    while (!stop) {
+    for (;;) {
+        if (restart) {
+            Restart();
+        }
+        if (stop) {
+            break;
+        }
         try {
             switch (state) {
             case StateAttach:
@@ -214,6 +242,13 @@ DWORD CmdExchangeThread::ThreadMain() {
     Disconnect();
     LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: leaving on port=%d\n", port.load());
     return 0;
+}
+
+void CmdExchangeThread::Restart() {
+    restart = false;
+    Disconnect();
+    frameDropLogged = false;
+    LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: restarting on port=%d\n", port.load());
 }
 
 // Any step that failed for another reason than the server's loss would meet
@@ -327,22 +362,42 @@ void CmdExchangeThread::ProcessDimensions() {
     LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: dimensions received, w=%d, h=%d, bpp=%d, port=%d", width,
                height, bytesPerPixel, port.load());
 
-    if (camera->isOpen && bytesPerPixel < kExactSizeBelowBytesPerPixel &&
-        FrameBytes(width, height, bytesPerPixel) != camera->imageBuffer.Size()) {
+    // Kept apart from the fields, which a reopen inside the reset below
+    // clears.
+    const FrameGeometry received{width, height, bytesPerPixel};
+    // Any change of shape, not only of size: rows are addressed with the
+    // buffer's own stride.
+    if (camera->isOpen && camera->imageBuffer.Geometry() != received) {
         LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: WARNING: dimesnions changed, requesting reset, port=%d",
                    port.load());
         RequestReset();
     }
+    // The buffer takes the new shape even when the host has closed or
+    // reopened the camera in its answer: a reopened link that is sent the
+    // same dimensions then finds them in place and asks for no second reset.
     try {
-        SetImageSize(camera, width, height, bytesPerPixel);
+        SetImageSize(camera, received.width, received.height, received.bytesPerPixel);
     } catch (const std::exception& error) {
         // No buffer can take these frames: the host is asked to reset, and
         // the link ends as for a frame that cannot be delivered.
         LogMessage(1, Log(), "CmdExchangeThread::ThreadMain: ERROR: %s", error.what());
-        StopAfterError();
+        if (!Interrupted()) {
+            StopAfterError();
+        }
         return;
     }
-    camera->SetConnected(true);
+    if (Interrupted()) {
+        return;
+    }
+    {
+        // A camera being closed on another thread is not reported connected:
+        // its close requests the stop under the same lock.
+        platform::CriticalSectionLock hold(camera->LinkLock());
+        if (stop) {
+            return;
+        }
+        camera->SetConnected(true);
+    }
     StartHeaderRead();
     if (!camera->isConnected) {
         LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: camera share is not connected, request reset, port=%d",
@@ -353,7 +408,15 @@ void CmdExchangeThread::ProcessDimensions() {
 
 void CmdExchangeThread::StopAfterError() {
     RequestReset();
-    stop = true;
+    if (!restart) {
+        stop = true;
+    }
+}
+
+void CmdExchangeThread::RefuseFrame() {
+    LogMessage(1, Log(), "CmdExchangeThread::ProcessRunningStates: ERROR: buffer not assigned or size incorrect, port=%d",
+               port.load());
+    StopAfterError();
 }
 
 void CmdExchangeThread::ProcessImage() {
@@ -383,31 +446,39 @@ void CmdExchangeThread::ProcessImage() {
         return;
     }
 
+    // The buffer follows every shape the server announces, so a frame fits
+    // only a buffer of exactly its geometry. Checked before the server's
+    // mutex is taken, so that the line is logged with no lock held.
+    const FrameGeometry frame{width, height, bytesPerPixel};
+    ImageBuffer& buffer = camera->imageBuffer;
     const int64_t frameBytes = FrameBytes(width, height, bytesPerPixel);
-    CSharedMemory::ReadStatus status = CSharedMemory::ReadStatus::Copied;
-    {
-        ImageBuffer& buffer = camera->imageBuffer;
-        platform::CriticalSectionLock hold(buffer.Lock());
-        const int32_t size = buffer.Size();
-        if (buffer.Data() == nullptr || size == 0 || frameBytes <= 0 || frameBytes > size ||
-            (bytesPerPixel < kExactSizeBelowBytesPerPixel && size != frameBytes)) {
-            LogMessage(1, Log(), "CmdExchangeThread::ProcessRunningStates: ERROR: buffer not assigned or size incorrect, port=%d",
-                       port.load());
-            status = CSharedMemory::ReadStatus::SegmentTooShort;
-        } else {
-            status = segment.Read(buffer.Data(), static_cast<int32_t>(frameBytes), waitEvent.get());
-        }
+    if (frameBytes <= 0 || buffer.Size() != frameBytes || buffer.Geometry() != frame) {
+        RefuseFrame();
+        return;
     }
+    // The server's mutex first, with no lock of this process held; the
+    // buffer's lock only for the copy itself, so a host reading rows waits at
+    // most one copy and never for the server.
+    const CSharedMemory::ReadStatus status = segment.Acquire(static_cast<int32_t>(frameBytes), waitEvent.get());
     if (status == CSharedMemory::ReadStatus::Stopped) {
         return;
     }
-    if (status != CSharedMemory::ReadStatus::Copied) {
+    if (status != CSharedMemory::ReadStatus::Held) {
         StopAfterError();
+        return;
+    }
+    const bool stored = buffer.StoreFrame(segment.View(), frame);
+    segment.Release();
+    if (!stored) {
+        RefuseFrame();
         return;
     }
     frameDropLogged = false;
     LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: image received, port=%d", port.load());
     callback(0, port.load());
+    if (Interrupted()) {
+        return;
+    }
     StartHeaderRead();
 }
 
@@ -415,12 +486,16 @@ void CmdExchangeThread::SetImageSize(Camera* owner, int32_t newWidth, int32_t ne
     owner->bytesPerPixel = newBytesPerPixel;
     owner->width = newWidth;
     owner->height = newHeight;
-    // The buffer follows the frame size both ways, so frames keep flowing
-    // after the host's reset when the size shrinks too. A size that is not
-    // positive allocates nothing; the next frame then finds no buffer.
+    // The buffer follows the frame's shape both ways, keeping its block when
+    // the byte count stays, so frames keep flowing after the host's reset. A
+    // size that is not positive allocates nothing; the next frame then finds
+    // no buffer of its shape.
+    if (owner->imageBuffer.Geometry() == FrameGeometry{newWidth, newHeight, newBytesPerPixel}) {
+        return;
+    }
     int64_t frameBytes = 0;
     const bool fits = FrameByteCount(newWidth, newHeight, newBytesPerPixel, frameBytes);
-    if (!fits || (frameBytes > 0 && frameBytes != owner->imageBuffer.Size())) {
+    if (!fits || frameBytes > 0) {
         LogMessage(3, Log(), "CmdExchangeThread::SetImageSize: reallocating image buffer, port=%d", owner->port.load());
         owner->imageBuffer.Allocate(newWidth, newHeight, newBytesPerPixel);
     }

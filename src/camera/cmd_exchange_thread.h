@@ -71,13 +71,29 @@ public:
 
     // Records the port and the camera and starts the thread; false when it
     // could not start (also when it already runs or the share name is missing).
+    // Called on the thread itself (the host reopening the camera inside its
+    // callback after closing it there), it keeps that thread: once the
+    // callback returns, the thread drops its connection and starts afresh
+    // with the new port and share name. A thread closed from its own callback
+    // and reopened from another thread is joined first.
     bool Init(int32_t port, Camera* camera, const char* shareName);
-    // Polls every 20 ms, up to `timeout` ms, for the server's frame size.
+    // Polls every 20 ms, up to `timeout` ms, for the server's frame size. On
+    // the thread itself it tests once: only that thread can bring them.
     bool WaitForDimensions(int32_t timeout, int32_t& width, int32_t& height, int32_t& bytesPerPixel);
     // Tells the thread to stop and waits for it to end. Called from the
     // thread itself (the host closing the camera inside its callback), it only
     // tells it: the thread ends when the callback returns.
     void Destroy();
+    // Sets `stop` and wakes the thread, without waiting; nothing without a
+    // thread. Destroy does it too; the camera does it earlier, under its link
+    // lock, so that the thread cannot report a connection once it is closing.
+    void RequestStop();
+    // Joins a thread that was told to stop from inside its own callback; its
+    // owner's destructor calls it before anything the thread uses is freed.
+    // Nothing on the thread itself or when there is none.
+    void JoinExitingThread();
+    // True on this object's background thread.
+    bool OnOwnThread() const;
 
 private:
     static DWORD WINAPI static_ThreadMain(LPVOID parameter);
@@ -91,19 +107,27 @@ private:
     void SetImageSize(Camera* owner, int32_t newWidth, int32_t newHeight, int32_t newBytesPerPixel);
     void RequestReset();
     void Disconnect();
-    // Ends the thread's link after an error that would repeat in this state.
+    // Ends the thread's link after an error that would repeat in this state,
+    // unless the host reopened the camera in its answer to the reset.
     void StopAfterError();
+    // The frame's buffer is missing or of another shape.
+    void RefuseFrame();
+    // True once the host, inside a callback that has just returned, closed
+    // the camera or closed and reopened it: the step in progress ends there.
+    bool Interrupted() const { return stop || restart; }
+    // Drops the connection of before a reopen from the thread's own callback.
+    void Restart();
     // Drops the connection and waits a second, or until told to stop.
     void DropAndRetryLater();
     void PauseUnlessStopped(DWORD milliseconds);
     void StartHeaderRead();
-    void JoinExitingThread();
-    bool OnOwnThread() const;
 
     platform::UniqueThread threadHandle;
     platform::UniqueEvent waitEvent;
     HANDLE readEvent = nullptr;
     std::atomic<bool> stop{false};
+    // Set by Init on the thread itself; the loop then starts afresh.
+    std::atomic<bool> restart{false};
     std::atomic<int32_t> port{kNoPort};
     ThreadState state = StateAttach;
     std::string shareName;
@@ -119,7 +143,7 @@ private:
     Camera* camera = nullptr;
 
     // A thread told to stop from inside its own callback: joined by the next
-    // Init or Destroy from another thread, or by the destructor.
+    // Init or Destroy from another thread, or by the owner's destructor.
     platform::UniqueThread exitingThread;
     std::atomic<DWORD> threadId{0};
     // One line for the frames dropped while the camera cannot take them.

@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/win32.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 
@@ -22,77 +23,119 @@ bool FrameByteCount(int32_t width, int32_t height, int32_t bytesPerPixel, int64_
 }
 
 void ImageBuffer::Allocate(int32_t width, int32_t height, int32_t bytesPerPixel) {
-    platform::CriticalSectionLock hold(lock_);
     int64_t n = 0;
     const bool overflowed = !FrameByteCount(width, height, bytesPerPixel, n);
     if (overflowed || n <= 0 || n > INT32_MAX) {
         LogMessage(1, GetDriverState(), "ImageBuffer::Allocate: ERROR: incorrect size %d\n", AsLogged(n));
         throw std::runtime_error("ImageBuffer::Allocate: ERROR: incorrect size");
     }
-    if (n != size_) {
-        data_.reset();
-        data_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
-        size_ = static_cast<int32_t>(n);
+    bool allocated = true;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        if (n != size_) {
+            data_.reset();
+            data_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
+            size_ = static_cast<int32_t>(n);
+        }
+        if (data_) {
+            geometry_ = FrameGeometry{width, height, bytesPerPixel};
+        } else {
+            size_ = 0;
+            allocated = false;
+        }
     }
-    if (!data_) {
-        size_ = 0;
+    if (!allocated) {
         LogMessage(1, GetDriverState(), "ImageBuffer::Allocate: ERROR: could not allocate buffer of required size %d\n",
                    AsLogged(n));
         throw std::runtime_error("ImageBuffer::Allocate: ERROR: could not allocate buffer of required size");
     }
-    width_ = width;
-    height_ = height;
-    bytesPerPixel_ = bytesPerPixel;
+}
+
+ImageBuffer::RowStatus ImageBuffer::LocateRow(int32_t row, uint8_t*& line) {
+    if (!data_) {
+        return RowStatus::Unallocated;
+    }
+    if (row < 0 || row >= geometry_.height) {
+        return RowStatus::OutOfRange;
+    }
+    // Within the block, since row < height and size = width x height x bpp.
+    line = data_.get() + int64_t{geometry_.bytesPerPixel} * geometry_.width * row;
+    return RowStatus::Found;
+}
+
+void ImageBuffer::LogRowProblem(RowStatus status, int32_t row) {
+    if (status == RowStatus::Unallocated) {
+        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n");
+    } else if (status == RowStatus::OutOfRange) {
+        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: line index out of range: %d", row);
+    }
 }
 
 uint8_t* ImageBuffer::GetLine(int32_t row) {
-    platform::CriticalSectionLock hold(lock_);
-    if (!data_) {
-        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n");
-        return nullptr;
+    uint8_t* line = nullptr;
+    RowStatus status = RowStatus::Found;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        status = LocateRow(row, line);
     }
-    if (row < 0 || row >= height_) {
-        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: line index out of range: %d", row);
-        return nullptr;
-    }
-    // Within the block, since row < height and size = width x height x bpp.
-    return data_.get() + int64_t{bytesPerPixel_} * width_ * row;
+    LogRowProblem(status, row);
+    return line;
 }
 
 bool ImageBuffer::CopyRow(int32_t row, void* dest, int64_t byteCount) {
-    platform::CriticalSectionLock hold(lock_);
-    const uint8_t* line = GetLine(row);
-    if (line == nullptr) {
+    uint8_t* line = nullptr;
+    RowStatus status = RowStatus::Found;
+    int64_t remaining = 0;
+    bool refused = false;
+    while (storing_) {
+        Sleep(0);
+    }
+    {
+        platform::CriticalSectionLock hold(lock_);
+        status = LocateRow(row, line);
+        if (status == RowStatus::Found) {
+            remaining = size_ - (line - data_.get());
+            refused = dest == nullptr || byteCount < 0 || byteCount > remaining;
+            if (!refused && byteCount > 0) {
+                std::memcpy(dest, line, static_cast<size_t>(byteCount));
+            }
+        }
+    }
+    // Logged once the lock is released: the host's log procedure may wait
+    // for a thread that reads rows.
+    if (status != RowStatus::Found) {
+        LogRowProblem(status, row);
         return false;
     }
-    const int64_t remaining = size_ - (line - data_.get());
-    if (dest == nullptr || byteCount <= 0 || byteCount > remaining) {
+    if (refused) {
         LogMessage(1, GetDriverState(),
                    "ImageBuffer::CopyRow: ERROR: refused to copy %lld bytes from row %d (%lld bytes left, dest=%p)\n",
                    static_cast<long long>(byteCount), row, static_cast<long long>(remaining), dest);
         return false;
     }
-    std::memcpy(dest, line, static_cast<size_t>(byteCount));
     return true;
 }
 
-int32_t ImageBuffer::Locked(const int32_t& field) {
-    platform::CriticalSectionLock hold(lock_);
-    return field;
+bool ImageBuffer::StoreFrame(const void* source, const FrameGeometry& geometry) {
+    storing_ = true;
+    bool stored = false;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        if (data_ && geometry == geometry_) {
+            std::memcpy(data_.get(), source, static_cast<size_t>(size_));
+            stored = true;
+        }
+    }
+    storing_ = false;
+    return stored;
 }
 
 int32_t ImageBuffer::Size() {
-    return Locked(size_);
+    platform::CriticalSectionLock hold(lock_);
+    return size_;
 }
 
-int32_t ImageBuffer::Width() {
-    return Locked(width_);
-}
-
-int32_t ImageBuffer::Height() {
-    return Locked(height_);
-}
-
-int32_t ImageBuffer::BytesPerPixel() {
-    return Locked(bytesPerPixel_);
+FrameGeometry ImageBuffer::Geometry() {
+    platform::CriticalSectionLock hold(lock_);
+    return geometry_;
 }

@@ -2,6 +2,7 @@
 // width x bytesPerPixel bytes with nothing between rows.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -11,10 +12,24 @@
 // even 64 bits: false then, and byteCount keeps the product's low 64 bits.
 bool FrameByteCount(int32_t width, int32_t height, int32_t bytesPerPixel, int64_t& byteCount);
 
+// The shape of a frame, or of the buffer's last allocation.
+struct FrameGeometry {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bytesPerPixel = 0;
+
+    bool operator==(const FrameGeometry& other) const {
+        return width == other.width && height == other.height && bytesPerPixel == other.bytesPerPixel;
+    }
+    bool operator!=(const FrameGeometry& other) const { return !(*this == other); }
+};
+
 // Written by the camera's link thread (frame copy, reallocation) and read by
 // the host's threads (row copies). Every access to the bytes goes through
-// the buffer's lock, held for one frame copy or one row copy, so a row read
-// never meets freed or half-written memory.
+// the buffer's lock, held for one frame copy or one row copy and nothing
+// else: no log line is written, and so no host procedure called, while it is
+// held, so that a host's log procedure may hand over to a thread that reads
+// rows.
 class ImageBuffer {
 public:
     ImageBuffer() = default;
@@ -22,41 +37,51 @@ public:
     ImageBuffer& operator=(const ImageBuffer&) = delete;
     ~ImageBuffer() = default;
 
-    // Sizes the block for a frame; keeps the block (and its bytes) when the
-    // byte count is unchanged. Throws std::runtime_error for a byte count that
-    // is not positive or does not fit 32 bits, and when memory runs out.
+    // Sizes the block for a frame and takes its geometry; keeps the block
+    // (and its bytes) when the byte count is unchanged. Throws
+    // std::runtime_error for a byte count that is not positive or does not
+    // fit 32 bits, and when memory runs out.
     void Allocate(int32_t width, int32_t height, int32_t bytesPerPixel);
 
     // The first byte of a row, or null (logged) for a missing buffer or a row
-    // outside it. Callers hold the lock while they use the row.
+    // outside it.
     uint8_t* GetLine(int32_t row);
 
-    // Copies `byteCount` bytes from the start of `row` into `dest`, under the
-    // lock. False (logged) when there is no such row, no destination, or the
-    // span would reach past the end of the buffer.
+    // Copies `byteCount` bytes from the start of `row` into `dest`. False
+    // (logged) when there is no such row, no destination, a negative count,
+    // or a span reaching past the end of the buffer. A count of 0 copies
+    // nothing and succeeds.
     bool CopyRow(int32_t row, void* dest, int64_t byteCount);
 
-    // The block and its byte count; callers hold Lock() while they use the
-    // block (the link thread's frame copy).
-    uint8_t* Data() { return data_.get(); }
-    int32_t Size();
+    // Copies a whole frame of `geometry` from `source` into the block. False,
+    // with nothing copied, when the block was not allocated for exactly that
+    // geometry; the caller logs.
+    bool StoreFrame(const void* source, const FrameGeometry& geometry);
 
-    // Re-entrant, so the holder may call the operations above.
+    int32_t Size();
+    // The geometry of the last allocation.
+    FrameGeometry Geometry();
+    int32_t Width() { return Geometry().width; }
+    int32_t Height() { return Geometry().height; }
+    int32_t BytesPerPixel() { return Geometry().bytesPerPixel; }
+    // The block, for tests and diagnostics; its bytes change with each frame.
+    uint8_t* Data() { return data_.get(); }
+
+    // The lock a frame copy holds; re-entrant.
     platform::CriticalSection& Lock() { return lock_; }
 
-    // The geometry of the last allocation, for tests and diagnostics.
-    int32_t Width();
-    int32_t Height();
-    int32_t BytesPerPixel();
-
 private:
-    // One field, read under the lock.
-    int32_t Locked(const int32_t& field);
+    enum class RowStatus { Found, Unallocated, OutOfRange };
+    // Caller holds the lock.
+    RowStatus LocateRow(int32_t row, uint8_t*& line);
+    static void LogRowProblem(RowStatus status, int32_t row);
 
     platform::CriticalSection lock_;
+    // Set while a frame copy waits for or holds the lock: row reads then let
+    // it go first, so that a host reading rows in a tight loop cannot keep
+    // the link thread, and with it the server's mutex, waiting.
+    std::atomic<bool> storing_{false};
     int32_t size_ = 0;
-    int32_t width_ = 0;
-    int32_t height_ = 0;
-    int32_t bytesPerPixel_ = 0;
+    FrameGeometry geometry_;
     std::unique_ptr<uint8_t[]> data_;
 };

@@ -35,7 +35,8 @@ int initialize(const char* systemPath, DebugMsgProc proc) {
         state->debugMsgProc = proc;
         LogMessage(2, state, "===============\ninitialize: \n");
         if (state->refCount == 0) {
-            CameraList::GetInstance()->Init();
+            CameraList::Use registry;
+            registry->Init();
         }
         const int refCount = ++state->refCount;
         SYSTEMTIME now;
@@ -89,7 +90,8 @@ int getCVLMaxNoOfPorts(void) {
 // cannot be created rather than let the failure reach the host.
 int getCVLNoOfSupportedCameras(void) {
     try {
-        return CameraList::GetInstance()->Count();
+        CameraList::Use registry;
+        return registry->Count();
     } catch (...) {
         return 0;
     }
@@ -97,7 +99,8 @@ int getCVLNoOfSupportedCameras(void) {
 
 const char** getCVLCameraConfigNames(void) {
     try {
-        return CameraList::GetInstance()->GetConfigNames();
+        CameraList::Use registry;
+        return registry->GetConfigNames();
     } catch (...) {
         return nullptr;
     }
@@ -108,7 +111,7 @@ int configureCamera(QuorvexWindow parent, const char* cameraName) {
     int result = 1;
     try {
         LogMessage(2, state, "configureCamera: entering cameraName=%s\n", NullSafe(cameraName));
-        CameraList* cameras = CameraList::GetInstance();
+        CameraList::Use cameras;
         if (!cameras->IsCameraAvailable(cameraName)) {
             LogMessage(1, state, "configureCamera: ERROR: cannot find camera by name: %s\n", NullSafe(cameraName));
             return 0;
@@ -137,7 +140,7 @@ int openCVLPort(int grabberNo, int portNo, const char* cameraName, int* dimensio
                        grabberNo, portNo, NullSafe(cameraName));
             return 0;
         }
-        CameraList* cameras = CameraList::GetInstance();
+        CameraList::Use cameras;
         if (!cameras->IsCameraAvailable(cameraName)) {
             LogMessage(1, state, "openCVLPort: ERROR: cannot find camera by name:%s\n", cameraName);
             return 0;
@@ -163,7 +166,8 @@ int closeCVLPort(int grabberNo, int portNo) {
     int result = 1;
     try {
         LogMessage(2, state, "closeCVLPort: entering grabberNo=%d, portNo=%d\n", grabberNo, portNo);
-        CameraList::GetInstance()->GetByPort(portNo)->Close();
+        CameraList::Use registry;
+        registry->GetByPort(portNo)->Close();
     } catch (...) {
         LogMessage(1, state, "closeCVLPort: --EXCEPTION caught  grabberNo=%d, portNo=%d\n", grabberNo, portNo);
         result = 0;
@@ -188,7 +192,8 @@ int getCVLGrabRow(int grabberNo, int portNo, void* dest, int row, int first, int
     DriverState* state = GetDriverState();
     try {
         LogMessage(4, state, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
-        Camera* camera = CameraList::GetInstance()->GetByPort(portNo);
+        CameraList::Use registry;
+        Camera* camera = registry->GetByPort(portNo);
         // The copy always starts at the row's first pixel; `first` only
         // enters through the length.
         const int64_t byteCount = (int64_t{last} - first + 1) * camera->bytesPerPixel;
@@ -207,7 +212,8 @@ int setCompleteCallback(int grabberNo, int portNo, CompleteCallback cb) {
     DriverState* state = GetDriverState();
     try {
         LogMessage(2, state, "setCompleteCallback: entering grabberNo=%d   portNo=%d\n", grabberNo, portNo);
-        CameraList::GetInstance()->GetByPort(portNo)->SetCompleteCB(cb);
+        CameraList::Use registry;
+        registry->GetByPort(portNo)->SetCompleteCB(cb);
         LogMessage(2, state, "setCompleteCallback: leaving grabberNo=%d   portNo=%d\n", grabberNo, portNo);
         return 1;
     } catch (...) {
@@ -220,7 +226,8 @@ int setCmdCallback(int grabberNo, int portNo, CmdCallback cb) {
     DriverState* state = GetDriverState();
     try {
         LogMessage(3, state, "setCmdCallback: portNo=%d\n", portNo);
-        CameraList::GetInstance()->GetByPort(portNo)->SetCmdCallback(cb);
+        CameraList::Use registry;
+        registry->GetByPort(portNo)->SetCmdCallback(cb);
         return 1;
     } catch (const std::exception& error) {
         LogMessage(1, state, "setCmdCallback: --EXCEPTION caught grabberNo=%d, portNo=%d: %s\n", grabberNo, portNo,
@@ -237,7 +244,8 @@ int getProperty(int grabberNo, int portNo, const char* name, int* value) {
     DriverState* state = GetDriverState();
     try {
         LogMessage(3, state, "getProperty: portNo=%d, prop=%s\n", portNo, NullSafe(name));
-        return CameraList::GetInstance()->GetByPort(portNo)->GetProperty(name, value) ? 1 : 0;
+        CameraList::Use registry;
+        return registry->GetByPort(portNo)->GetProperty(name, value) ? 1 : 0;
     } catch (...) {
         LogMessage(1, state, "--EXCEPTION caught at getProperty\n");
         return 0;

@@ -6,6 +6,9 @@
 namespace {
 
 constexpr DWORD kBusyWaitMs = 1000;
+// Closing the handle ends its pending operations; on Windows their events are
+// signalled a little later, from the system's side.
+constexpr DWORD kEndedIoWaitMs = 200;
 
 // Manual-reset and signalled, so that a channel with nothing in flight reads
 // as idle.
@@ -76,12 +79,19 @@ DWORD NamedPipeChannel::ReadResult() {
     return bytes;
 }
 
-void NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
-    writeOverlapped = OverlappedFor(writeEvent);
-    if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        throw Win32Exception();
+bool NamedPipeChannel::BeginWrite(const void* source, int32_t count) {
+    if (writePending && WaitForSingleObject(writeEvent.get(), 0) == WAIT_TIMEOUT) {
+        return false;
     }
+    writeOverlapped = OverlappedFor(writeEvent);
+    writePending = false;
+    if (!WriteFile(handle.get(), source, static_cast<DWORD>(count), nullptr, &writeOverlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            throw Win32Exception();
+        }
+        writePending = true;
+    }
+    return true;
 }
 
 void NamedPipeChannel::Close() {
@@ -89,5 +99,15 @@ void NamedPipeChannel::Close() {
         DisconnectNamedPipe(handle.get());
         connected = false;
     }
+    if (!handle) {
+        return;
+    }
     handle.reset();
+    // A write that went pending is ended by the close; the next connection's
+    // request waits for that end, briefly, rather than be skipped. (A write
+    // that failed at once never signals its event and is not waited for.)
+    if (writePending) {
+        WaitForSingleObject(writeEvent.get(), kEndedIoWaitMs);
+    }
+    writePending = false;
 }

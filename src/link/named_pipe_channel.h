@@ -40,9 +40,14 @@ public:
 
     // Starts an overlapped write of `count` bytes from `source`; the source
     // must stay unchanged until the write completes, which is not awaited.
-    void BeginWrite(const void* source, int32_t count);
+    // While the previous write is still in flight nothing is started and the
+    // result is false: its OVERLAPPED is still the system's, and a server
+    // that does not read would otherwise collect a pile of waiting writes.
+    bool BeginWrite(const void* source, int32_t count);
 
-    // Disconnects and closes the pipe; does nothing on a closed channel.
+    // Disconnects and closes the pipe, and waits briefly for a write that the
+    // close ends, so that the next connection's write finds its record free;
+    // does nothing on a closed channel.
     void Close();
 
 private:
@@ -52,4 +57,5 @@ private:
     OVERLAPPED readOverlapped;
     platform::UniqueEvent writeEvent;
     OVERLAPPED writeOverlapped;
+    bool writePending = false;  // the last write went pending, so its event tells its end
 };

@@ -69,14 +69,24 @@ bool CSharedMemory::Open(const std::string& segmentName) {
 }
 
 CSharedMemory::ReadStatus CSharedMemory::Read(void* destination, int32_t count, HANDLE stopEvent) {
+    if (count == 0) {
+        return ReadStatus::Copied;
+    }
+    const ReadStatus status = Acquire(count, stopEvent);
+    if (status != ReadStatus::Held) {
+        return status;
+    }
+    std::memcpy(destination, view.get(), static_cast<size_t>(count));
+    Release();
+    return ReadStatus::Copied;
+}
+
+CSharedMemory::ReadStatus CSharedMemory::Acquire(int32_t count, HANDLE stopEvent) {
     if (count < 0 || static_cast<SIZE_T>(count) > viewSize) {
         LogMessage(1, GetDriverState(),
                    "CSharedMemory::CSharedMemory: ERROR: segment of %lu bytes is shorter than the frame of %d bytes\n",
                    static_cast<unsigned long>(viewSize), static_cast<int>(count));
         return ReadStatus::SegmentTooShort;
-    }
-    if (count == 0) {
-        return ReadStatus::Copied;
     }
     const HANDLE handles[] = {mutex.get(), stopEvent};
     const DWORD handleCount = stopEvent != nullptr ? 2 : 1;
@@ -85,15 +95,16 @@ CSharedMemory::ReadStatus CSharedMemory::Read(void* destination, int32_t count, 
     case WAIT_ABANDONED_0:
         // An abandoned mutex is taken like a released one: the server that
         // held it is gone, and the frame is whatever it left behind.
-        break;
+        return ReadStatus::Held;
     case WAIT_OBJECT_0 + 1:
         return ReadStatus::Stopped;
     default:
         throw Win32Exception();
     }
-    std::memcpy(destination, view.get(), static_cast<size_t>(count));
+}
+
+void CSharedMemory::Release() {
     ReleaseMutex(mutex.get());
-    return ReadStatus::Copied;
 }
 
 void CSharedMemory::Close() {

@@ -18,6 +18,7 @@ class CSharedMemory {
 public:
     enum class ReadStatus {
         Copied,           // the bytes are in the destination
+        Held,             // Acquire: the mutex is held, the caller copies and releases
         SegmentTooShort,  // the view holds fewer bytes than asked for; nothing copied
         Stopped,          // the stop event woke the wait for the mutex; nothing copied
     };
@@ -38,6 +39,14 @@ public:
     // auto-reset stop event is consumed by the wake-up. A failed wait throws
     // Win32Exception.
     ReadStatus Read(void* destination, int32_t count, HANDLE stopEvent);
+
+    // The first half of Read, for a caller that copies into memory guarded by
+    // a lock of its own: that lock is taken only after the mutex, so that the
+    // lock's other users never wait for the server. On Held the caller copies
+    // `count` bytes from View() and then calls Release().
+    ReadStatus Acquire(int32_t count, HANDLE stopEvent);
+    const void* View() const { return view.get(); }
+    void Release();
 
     // Releases mapping, view and mutex; does nothing when not attached.
     void Close();

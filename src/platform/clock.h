@@ -12,4 +12,10 @@ namespace platform {
 // CLOCK_MONOTONIC elsewhere.
 int64_t MonotonicNanoseconds();
 
+// Processor time that all threads of this process have used, user and
+// kernel, in nanoseconds: what a benchmark charges to the process whatever
+// else the machine runs. GetProcessTimes on Windows, CLOCK_PROCESS_CPUTIME_ID
+// elsewhere.
+int64_t ProcessCpuNanoseconds();
+
 }  // namespace platform

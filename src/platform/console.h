@@ -21,4 +21,9 @@ bool InterruptRequested();
 // Whether `stream` is an interactive terminal rather than a file or a pipe.
 bool IsTerminal(std::FILE* stream);
 
+// Standard input passes bytes as they are: Windows' C runtime would
+// otherwise turn CR LF into LF and stop at a Ctrl+Z byte, which would
+// corrupt binary frames. Call before the first read.
+void UseBinaryStandardInput();
+
 }  // namespace platform

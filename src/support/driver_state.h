@@ -18,6 +18,10 @@ struct DriverState {
     std::atomic<bool> logIntoFile{false};
     std::atomic<int32_t> debugOutputLevel{0};
     platform::CriticalSection lock;
+    // Set when the library is unloaded (or the process exits): from then on
+    // nothing is logged, so that no host procedure is called while the host
+    // is being torn down, by camera threads that outlive it included.
+    std::atomic<bool> unloading{false};
 
     void SetSystemPath(const char* path);
     std::string SystemPath();
@@ -26,5 +30,6 @@ private:
     std::string systemPath;
 };
 
-// Built on first use and destroyed when the library is unloaded.
+// Built on first use and never destroyed: camera threads of a host that
+// exits without its last finalize may still log while the exit list runs.
 DriverState* GetDriverState();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/append_file.h"
+#include "platform/immortal.h"
 #include "platform/win32.h"
 #include "support/driver_state.h"
 #include "support/system_files.h"
@@ -25,8 +26,8 @@ char timestampBuffer[kTimestampCapacity];
 
 // Lines meant for the file while no system directory is known, oldest first.
 std::list<std::string>& PendingLines() {
-    static std::list<std::string> pendingLines;
-    return pendingLines;
+    static platform::Immortal<std::list<std::string>> pendingLines;
+    return pendingLines.get();
 }
 
 void FormatTimestamp() {
@@ -62,6 +63,9 @@ void LogMessage(int level, DriverState* state, const char* format, ...) {
         level > state->debugOutputLevel.load(std::memory_order_relaxed)) {
         return;
     }
+    if (state->unloading) {
+        return;
+    }
     platform::CriticalSectionLock hold(state->lock);
 
     va_list args;
@@ -84,6 +88,9 @@ void LogMessage(int level, DriverState* state, const char* format, ...) {
     }
 
     FormatTimestamp();
+    if (state->unloading) {
+        return;
+    }
     if (DebugMsgProc proc = state->debugMsgProc.load()) {
         proc(timestampBuffer);
         proc(messageBuffer);

@@ -4,6 +4,10 @@
 #   cmake -DLIBRARY=<Quorvex.dll> -DFORMAT=pe -DOBJDUMP=<objdump> -DVERSION=<a.b.c.d> -P check_exports.cmake
 #   cmake -DLIBRARY=<libquorvex.so> -DFORMAT=elf -DNM=<nm> -P check_exports.cmake
 #
+# Another library of the project: -DEXPORTS=name,name,... lists its exports
+# instead of the driver's, -DMACHINE=pei-x86-64 accepts a 64-bit DLL, and
+# without -DVERSION no version information is looked for.
+#
 # Both: the library exports exactly the nineteen entry points, by their plain C
 # names (no stdcall decoration, no C++ mangling, nothing else leaking out).
 # The DLL also: is 32-bit x86, exports nothing by ordinal alone, imports only
@@ -11,9 +15,16 @@
 # version information with the product version.
 cmake_minimum_required(VERSION 3.20)
 
-# The names from their one home, include/quorvex_exports.h.
-include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ExportList.cmake)
-quorvex_read_exports(kExports)
+if(DEFINED EXPORTS)
+  string(REPLACE "," ";" kExports "${EXPORTS}")
+else()
+  # The names from their one home, include/quorvex_exports.h.
+  include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ExportList.cmake)
+  quorvex_read_exports(kExports)
+endif()
+if(NOT DEFINED MACHINE)
+  set(MACHINE pei-i386)
+endif()
 
 # Windows' own DLLs; compared without regard to case, as the loader does.
 set(kAllowedImports kernel32.dll user32.dll gdi32.dll comctl32.dll msvcrt.dll advapi32.dll)
@@ -133,12 +144,12 @@ endfunction()
 function(check_pe)
   run_tool(header ${OBJDUMP} -f "${LIBRARY}")
   set(found "")
-  if(NOT header MATCHES "file format pei-i386")
-    list(APPEND found "not a 32-bit x86 DLL")
+  if(NOT header MATCHES "file format ${MACHINE}\n")
+    list(APPEND found "not a ${MACHINE} DLL")
   endif()
 
   run_tool(sections ${OBJDUMP} -h "${LIBRARY}")
-  if(NOT sections MATCHES "[ \t]\\.rsrc[ \t]")
+  if(DEFINED VERSION AND NOT sections MATCHES "[ \t]\\.rsrc[ \t]")
     list(APPEND found "no .rsrc section")
   endif()
 
@@ -213,7 +224,9 @@ if(NOT EXISTS "${LIBRARY}")
 endif()
 if(FORMAT STREQUAL "pe")
   check_pe()
-  check_version_info()
+  if(DEFINED VERSION)
+    check_version_info()
+  endif()
 elseif(FORMAT STREQUAL "elf")
   check_elf()
 else()

@@ -1,6 +1,11 @@
 // The camera road where a real second process matters: a server process
 // killed while frames flow, and a process that holds the segment's mutex
 // forever or dies holding it.
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "host_e2e.h"
 
 namespace e2e {
@@ -72,6 +77,40 @@ TEST_F(E2EMutexHolder, CloseReturnsWhileAnotherProcessHoldsTheMutex) {
     EXPECT_TRUE(server.WaitForNoClients());
     EXPECT_EQ(1, Port(2).frames.load());
     EXPECT_TRUE(StillRunning(holder)) << "the holder must still hold the mutex when the camera closes";
+}
+
+// The link thread waits for the mutex that another process holds; the host's
+// row reads of the frame it already has go on meanwhile, each at once.
+TEST_F(E2EMutexHolder, RowReadsDoNotWaitForTheServersMutex) {
+    std::atomic<bool> quit{false};
+    std::atomic<int> reads{0};
+    std::atomic<int> badReads{0};
+    std::atomic<DWORD> longest{0};
+    std::thread reader([&] {
+        std::vector<uint8_t> line(static_cast<size_t>(format.RowBytes()));
+        for (int row = 0; !quit; row = (row + 1) % format.height) {
+            const DWORD start = Now();
+            const int result = driver.getCVLGrabRow(0, 2, line.data(), row, 0, format.width - 1);
+            longest = std::max(longest.load(), Now() - start);
+            uint32_t seed = 0;
+            if (result != 1 || !CheckRow(line.data(), line.size(), row, seed) || seed != 1) {
+                ++badReads;
+            }
+            ++reads;
+        }
+    });
+    Sleep(1500);
+    const int readsWhileHeld = reads;
+    EXPECT_TRUE(StillRunning(holder)) << "the holder must still hold the mutex";
+    EXPECT_EQ(1, Port(2).frames.load());
+    // Frees a reader that waits, so that the test ends either way.
+    holder.Kill();
+    quit = true;
+    reader.join();
+    EXPECT_GT(readsWhileHeld, 20) << "row reads waited while the server's mutex was held";
+    EXPECT_LT(longest.load(), 500u);
+    EXPECT_EQ(0, badReads.load());
+    ASSERT_TRUE(WaitForFrames(2, 2));
 }
 
 TEST_F(E2EMutexHolder, AMutexAbandonedByAKilledProcessIsTakenOver) {

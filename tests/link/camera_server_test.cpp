@@ -30,6 +30,7 @@ struct CreateRow {
     const char* shareName;
     int segmentBytes;
     int maxClients;
+    const char* because;  // a part of QuorvexServerLastError(NULL)
 };
 
 void PrintTo(const CreateRow& row, std::ostream* out) {
@@ -43,16 +44,18 @@ TEST_P(CreateArgumentsTest, AreRefused) {
     linktest::ServerPtr server(QuorvexServerCreate(GetParam().shareName, GetParam().segmentBytes, GetParam().maxClients));
     EXPECT_EQ(nullptr, server);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    const std::string reason = QuorvexServerLastError(nullptr);
+    EXPECT_NE(std::string::npos, reason.find(GetParam().because)) << reason;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CreateArgumentsTest,
-                         testing::Values(CreateRow{"NullName", nullptr, 4096, 1},
-                                         CreateRow{"EmptyName", "", 4096, 1},
-                                         CreateRow{"NoSegment", "QuorvexLink_args", 0, 1},
-                                         CreateRow{"NegativeSegment", "QuorvexLink_args", -1, 1},
-                                         CreateRow{"NoClients", "QuorvexLink_args", 4096, 0},
+                         testing::Values(CreateRow{"NullName", nullptr, 4096, 1, "share name is empty"},
+                                         CreateRow{"EmptyName", "", 4096, 1, "share name is empty"},
+                                         CreateRow{"NoSegment", "QuorvexLink_args", 0, 1, "not 0"},
+                                         CreateRow{"NegativeSegment", "QuorvexLink_args", -1, 1, "not -1"},
+                                         CreateRow{"NoClients", "QuorvexLink_args", 4096, 0, "maxClients"},
                                          CreateRow{"TooManyClients", "QuorvexLink_args", 4096,
-                                                   QUORVEX_SERVER_MAX_CLIENTS + 1}),
+                                                   QUORVEX_SERVER_MAX_CLIENTS + 1, "not 9"}),
                          linktest::RowLabel());
 
 TEST(CameraServerTest, SecondServerOfTheSameNameIsRefused) {
@@ -61,6 +64,11 @@ TEST(CameraServerTest, SecondServerOfTheSameNameIsRefused) {
     ASSERT_NE(first, nullptr);
     linktest::ServerPtr second(QuorvexServerCreate(name.c_str(), 4096, 1));
     EXPECT_EQ(nullptr, second);
+    const std::string reason = QuorvexServerLastError(nullptr);
+    EXPECT_NE(std::string::npos, reason.find("is already served by another process")) << reason;
+    // A server created afterwards clears the reason.
+    linktest::ServerPtr other = StartServer(UniqueName("other"), 4096, 1);
+    EXPECT_STREQ("", QuorvexServerLastError(nullptr));
     // The refused server took nothing from the first.
     NamedPipeChannel channel;
     EXPECT_TRUE(ConnectClient(channel, name, first.get(), 1));

@@ -289,4 +289,135 @@ TEST(NamedPipeChannelTest, CloseIsHarmlessWhenClosedAndTheChannelCanReconnect) {
     }
 }
 
+// The server end of a message pipe with small buffers that never reads what
+// its one client writes, until the test drains it.
+class SilentServer {
+public:
+    explicit SilentServer(const std::string& name)
+        : end(CreateNamedPipeA(PipePath(name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024, 0, nullptr)) {
+        connectOverlapped.hEvent = connected.get();
+        if (end && !ConnectNamedPipe(end.get(), &connectOverlapped)) {
+            connectError = GetLastError();
+        }
+    }
+
+    testing::AssertionResult Ready() const {
+        if (!end || !connected || !readDone) {
+            return testing::AssertionFailure() << "no pipe: " << GetLastError();
+        }
+        if (connectError != ERROR_IO_PENDING && connectError != ERROR_PIPE_CONNECTED) {
+            return testing::AssertionFailure() << "ConnectNamedPipe gave " << connectError;
+        }
+        return testing::AssertionSuccess();
+    }
+
+    // Reads messages until none comes within 300 ms; returns how many came.
+    // The last read stays pending and takes the next message.
+    int Drain() {
+        int count = 0;
+        for (;;) {
+            if (!readPending) {
+                readOverlapped = OVERLAPPED{};
+                readOverlapped.hEvent = readDone.get();
+                if (!ReadFile(end.get(), message, sizeof message, nullptr, &readOverlapped) &&
+                    GetLastError() != ERROR_IO_PENDING) {
+                    return count;
+                }
+                readPending = true;
+            }
+            if (WaitForSingleObject(readDone.get(), 300) != WAIT_OBJECT_0) {
+                return count;
+            }
+            readPending = false;
+            ++count;
+        }
+    }
+
+private:
+    // The records and the buffer outlive the pipe, whose close ends a read
+    // still pending.
+    platform::UniqueEvent connected{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    platform::UniqueEvent readDone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED connectOverlapped{};
+    OVERLAPPED readOverlapped{};
+    char message[64] = {};
+    bool readPending = false;
+    DWORD connectError = 0;
+    platform::UniqueFile end;
+};
+
+// How many 12-byte writes a silent server's pipe takes before one waits,
+// found with a client of its own.
+int WritesUntilOneWaits(const std::string& name) {
+    SilentServer server(name);
+    EXPECT_TRUE(server.Ready());
+    platform::UniqueFile client(CreateFileA(PipePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    EXPECT_TRUE(client) << GetLastError();
+    platform::UniqueEvent done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const MessageHeader message{HeaderMagic, Dimensions, 0};
+    OVERLAPPED overlapped{};
+    int completed = 0;
+    for (; client && completed < 1000000; ++completed) {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = done.get();
+        if (!WriteFile(client.get(), &message, sizeof message, nullptr, &overlapped)) {
+            EXPECT_EQ(ERROR_IO_PENDING, GetLastError());
+            break;
+        }
+    }
+    // Closing the client ends the write that waits.
+    client.reset();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done.get(), kWaitMs));
+    return completed;
+}
+
+TEST(NamedPipeChannelTest, AWriteStillPendingIsNotStartedOverAndWritesDoNotPileUp) {
+    const int capacity = WritesUntilOneWaits(UniqueName("capacity"));
+    ASSERT_GT(capacity, 0);
+
+    const std::string name = UniqueName("silent");
+    SilentServer server(name);
+    ASSERT_TRUE(server.Ready());
+    NamedPipeChannel channel;
+    channel.Connect(name);
+    const MessageHeader request{HeaderMagic, Dimensions, 0};
+    const int attempts = capacity + 200;
+    int started = 0;
+    for (int i = 0; i < attempts; ++i) {
+        started += channel.BeginWrite(&request, sizeof request) ? 1 : 0;
+    }
+    EXPECT_GE(started, capacity);
+    EXPECT_LE(started, capacity + 1) << "writes were started while one was pending";
+
+    // Every write started arrives, and none more.
+    EXPECT_EQ(started, server.Drain());
+    // Once the server has read, the pending write is done and writing goes on.
+    EXPECT_TRUE(channel.BeginWrite(&request, sizeof request));
+    EXPECT_EQ(1, server.Drain());
+}
+
+TEST(NamedPipeChannelTest, AWriteThatFailedAtOnceLeavesTheNextConnectionFreeToWrite) {
+    const std::string name = UniqueName("failed");
+    const MessageHeader request{HeaderMagic, Dimensions, 0};
+    NamedPipeChannel channel;
+    {
+        SilentServer gone(name);
+        ASSERT_TRUE(gone.Ready());
+        channel.Connect(name);
+    }
+    // 232 (the pipe is being closed) or a lost server, as the system sees it.
+    EXPECT_NE(0u, ThrownCode([&] { channel.BeginWrite(&request, sizeof request); }));
+    const DWORD start = Now();
+    channel.Close();
+    EXPECT_LT(Now() - start, 500u) << "Close waited for a write that never went pending";
+
+    SilentServer next(name);
+    ASSERT_TRUE(next.Ready());
+    channel.Connect(name);
+    EXPECT_TRUE(channel.BeginWrite(&request, sizeof request));
+    EXPECT_EQ(1, next.Drain());
+}
+
 }  // namespace

@@ -79,6 +79,7 @@ protected:
         parser_.Int("count", count_, 1, 100, "how many");
         parser_.Text("name", "NAME", name_, "what to call it");
         parser_.Size("size", size_, 1000, "how big");
+        parser_.OptionalText("device", "ID", device_, "which device");
     }
 
     bool Parse(const std::vector<std::string>& args) { return parser_.Parse(args, error_); }
@@ -88,6 +89,7 @@ protected:
     int count_ = kPoison;
     std::string name_ = "default";
     tools::Size2D size_{kPoison, kPoison};
+    std::string device_ = "poison";
     std::string error_;
 };
 
@@ -121,6 +123,20 @@ TEST_F(ArgParserTest, AValueMayStartWithDashes) {
     EXPECT_EQ("--odd", name_);
 }
 
+TEST_F(ArgParserTest, AnOptionalValueIsTakenUnlessAnOptionFollows) {
+    ASSERT_TRUE(Parse({"--device", "cam 7", "--verbose"})) << error_;
+    EXPECT_EQ("cam 7", device_);
+    ASSERT_TRUE(Parse({"--device=cam 8"})) << error_;
+    EXPECT_EQ("cam 8", device_);
+    ASSERT_TRUE(Parse({"--device", "--count", "3"})) << error_;
+    EXPECT_EQ("", device_);
+    EXPECT_EQ(3, count_);
+    device_ = "poison";
+    ASSERT_TRUE(Parse({"--device"})) << error_;
+    EXPECT_EQ("", device_);
+    EXPECT_TRUE(parser_.Given("device"));
+}
+
 struct ErrorRow {
     std::string name;
     std::vector<std::string> args;
@@ -152,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ArgParserTest, UsageListsEveryOptionWithItsHelp) {
     const std::string usage = parser_.Usage();
     EXPECT_EQ(0u, usage.find("Usage: tool [options]"));
-    for (const char* line : {"--verbose", "talk more", "--count N", "how many", "--name NAME", "--size WxH"}) {
+    for (const char* line :
+         {"--verbose", "talk more", "--count N", "how many", "--name NAME", "--size WxH", "--device [ID]"}) {
         EXPECT_NE(std::string::npos, usage.find(line)) << line << " missing from:\n" << usage;
     }
 }

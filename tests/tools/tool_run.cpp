@@ -73,4 +73,50 @@ int64_t NumberAfter(const std::string& text, const std::string& key) {
     return any ? value : -1;
 }
 
+const std::string& ServerTool() {
+    static const std::string path = ToolPath(QUORVEX_SERVER_TOOL_FILE);
+    return path;
+}
+
+const std::string& GrabTool() {
+    static const std::string path = ToolPath(QUORVEX_GRAB_TOOL_FILE);
+    return path;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+std::unique_ptr<ToolRun> ToolsTest::StartServer(const std::vector<std::string>& args, const std::string& output) {
+    auto server = std::make_unique<ToolRun>(dir_, output);
+    EXPECT_TRUE(server->Start(ServerTool(), Joined({"--share", share_}, args)));
+    EXPECT_TRUE(server->WaitForOutput("serving"));
+    return server;
+}
+
+std::unique_ptr<ToolRun> ToolsTest::StartGrab(const std::vector<std::string>& args) {
+    auto grab = std::make_unique<ToolRun>(dir_, "grab.txt");
+    EXPECT_TRUE(grab->Start(GrabTool(), Joined({"--system-dir", dir_.Path(), "--share", share_, "--connect-timeout",
+                                                "2000"},
+                                               args)));
+    return grab;
+}
+
+std::string ToolsTest::Grab(const std::vector<std::string>& args, int expectedExit) {
+    auto grab = StartGrab(args);
+    int exitCode = -1;
+    EXPECT_TRUE(grab->Finish(exitCode));
+    EXPECT_EQ(expectedExit, exitCode) << grab->Output();
+    return grab->Output();
+}
+
+void ToolsTest::Interrupt(ToolRun& server) {
+    ASSERT_TRUE(server.Interrupt());
+    int exitCode = -1;
+    ASSERT_TRUE(server.Finish(exitCode));
+    EXPECT_EQ(kExitOk, exitCode) << server.Output();
+    EXPECT_NE(std::string::npos, server.Output().find("(interrupted)")) << server.Output();
+}
+
 }  // namespace toolstest

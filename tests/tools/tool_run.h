@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ public:
     // Waits for the end and gives the exit code.
     testing::AssertionResult Finish(int& exitCode, unsigned timeoutMs = kToolWaitMs);
     bool Interrupt() { return process_.Interrupt(); }
+    // Ends the run at once, as a crash would.
+    void Kill() { process_.Kill(); }
     // The output so far, with Windows line ends made plain.
     std::string Output() const;
 
@@ -46,5 +49,37 @@ private:
 
 // The first number after `key` in `text`, or -1.
 int64_t NumberAfter(const std::string& text, const std::string& key);
+
+// The tools' exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitShareInUse = 3;
+
+// The built tools (their file names come from the build).
+const std::string& ServerTool();
+const std::string& GrabTool();
+
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& second);
+
+// Each case has its own folder (the grab's system folder, its PNG files and
+// the tools' output) and its own share.
+class ToolsTest : public testing::Test {
+protected:
+    // A server on this case's share, started and serving.
+    std::unique_ptr<ToolRun> StartServer(const std::vector<std::string>& args, const std::string& output = "server.txt");
+
+    // A grab of this case's share, with a short connection time-out.
+    std::unique_ptr<ToolRun> StartGrab(const std::vector<std::string>& args);
+
+    // Runs a grab to its end; returns its output.
+    std::string Grab(const std::vector<std::string>& args, int expectedExit = kExitOk);
+
+    // Stops a server with Ctrl+C and expects a clean end.
+    void Interrupt(ToolRun& server);
+
+    testsupport::TempDir dir_;
+    const std::string share_ = UniqueShare();
+};
 
 }  // namespace toolstest

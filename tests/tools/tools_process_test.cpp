@@ -19,68 +19,13 @@ namespace {
 using toolstest::NumberAfter;
 using toolstest::ToolRun;
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitShareInUse = 3;
-
-const std::string& ServerTool() {
-    static const std::string path = toolstest::ToolPath(QUORVEX_SERVER_TOOL_FILE);
-    return path;
-}
-
-const std::string& GrabTool() {
-    static const std::string path = toolstest::ToolPath(QUORVEX_GRAB_TOOL_FILE);
-    return path;
-}
-
-std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
-
-// Each case has its own folder (the grab's system folder, its PNG files and
-// the tools' output) and its own share.
-class ToolsTest : public testing::Test {
-protected:
-    // A server on this case's share, started and serving.
-    std::unique_ptr<ToolRun> StartServer(const std::vector<std::string>& args, const std::string& output = "server.txt") {
-        auto server = std::make_unique<ToolRun>(dir_, output);
-        EXPECT_TRUE(server->Start(ServerTool(), Joined({"--share", share_}, args)));
-        EXPECT_TRUE(server->WaitForOutput("serving"));
-        return server;
-    }
-
-    // A grab of this case's share, with a short connection time-out.
-    std::unique_ptr<ToolRun> StartGrab(const std::vector<std::string>& args) {
-        auto grab = std::make_unique<ToolRun>(dir_, "grab.txt");
-        EXPECT_TRUE(grab->Start(GrabTool(), Joined({"--system-dir", dir_.Path(), "--share", share_,
-                                                    "--connect-timeout", "2000"},
-                                                   args)));
-        return grab;
-    }
-
-    // Runs a grab to its end; returns its output.
-    std::string Grab(const std::vector<std::string>& args, int expectedExit = kExitOk) {
-        auto grab = StartGrab(args);
-        int exitCode = -1;
-        EXPECT_TRUE(grab->Finish(exitCode));
-        EXPECT_EQ(expectedExit, exitCode) << grab->Output();
-        return grab->Output();
-    }
-
-    // Stops a server with Ctrl+C and expects a clean end.
-    void Interrupt(ToolRun& server) {
-        ASSERT_TRUE(server.Interrupt());
-        int exitCode = -1;
-        ASSERT_TRUE(server.Finish(exitCode));
-        EXPECT_EQ(kExitOk, exitCode) << server.Output();
-        EXPECT_NE(std::string::npos, server.Output().find("(interrupted)")) << server.Output();
-    }
-
-    testsupport::TempDir dir_;
-    const std::string share_ = toolstest::UniqueShare();
-};
+using toolstest::GrabTool;
+using toolstest::kExitFailure;
+using toolstest::kExitOk;
+using toolstest::kExitShareInUse;
+using toolstest::kExitUsage;
+using toolstest::ServerTool;
+using toolstest::ToolsTest;
 
 struct ArgumentRow {
     std::string name;

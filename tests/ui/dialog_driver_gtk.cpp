@@ -10,13 +10,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 #include "dialog_driver.h"
+#include "support/screen_capture.h"
 #include "ui/resource.h"
 
 namespace dialogtest {
@@ -414,14 +414,8 @@ public:
     std::string Screenshot(const std::string& name) override {
         // GTK draws at its next frame, and only then are the pixels on X.
         std::this_thread::sleep_for(kPaintSettle);
-        const std::string picture = std::string(QUORVEX_SCREENSHOT_DIR) + "/" + name + ".png";
-        const std::string command = std::string("sh '") + QUORVEX_SCREENSHOT_SCRIPT + "' '" + picture + "' " +
-                                    CropGeometry(ScreenBounds());
-        const int status = std::system(command.c_str());
-        if (status != 0) {
-            return "the screenshot script failed with status " + std::to_string(status);
-        }
-        return std::string();
+        return testsupport::CaptureScreen(std::string(QUORVEX_SCREENSHOT_DIR) + "/" + name + ".png",
+                                          CropGeometry(ScreenBounds()));
     }
 
 private:

@@ -10,6 +10,7 @@
 #include "dialog_driver.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "support/screen_capture.h"
 
 #include <commctrl.h>
 
@@ -23,7 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kDialogClass[] = "#32770";
 constexpr auto kPoll = std::chrono::milliseconds(20);
 constexpr int kKeyTimeoutMs = 5000;
-constexpr int kScreenshotTimeoutMs = 20000;
 constexpr auto kPaintSettle = std::chrono::milliseconds(300);
 constexpr WPARAM kQueueMarker = 0x51D1A106;
 
@@ -52,34 +52,6 @@ std::string WindowText(HWND window) {
     text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
     return text;
 }
-
-// Wine's own exports that translate between its file names and the host
-// system's; missing on Windows itself.
-using UnixToDos = WCHAR*(CDECL*)(const char*);
-
-UnixToDos WineDosFileName() {
-    const FARPROC function = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
-    return reinterpret_cast<UnixToDos>(reinterpret_cast<void (*)()>(function));
-}
-
-// A file of the host system, named as wine names it.
-class DosFile {
-public:
-    DosFile(UnixToDos toDos, const std::string& unixPath) : path(toDos(unixPath.c_str())) {}
-    ~DosFile() { HeapFree(GetProcessHeap(), 0, path); }
-    DosFile(const DosFile&) = delete;
-    DosFile& operator=(const DosFile&) = delete;
-
-    bool Exists() const { return path != nullptr && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
-    void Delete() const {
-        if (path != nullptr) {
-            DeleteFileW(path);
-        }
-    }
-
-private:
-    WCHAR* path;
-};
 
 class Win32DialogDriver : public DialogDriver {
 public:
@@ -195,45 +167,12 @@ public:
         return Rect{bounds.left, bounds.top, bounds.right, bounds.bottom};
     }
 
-    // Wine starts programs of the host system like its own, so the same
-    // script as on Linux takes the picture; its end cannot be waited for
-    // through the process handle, so the finished file is.
     std::string Screenshot(const std::string& name) override {
-        const UnixToDos toDos = WineDosFileName();
-        if (toDos == nullptr) {
-            return "pictures are taken only under wine, from its X display";
-        }
         // Painted now; wine hands the pixels to X shortly after.
         RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         std::this_thread::sleep_for(kPaintSettle);
-        const std::string picture = std::string(QUORVEX_SCREENSHOT_DIR) + "/" + name + ".png";
-        // An earlier run's files must not pass for this one's.
-        const DosFile done(toDos, picture);
-        const DosFile failed(toDos, picture + ".failed");
-        done.Delete();
-        failed.Delete();
-        std::string command = std::string("/bin/sh \"") + QUORVEX_SCREENSHOT_SCRIPT + "\" \"" + picture + "\" " +
-                              CropGeometry(ScreenBounds());
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        if (!CreateProcessA("/bin/sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process)) {
-            return "cannot start /bin/sh, error " + std::to_string(GetLastError());
-        }
-        platform::UniqueThread thread(process.hThread);
-        platform::UniqueHandle<platform::NullHandleTraits> processHandle(process.hProcess);
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kScreenshotTimeoutMs);
-        while (Clock::now() < deadline) {
-            if (done.Exists()) {
-                return std::string();
-            }
-            if (failed.Exists()) {
-                return "the screenshot script failed; see " + picture + ".failed";
-            }
-            std::this_thread::sleep_for(kPoll);
-        }
-        return "no " + picture + " within " + std::to_string(kScreenshotTimeoutMs) + " ms";
+        return testsupport::CaptureScreen(std::string(QUORVEX_SCREENSHOT_DIR) + "/" + name + ".png",
+                                          CropGeometry(ScreenBounds()));
     }
 
 private:

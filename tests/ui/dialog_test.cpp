@@ -12,6 +12,7 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -119,7 +120,7 @@ protected:
         }
         const std::string problem = DialogDriver::DisplayProblem();
         if (!problem.empty()) {
-            GTEST_SKIP() << "The settings dialog cannot be shown here: " << problem;
+            FAIL() << "The settings dialog cannot be shown here: " << problem;
         }
         dialog = DialogDriver::Create();
         ASSERT_EQ(Initialize(), 1);
@@ -144,7 +145,30 @@ protected:
     // its dialog.
     testing::AssertionResult ShowDialog(const std::string& cameraName, int portInCaption = kNoPortInCaption) {
         call = std::make_unique<ConfigureCall>(driver, cameraName);
-        return dialog->WaitForDialog(CaptionOf(portInCaption, cameraName), kDialogTimeoutMs);
+        testing::AssertionResult shown = dialog->WaitForDialog(CaptionOf(portInCaption, cameraName), kDialogTimeoutMs);
+        if (!shown) {
+            shown << DialogMissingContext();
+        }
+        return shown;
+    }
+
+    // What tells apart a dialog that was never made from one that was not
+    // found: the display, whether configureCamera returned, what it logged.
+    std::string DialogMissingContext() {
+        const char* display = std::getenv("DISPLAY");
+        std::ostringstream context;
+        context << "; DISPLAY=" << (display != nullptr ? display : "(unset)") << "; configureCamera ";
+        const std::optional<int> result = call->Result(0);
+        if (result) {
+            context << "returned " << *result;
+        } else {
+            context << "has not returned";
+        }
+        context << "; the log:";
+        for (const std::string& message : log.MessagesOf(call->ThreadId())) {
+            context << "\n  " << message;
+        }
+        return context.str();
     }
 
     // Closes the dialog with a button and returns configureCamera's result.
@@ -480,6 +504,26 @@ TEST_F(DialogTest, OpenCameraShowsItsPortAndStaysOpen) {
     EXPECT_TRUE(ShowsValues("renamed", "1", false));
     EXPECT_EQ(CloseWith(kIdCancel), 1);
     EXPECT_EQ(driver.closeCVLPort(hosttest::kGrabber, kPort), 1);
+}
+
+// Once opened, a camera's dialog shows the settings its open loaded, not what
+// the file says later; a camera never opened shows what is stored.
+TEST_F(DialogTest, ACameraOpenedBeforeShowsTheSettingsItsOpenLoaded) {
+    constexpr int kPort = 7;
+    const std::string share = hosttest::UniqueName("quorvex-dialog-nobody-");
+    WriteSection("Camera 13", CameraSection{share, 1, 100});
+    int dimensions[2] = {hosttest::kPoison, hosttest::kPoison};
+    ASSERT_EQ(driver.openCVLPort(hosttest::kGrabber, kPort, "Camera 13", dimensions), 1);
+    ASSERT_EQ(driver.closeCVLPort(hosttest::kGrabber, kPort), 1);
+    WriteSection("Camera 13", CameraSection{"Changed Later", 3, 2500});
+    WriteSection("Camera 14", CameraSection{"Stored For 14", 3, 2500});
+
+    ASSERT_TRUE(ShowDialog("Camera 13"));
+    EXPECT_TRUE(ShowsValues(share, "1", false));
+    EXPECT_EQ(CloseWith(kIdCancel), 1);
+    ASSERT_TRUE(ShowDialog("Camera 14"));
+    EXPECT_TRUE(ShowsValues("Stored For 14", "3", false));
+    EXPECT_EQ(CloseWith(kIdCancel), 1);
 }
 
 class DialogLogIntoFile : public DialogTest, public testing::WithParamInterface<bool> {};

@@ -97,6 +97,16 @@ void ArgParser::Custom(const std::string& name, const std::string& valueName, Co
     options_.push_back({name, valueName, help, std::move(convert)});
 }
 
+void ArgParser::OptionalText(const std::string& name, const std::string& valueName, std::string& target,
+                             const std::string& help) {
+    options_.push_back({name, "[" + valueName + "]", help,
+                        [&target](const std::string& text, std::string&) {
+                            target = text;
+                            return true;
+                        },
+                        true});
+}
+
 const ArgParser::Option* ArgParser::Find(const std::string& name) const {
     const auto found =
         std::find_if(options_.begin(), options_.end(), [&](const Option& option) { return option.name == name; });
@@ -125,6 +135,10 @@ bool ArgParser::Parse(const std::vector<std::string>& args, std::string& error) 
             }
         } else if (equals != std::string::npos) {
             value = arg.substr(equals + 1);
+        } else if (option->valueOptional) {
+            if (i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0) {
+                value = args[++i];
+            }
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
@@ -139,6 +153,17 @@ bool ArgParser::Parse(const std::vector<std::string>& args, std::string& error) 
         given_.insert(name);
     }
     return true;
+}
+
+ParseOutcome ArgParser::Outcome(const std::vector<std::string>& args, const bool& help, std::string& text) {
+    if (!Parse(args, text)) {
+        return ParseOutcome::Error;
+    }
+    if (help) {
+        text = Usage();
+        return ParseOutcome::Help;
+    }
+    return ParseOutcome::Run;
 }
 
 std::string ArgParser::Usage() const {

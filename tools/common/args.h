@@ -44,10 +44,20 @@ public:
     void Text(const std::string& name, const std::string& valueName, std::string& target, const std::string& help);
     void Size(const std::string& name, Size2D& target, int max, const std::string& help);
     void Custom(const std::string& name, const std::string& valueName, Converter convert, const std::string& help);
+    // An option whose value may be left out: "--name", "--name value" or
+    // "--name=value". A following argument that starts with "--" is the next
+    // option, not the value; without a value the target becomes empty.
+    void OptionalText(const std::string& name, const std::string& valueName, std::string& target,
+                      const std::string& help);
 
     // Parses the arguments after the program name. On failure, `error` says
     // what is wrong with which argument; earlier options may have been set.
     bool Parse(const std::vector<std::string>& args, std::string& error);
+
+    // Parses and tells the program what to do: Error with the reason in
+    // `text`, Help with the usage in `text` when `help` (an option's
+    // target) is set, else Run.
+    ParseOutcome Outcome(const std::vector<std::string>& args, const bool& help, std::string& text);
 
     // Whether the option was on the command line.
     bool Given(const std::string& name) const { return given_.count(name) != 0; }
@@ -61,6 +71,7 @@ private:
         std::string valueName;  // empty for a flag
         std::string help;
         Converter convert;      // a flag's converter ignores its text
+        bool valueOptional = false;
     };
     const Option* Find(const std::string& name) const;
 

@@ -21,6 +21,21 @@ void SequenceTracker::Add(uint32_t frameNumber) {
     last_ = frameNumber;
 }
 
+int64_t PatternTally::Add(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) {
+    const PatternReading reading = ReadPattern(geometry, pixels);
+    if (reading.check == PatternCheck::NotPattern) {
+        return -1;
+    }
+    ++patternFrames;
+    const int64_t repeatedBefore = sequence.Repeated();
+    sequence.Add(reading.stamp.frameNumber);
+    if (reading.check == PatternCheck::Torn) {
+        ++torn;
+        return -1;
+    }
+    return sequence.Repeated() == repeatedBefore ? arrivedUs - reading.stamp.timestampUs : -1;
+}
+
 double LatencyRecorder::Median() const {
     if (samples_.empty()) {
         return 0;

@@ -47,15 +47,25 @@ private:
     std::vector<int64_t> samples_;
 };
 
+// What the test pattern of the frames received tells: how many carried it,
+// how many came torn, and their numbers in sequence.
+struct PatternTally {
+    // Checks one frame. Returns its latency, from the pattern's timestamp to
+    // `arrivedUs`, or -1 when it has none (no pattern, torn, or repeated:
+    // a repeated frame keeps its first timestamp).
+    int64_t Add(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs);
+
+    int64_t patternFrames = 0;
+    int64_t torn = 0;
+    SequenceTracker sequence;
+};
+
 // What a grab found, for the summary.
-struct GrabSummary {
+struct GrabSummary : PatternTally {
     int64_t frames = 0;
     double seconds = 0;  // from the first frame to the last
     int64_t bytes = 0;
     FrameGeometry geometry;  // of the last frame
-    int64_t patternFrames = 0;
-    int64_t torn = 0;
-    SequenceTracker sequence;
     LatencyRecorder latency;
     int64_t resets = 0;
     int64_t failedRows = 0;

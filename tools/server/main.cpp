@@ -1,10 +1,11 @@
 // quorvex-server: a camera server for the Quorvex driver, serving a moving
-// test pattern or image files on a share.
+// test pattern, image files or a GenICam camera on a share.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "exit_codes.h"
+#include "genicam_server.h"
 #include "platform/console.h"
 #include "server_app.h"
 #include "server_options.h"
@@ -25,5 +26,11 @@ int main(int argc, char** argv) {
     }
     platform::CatchInterrupt();
     tools::StatusConsole console(stdout, platform::IsTerminal(stdout), std::chrono::seconds(2));
+    if (options.list) {
+        return tools::ListGenicamCameras(console);
+    }
+    if (options.genicam) {
+        return tools::RunGenicamServer(options, console);
+    }
     return tools::RunServer(options, console);
 }

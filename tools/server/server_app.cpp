@@ -4,12 +4,15 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "exit_codes.h"
 #include "frame_source.h"
 #include "platform/console.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
+#include "raw_input.h"
+#include "server_support.h"
 
 namespace tools {
 namespace {
@@ -17,11 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kIdlePoll = std::chrono::milliseconds(20);
-
-struct ServerDestroyer {
-    void operator()(QuorvexServer* server) const { QuorvexServerDestroy(server); }
-};
-using ServerPtr = std::unique_ptr<QuorvexServer, ServerDestroyer>;
 
 std::unique_ptr<FrameSource> MakeSource(const ServerOptions& options, std::string& error) {
     if (!options.images.empty()) {
@@ -31,10 +29,6 @@ std::unique_ptr<FrameSource> MakeSource(const ServerOptions& options, std::strin
         FrameGeometry{options.size.width, options.size.height, options.bytesPerPixel});
 }
 
-std::string Plural(int64_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 // Sleeps until `until`, waking early for Ctrl+C.
 void SleepUntil(Clock::time_point until) {
     while (!platform::InterruptRequested() && Clock::now() < until) {
@@ -42,74 +36,51 @@ void SleepUntil(Clock::time_point until) {
     }
 }
 
-// Frames per second over the last stretch of a few hundred milliseconds.
-class RateMeter {
-public:
-    double Update(int64_t count) {
-        const auto now = Clock::now();
-        const double seconds = std::chrono::duration<double>(now - since_).count();
-        if (seconds >= 0.5) {
-            rate_ = static_cast<double>(count - countThen_) / seconds;
-            since_ = now;
-            countThen_ = count;
-        }
-        return rate_;
-    }
-
-private:
-    Clock::time_point since_ = Clock::now();
-    int64_t countThen_ = 0;
-    double rate_ = 0;
-};
-
 class Server {
 public:
     Server(const ServerOptions& options, StatusConsole& console) : options_(options), console_(console) {}
 
     int Run() {
-        std::string error;
-        source_ = MakeSource(options_, error);
-        if (!source_) {
-            console_.Line("quorvex-server: " + error);
-            return kExitFailure;
+        uint64_t largestFrame = 0;
+        if (options_.fromStdin) {
+            largestFrame = static_cast<uint64_t>(options_.stdinSize.width) * options_.stdinSize.height *
+                           options_.bytesPerPixel;
+        } else {
+            std::string error;
+            source_ = MakeSource(options_, error);
+            if (!source_) {
+                console_.Line("quorvex-server: " + error);
+                return kExitFailure;
+            }
+            largestFrame = source_->LargestFrameBytes();
         }
-        if (source_->LargestFrameBytes() > INT32_MAX) {
-            console_.Line("quorvex-server: the frames are larger than a share can hold");
-            return kExitFailure;
-        }
-        SetLastError(ERROR_SUCCESS);
-        server_.reset(QuorvexServerCreate(options_.share.c_str(), static_cast<int>(source_->LargestFrameBytes()),
-                                          options_.clients));
+        int exitCode = kExitOk;
+        server_ = CreateServer(options_.share, static_cast<int64_t>(largestFrame), options_.clients, console_, exitCode);
         if (!server_) {
-            return ReportCreateFailure(GetLastError());
+            return exitCode;
         }
         console_.Line(StartLine());
-        Publish();
+        const int result = options_.fromStdin ? PublishStdin() : (Publish(), kExitOk);
         console_.Status(StatusText(), true);
         console_.Finish();
         console_.Line("quorvex-server: stopped after " + Plural(published_, "frame", "frames") +
                       (platform::InterruptRequested() ? " (interrupted)" : ""));
         server_.reset();
-        return kExitOk;
+        return result;
     }
 
 private:
-    int ReportCreateFailure(DWORD error) {
-        if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
-            console_.Line("quorvex-server: the share \"" + options_.share +
-                          "\" is already served by another process");
-            return kExitShareInUse;
-        }
-        console_.Line("quorvex-server: cannot serve the share \"" + options_.share + "\" (system error " +
-                      std::to_string(error) + ")");
-        return kExitFailure;
-    }
-
     std::string StartLine() const {
         std::ostringstream line;
-        line << "quorvex-server: serving \"" << options_.share << "\" with " << source_->Describe();
-        if (options_.images.empty()) {
-            line << ", " << options_.size.width << "x" << options_.size.height;
+        line << "quorvex-server: serving \"" << options_.share << "\" with ";
+        if (options_.fromStdin) {
+            line << "raw " << options_.formatName << " frames from standard input, " << options_.stdinSize.width
+                 << "x" << options_.stdinSize.height;
+        } else {
+            line << source_->Describe();
+            if (options_.images.empty()) {
+                line << ", " << options_.size.width << "x" << options_.size.height;
+            }
         }
         line << ", " << Plural(options_.bytesPerPixel, "byte", "bytes") << " per pixel, ";
         if (options_.fps > 0) {
@@ -121,25 +92,36 @@ private:
         return line.str();
     }
 
-    std::string StatusText() {
-        std::ostringstream text;
-        text.setf(std::ios::fixed);
-        text.precision(1);
-        text << "published " << Plural(published_, "frame", "frames") << ", "
-             << Plural(QuorvexServerClientCount(server_.get()), "client", "clients") << " attached, "
-             << rate_.Update(published_) << " fps";
-        return text.str();
-    }
+    std::string StatusText() { return PublishedStatus(published_, server_.get(), rate_); }
 
     bool Done() const {
         return platform::InterruptRequested() || (options_.frames > 0 && published_ >= options_.frames);
     }
 
+    Clock::duration Period() const {
+        return options_.fps > 0
+                   ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.fps))
+                   : Clock::duration::zero();
+    }
+
+    // Counts the frame just published and sleeps until the next one is due.
+    void FramePublished(Clock::time_point& due, Clock::duration period) {
+        ++published_;
+        console_.Status(StatusText());
+        // Late for the next frame already (a slow client): a full period
+        // from now, since two frames back to back would have the second
+        // overwrite the first before a client copies it.
+        due += period;
+        const auto publishedAt = Clock::now();
+        if (due < publishedAt) {
+            due = publishedAt + period;
+        }
+        SleepUntil(due);
+    }
+
     void Publish() {
         FramePlan plan(options_.faults);
-        const auto period = options_.fps > 0 ? std::chrono::duration_cast<Clock::duration>(
-                                                   std::chrono::duration<double>(1.0 / options_.fps))
-                                             : Clock::duration::zero();
+        const Clock::duration period = Period();
         auto due = Clock::now();
         FrameGeometry announced;
         while (!Done()) {
@@ -153,22 +135,50 @@ private:
             if (QuorvexServerPublishFrame(server_.get(), frame.pixels.data(),
                                           static_cast<int>(frame.pixels.size())) < 0) {
                 console_.Line("quorvex-server: frame " + std::to_string(step.index) +
-                              " not published: a client holds the frame too long");
+                              " not published: " + QuorvexServerLastError(server_.get()));
             }
-            ++published_;
             CommitFaults(step);
-            console_.Status(StatusText());
-
-            // Late for the next frame already (a slow client): a full period from now, since two frames back to
-            // back would have the second overwrite the first before a
-            // client copies it.
-            due += period;
-            const auto publishedAt = Clock::now();
-            if (due < publishedAt) {
-                due = publishedAt + period;
-            }
-            SleepUntil(due);
+            FramePublished(due, period);
         }
+    }
+
+    // Publishes the frames of standard input until it ends; a frame is
+    // published only once it has come whole.
+    int PublishStdin() {
+        platform::UseBinaryStandardInput();
+        const int width = options_.stdinSize.width;
+        const int height = options_.stdinSize.height;
+        const int rowBytes = width * options_.bytesPerPixel;
+        std::vector<uint8_t> frame(static_cast<size_t>(rowBytes) * height);
+        // Hosts learn the size before the first frame has come.
+        QuorvexServerSetDimensions(server_.get(), width, height, options_.bytesPerPixel);
+        const Clock::duration period = Period();
+        auto due = Clock::now();
+        while (!Done()) {
+            const RawRead read = ReadRawFrame(stdin, frame.data(), frame.size());
+            switch (read.outcome) {
+            case RawRead::Outcome::Frame:
+                break;
+            case RawRead::Outcome::End:
+                console_.Line("quorvex-server: end of input after " + Plural(published_, "frame", "frames"));
+                return kExitOk;
+            case RawRead::Outcome::Short:
+                console_.Line("quorvex-server: input ended " + std::to_string(read.bytes) + " bytes into frame " +
+                              std::to_string(published_ + 1));
+                return kExitOk;
+            case RawRead::Outcome::Error:
+                console_.Line("quorvex-server: cannot read standard input after " +
+                              Plural(published_, "frame", "frames") + ": " + read.error);
+                return kExitFailure;
+            }
+            if (QuorvexServerPublishFrameEx(server_.get(), frame.data(), width, height, rowBytes, options_.format) <
+                0) {
+                console_.Line("quorvex-server: frame " + std::to_string(published_ + 1) +
+                              " not published: " + QuorvexServerLastError(server_.get()));
+            }
+            FramePublished(due, period);
+        }
+        return kExitOk;
     }
 
     void CommitFaults(const FrameStep& step) {

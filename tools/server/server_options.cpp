@@ -6,11 +6,39 @@
 namespace tools {
 namespace {
 
+struct RawFormat {
+    const char* name;
+    int format;
+    int bytesPerPixel;
+};
+
+const RawFormat kRawFormats[] = {
+    {"gray8", QUORVEX_FORMAT_GRAY8, 1},   {"rgb24", QUORVEX_FORMAT_RGB24, 3},   {"bgr24", QUORVEX_FORMAT_BGR24, 3},
+    {"rgba32", QUORVEX_FORMAT_RGBA32, 4}, {"bgra32", QUORVEX_FORMAT_BGRA32, 4},
+};
+
 constexpr int kLargestSide = 8192;
 constexpr int kLargestFps = 1000;
 constexpr int kLargestCount = 1000000000;
 
+// The options that shape the test pattern or the image files, which raw
+// input from --stdin replaces.
+const char* const kNotWithStdin[] = {"size",         "bpp",        "images",     "resize-every", "skip-every",
+                                     "repeat-every", "stop-after", "drop-after", "genicam",      "feature",
+                                     "list"};
+
 }  // namespace
+
+bool LookUpRawFormat(const std::string& name, int& format, int& bytesPerPixel) {
+    for (const RawFormat& raw : kRawFormats) {
+        if (name == raw.name) {
+            format = raw.format;
+            bytesPerPixel = raw.bytesPerPixel;
+            return true;
+        }
+    }
+    return false;
+}
 
 ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, std::string& text) {
     bool help = false;
@@ -44,17 +72,78 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
                "leave out one frame number after every N numbers");
     parser.Int("repeat-every", options.faults.repeatEvery, 0, kLargestCount,
                "publish every N-th frame as a copy of the one before");
+    parser.Size("stdin", options.stdinSize, kLargestSide,
+                "read raw frames of WxH pixels back to back from standard input and publish each");
+    parser.Custom("format", "gray8|rgb24|bgr24|rgba32|bgra32",
+                  [&options](const std::string& value, std::string& reason) {
+                      if (LookUpRawFormat(value, options.format, options.bytesPerPixel)) {
+                          options.formatName = value;
+                          return true;
+                      }
+                      reason = "is not gray8, rgb24, bgr24, rgba32 or bgra32";
+                      return false;
+                  },
+                  "the pixel layout of the --stdin frames");
+    std::string genicam;
+    parser.OptionalText("genicam", "DEVICE", genicam,
+                        "serve a GenICam camera (GigE Vision, USB3 Vision) through Aravis: the one named, or the "
+                        "first found");
+    parser.Custom("feature", "NAME=VALUE",
+                  [&options](const std::string& value, std::string& reason) {
+                      const size_t equals = value.find('=');
+                      if (equals == 0 || equals == std::string::npos) {
+                          reason = "is not NAME=VALUE";
+                          return false;
+                      }
+                      options.features.push_back(value);
+                      return true;
+                  },
+                  "with --genicam: set a GenICam feature before streaming (ExposureTime, Gain, "
+                  "AcquisitionFrameRate, Width, Height, PixelFormat...); may be repeated");
+    parser.Flag("list", options.list, "list the GenICam cameras and quit");
     parser.Flag("help", help, "show this help");
 
-    if (!parser.Parse(args, text)) {
+    const ParseOutcome outcome = parser.Outcome(args, help, text);
+    if (outcome != ParseOutcome::Run) {
+        return outcome;
+    }
+    options.fromStdin = parser.Given("stdin");
+    if (options.fromStdin != parser.Given("format")) {
+        text = options.fromStdin ? "--stdin needs --format to say how the frames' pixels are laid out"
+                                 : "--format describes the frames of --stdin; give --stdin WxH too";
         return ParseOutcome::Error;
     }
-    if (help) {
-        text = parser.Usage();
-        return ParseOutcome::Help;
+    if (options.fromStdin) {
+        for (const char* other : kNotWithStdin) {
+            if (parser.Given(other)) {
+                text = std::string("--") + other + " does not go with --stdin, whose frames come as they are";
+                return ParseOutcome::Error;
+            }
+        }
+        // Raw frames come as fast as their producer makes them unless --fps
+        // asks for a pace.
+        if (!parser.Given("fps")) {
+            options.fps = 0;
+        }
+        return ParseOutcome::Run;
     }
     if (options.faults.repeatEvery == 1) {
         text = "--repeat-every: \"1\" would repeat the first frame for ever; give 2 or more";
+        return ParseOutcome::Error;
+    }
+    if (parser.Given("genicam")) {
+        options.genicam = genicam;
+        for (const char* patternOnly : {"images", "size", "bpp", "fps", "resize-every", "stop-after", "drop-after",
+                                        "skip-every", "repeat-every"}) {
+            if (parser.Given(patternOnly)) {
+                text = std::string("--") + patternOnly + " does not work with --genicam: the camera makes the frames";
+                return ParseOutcome::Error;
+            }
+        }
+        return ParseOutcome::Run;
+    }
+    if (parser.Given("feature")) {
+        text = "--feature needs --genicam";
         return ParseOutcome::Error;
     }
     if (!options.images.empty()) {

@@ -1,6 +1,7 @@
 // The command line of quorvex-server.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,21 @@ struct ServerOptions {
     int clients = 4;  // pipe instances, so that several hosts can attach
     std::string images;  // empty: the test pattern
     FaultOptions faults;
+    // --stdin: raw frames of this size and format from standard input.
+    bool fromStdin = false;
+    Size2D stdinSize{0, 0};
+    std::string formatName;  // gray8, rgb24, bgr24, rgba32 or bgra32
+    int format = 0;          // its QUORVEX_FORMAT_* value
+    // A GenICam camera instead of the test pattern: `genicam` set (empty for
+    // the first camera found), with the features to set, NAME=VALUE each.
+    std::optional<std::string> genicam;
+    std::vector<std::string> features;
+    bool list = false;  // list the GenICam cameras and quit
 };
+
+// The QUORVEX_FORMAT_* value of a --format name and its bytes per pixel;
+// false for an unknown name.
+bool LookUpRawFormat(const std::string& name, int& format, int& bytesPerPixel);
 
 ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options, std::string& text);
 

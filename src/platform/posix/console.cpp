@@ -31,4 +31,7 @@ bool InterruptRequested() { return interrupted.load(); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
+// POSIX streams have no text mode.
+void UseBinaryStandardInput() {}
+
 }  // namespace platform

@@ -54,7 +54,7 @@ void EventObject::Set() noexcept {
         std::lock_guard<std::mutex> guard(WaitLock());
         state_->store(1);
     }
-    WakeWaiters();
+    WakeWaiters(*this);
     if (name_.Segment() != nullptr) {
         FutexWakeAll(state_);
     }

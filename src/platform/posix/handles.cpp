@@ -2,9 +2,10 @@
 #include <algorithm>
 #include <condition_variable>
 #include <new>
+#include <optional>
 
 #include "kernel_object.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 #include "win32_handles.h"
 
@@ -16,12 +17,54 @@ constexpr uintptr_t kHandleStep = 4;
 // How often a wait looks again at objects that another process can signal.
 constexpr auto kOutsidePollInterval = std::chrono::milliseconds(2);
 
-std::condition_variable& WaitCondition() noexcept {
-    static Immortal<std::condition_variable> condition;
-    return condition.get();
-}
+// A wait's nodes on the objects it looks at, linked while it sleeps.
+class WaitRegistration {
+public:
+    WaitRegistration(const ObjectPtr* objects, size_t count, std::condition_variable& wake) noexcept
+        : objects_(objects), count_(count) {
+        for (size_t i = 0; i < count_; ++i) {
+            nodes_[i].wake = &wake;
+            objects_[i]->AddWaiter(nodes_[i]);
+        }
+    }
+    ~WaitRegistration() {
+        for (size_t i = 0; i < count_; ++i) {
+            objects_[i]->RemoveWaiter(nodes_[i]);
+        }
+    }
+    WaitRegistration(const WaitRegistration&) = delete;
+    WaitRegistration& operator=(const WaitRegistration&) = delete;
+
+private:
+    const ObjectPtr* objects_;
+    size_t count_;
+    WaitNode nodes_[MAXIMUM_WAIT_OBJECTS];
+};
 
 }  // namespace
+
+void KernelObject::AddWaiter(WaitNode& node) noexcept {
+    node.previous = nullptr;
+    node.next = waiters_;
+    if (waiters_ != nullptr) {
+        waiters_->previous = &node;
+    }
+    waiters_ = &node;
+}
+
+void KernelObject::RemoveWaiter(WaitNode& node) noexcept {
+    (node.previous != nullptr ? node.previous->next : waiters_) = node.next;
+    if (node.next != nullptr) {
+        node.next->previous = node.previous;
+    }
+    node.previous = node.next = nullptr;
+}
+
+void KernelObject::NotifyWaiters() noexcept {
+    for (WaitNode* node = waiters_; node != nullptr; node = node->next) {
+        node->wake->notify_one();
+    }
+}
 
 HandleTable& HandleTable::Instance() {
     static Immortal<HandleTable> table;
@@ -110,8 +153,9 @@ std::mutex& WaitLock() noexcept {
     return lock.get();
 }
 
-void WakeWaiters() noexcept {
-    WaitCondition().notify_all();
+void WakeWaiters(KernelObject& object) noexcept {
+    std::lock_guard<std::mutex> guard(WaitLock());
+    object.NotifyWaiters();
 }
 
 Clock::time_point DeadlineAfter(DWORD milliseconds) noexcept {
@@ -129,7 +173,9 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
     const Clock::time_point deadline = DeadlineAfter(milliseconds);
     const bool poll = std::any_of(objects, objects + count,
                                   [](const ObjectPtr& object) { return object->SignalledFromOutside(); });
+    std::condition_variable wake;
     std::unique_lock<std::mutex> guard(WaitLock());
+    std::optional<WaitRegistration> registration;
     for (;;) {
         for (DWORD i = 0; i < count; ++i) {
             switch (objects[i]->TryAcquire()) {
@@ -145,12 +191,15 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
         if (now >= deadline) {
             return WAIT_TIMEOUT;
         }
+        if (!registration) {
+            registration.emplace(objects, count, wake);
+        }
         if (poll) {
-            WaitCondition().wait_until(guard, std::min(deadline, now + kOutsidePollInterval));
+            wake.wait_until(guard, std::min(deadline, now + kOutsidePollInterval));
         } else if (deadline == Clock::time_point::max()) {
-            WaitCondition().wait(guard);
+            wake.wait(guard);
         } else {
-            WaitCondition().wait_until(guard, deadline);
+            wake.wait_until(guard, deadline);
         }
     }
 }

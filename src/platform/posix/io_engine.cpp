@@ -9,7 +9,7 @@
 #include <sys/eventfd.h>
 
 #include "errno_map.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 
 namespace platform::posix {
@@ -26,25 +26,24 @@ IoEngine& IoEngine::Instance() {
 }
 
 bool IoEngine::Watch(int fd, uint64_t& token, Watcher* watcher, uint32_t events) noexcept {
-    if (events == 0) {
-        if (token != 0) {
-            epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
-            registrations_.erase(token);
-            token = 0;
-        }
-        return true;
-    }
     epoll_event event{};
     event.events = events;
     if (auto found = registrations_.find(token); found != registrations_.end()) {
-        if (found->second.events == events) {
+        Registration& registration = found->second;
+        if (registration.events == events) {
             return true;
         }
         event.data.u64 = token;
-        if (epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &event) != 0) {
+        // A paused socket leaves epoll, which would report its hang-up even
+        // with no events asked for.
+        const int operation = events == 0 ? EPOLL_CTL_DEL : registration.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+        if (epoll_ctl(epoll_.get(), operation, fd, &event) != 0) {
             return false;
         }
-        found->second.events = events;
+        registration.events = events;
+        return true;
+    }
+    if (events == 0) {
         return true;
     }
     try {
@@ -63,6 +62,16 @@ bool IoEngine::Watch(int fd, uint64_t& token, Watcher* watcher, uint32_t events)
         errno = ENOMEM;
         return false;
     }
+}
+
+void IoEngine::Unwatch(int fd, uint64_t& token) noexcept {
+    if (auto found = registrations_.find(token); found != registrations_.end()) {
+        if (found->second.events != 0) {
+            epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
+        }
+        registrations_.erase(found);
+    }
+    token = 0;
 }
 
 bool IoEngine::AddUser() noexcept {

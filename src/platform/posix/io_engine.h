@@ -9,10 +9,12 @@
 
 #include "unique_fd.h"
 
-namespace platform::posix {
-
+namespace platform {
 template <typename>
 class Immortal;
+}  // namespace platform
+
+namespace platform::posix {
 
 // One thread waits in epoll for the sockets with operations in flight and
 // lets their owners finish them. It runs while any pipe handle exists and is
@@ -38,9 +40,13 @@ public:
     std::mutex& Lock() noexcept { return lock_; }
 
     // With Lock() held: watches `fd` for `events` on behalf of `watcher`, or
-    // stops when `events` is 0. `token` is the watcher's registration, 0 when
-    // not registered. False with errno set when epoll refuses.
+    // pauses when `events` is 0. `token` is the watcher's registration, 0 when
+    // not registered; a paused registration is kept, so that a socket that
+    // waits for one message after another costs no allocation. False with
+    // errno set when epoll refuses.
     bool Watch(int fd, uint64_t& token, Watcher* watcher, uint32_t events) noexcept;
+    // With Lock() held: ends the registration, before `fd` closes.
+    void Unwatch(int fd, uint64_t& token) noexcept;
 
     // Without Lock(): a pipe comes or goes. The first starts the thread (false
     // with the last error set when it cannot), the last stops and joins it.
@@ -55,7 +61,7 @@ private:
     };
 
     template <typename>
-    friend class Immortal;
+    friend class platform::Immortal;
     IoEngine() = default;
     void Run() noexcept;
 

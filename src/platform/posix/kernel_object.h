@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,6 +16,14 @@ enum class ObjectKind { Event, Mutex, Thread, Mapping, Pipe };
 
 // What a wait finds when it looks at one object.
 enum class WaitOutcome { NotSignalled, Acquired, Abandoned };
+
+// A waiting thread's place in the list of one object that it waits on, so
+// that a change of that object wakes this thread and no other.
+struct WaitNode {
+    std::condition_variable* wake = nullptr;
+    WaitNode* previous = nullptr;
+    WaitNode* next = nullptr;
+};
 
 // One kernel object. The handle table and the waits in flight share it, so
 // an object outlives the CloseHandle of its last handle while a wait still
@@ -48,10 +57,16 @@ public:
     // shared wait; returns false to use the shared wait.
     virtual bool WaitAlone(DWORD /*milliseconds*/, DWORD& /*result*/) noexcept { return false; }
 
+    // With WaitLock() held: the waits that look at this object.
+    void AddWaiter(WaitNode& node) noexcept;
+    void RemoveWaiter(WaitNode& node) noexcept;
+    void NotifyWaiters() noexcept;
+
 private:
     friend class HandleTable;
     const ObjectKind kind_;
-    int handleCount_ = 0;  // guarded by the handle table's lock
+    int handleCount_ = 0;        // guarded by the handle table's lock
+    WaitNode* waiters_ = nullptr;  // guarded by WaitLock()
 };
 
 using ObjectPtr = std::shared_ptr<KernelObject>;
@@ -92,9 +107,10 @@ std::shared_ptr<T> LookupAs(HANDLE handle, ObjectKind kind) noexcept {
 HANDLE HandleFor(ObjectPtr object) noexcept;
 
 // The one lock behind every in-process wait: an object's state changes under
-// it, and a change that may satisfy a wait ends with WakeWaiters().
+// it, and a change that may satisfy a wait ends with WakeWaiters(object),
+// which wakes the threads that wait on that object.
 std::mutex& WaitLock() noexcept;
-void WakeWaiters() noexcept;
+void WakeWaiters(KernelObject& object) noexcept;
 
 // Waits until one of the `count` objects is signalled and consumes that one
 // (the lowest index wins), or the time-out passes. Returns WAIT_OBJECT_0 + i,

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "errno_map.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "kernel_object.h"
 #include "shared_segment.h"
 #include "win32_errors.h"

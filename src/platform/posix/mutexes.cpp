@@ -140,7 +140,7 @@ public:
             SetLastError(Win32ErrorFromErrno(error));
             return false;
         }
-        WakeWaiters();
+        WakeWaiters(*this);
         return true;
     }
 

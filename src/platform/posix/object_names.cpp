@@ -55,7 +55,11 @@ std::string LowerAscii(std::string_view text) {
 }  // namespace
 
 std::string SharedMemoryName(std::string_view objectName) {
-    return "/qvx-" + std::to_string(getuid()) + "-" + Mangle(objectName);
+    return SharedMemoryPrefix() + Mangle(objectName);
+}
+
+std::string SharedMemoryPrefix() {
+    return "/qvx-" + std::to_string(getuid()) + "-";
 }
 
 bool PipeDirectory(std::string& directory) {

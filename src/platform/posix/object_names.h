@@ -12,6 +12,9 @@ namespace platform::posix {
 // user id keeps users apart.
 std::string SharedMemoryName(std::string_view objectName);
 
+// What every one of this user's object names starts with ("/qvx-UID-").
+std::string SharedMemoryPrefix();
+
 // The socket directory of this user's pipes: created on first use with mode
 // 0700 and refused when it is not the user's own or others may enter it.
 // Returns false with the last error set.

@@ -13,7 +13,7 @@
 #include <sys/un.h>
 
 #include "errno_map.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 
 namespace platform::posix {
@@ -258,7 +258,7 @@ ULONG_PTR PipeEnd::Start(PipeOperation operation, const IoRequest& request) noex
 
 // An operation behind others of its kind waits its turn, so that reads and
 // writes keep their order.
-ULONG_PTR PipeEnd::StartQueued(std::deque<IoRequest>& queue, const IoRequest& request, PipeOperation operation) {
+ULONG_PTR PipeEnd::StartQueued(std::vector<IoRequest>& queue, const IoRequest& request, PipeOperation operation) {
     if (queue.empty()) {
         const Outcome outcome = Attempt(operation, request);
         if (outcome.status != nt_status::kPending) {
@@ -506,7 +506,7 @@ void PipeEnd::OnReady(uint32_t /*events*/) noexcept {
 // Finishes every waiting operation that can finish now, then watches the
 // socket for what the rest wait for.
 void PipeEnd::Pump() noexcept {
-    const std::pair<std::deque<IoRequest>*, PipeOperation> queues[] = {{&reads_, PipeOperation::Read},
+    const std::pair<std::vector<IoRequest>*, PipeOperation> queues[] = {{&reads_, PipeOperation::Read},
                                                                        {&writes_, PipeOperation::Write}};
     for (const auto& [queue, operation] : queues) {
         while (!queue->empty()) {
@@ -515,7 +515,7 @@ void PipeEnd::Pump() noexcept {
                 break;
             }
             Finish(queue->front(), outcome.status, outcome.bytes);
-            queue->pop_front();
+            queue->erase(queue->begin());
         }
     }
     if (!socket_) {
@@ -529,7 +529,7 @@ void PipeEnd::Pump() noexcept {
 }
 
 void PipeEnd::FailAll(ULONG_PTR status) noexcept {
-    for (std::deque<IoRequest>* queue : {&reads_, &writes_}) {
+    for (std::vector<IoRequest>* queue : {&reads_, &writes_}) {
         for (const IoRequest& request : *queue) {
             Finish(request, status, 0);
         }
@@ -543,7 +543,7 @@ void PipeEnd::FailAll(ULONG_PTR status) noexcept {
 
 void PipeEnd::CloseSocket() noexcept {
     if (socket_) {
-        IoEngine::Instance().Watch(socket_.get(), token_, this, 0);
+        IoEngine::Instance().Unwatch(socket_.get(), token_);
         socket_.reset();
     }
 }
@@ -670,7 +670,7 @@ void PipeListener::Offer(Pending& pending) noexcept {
         Drop(pending);
         return;
     }
-    IoEngine::Instance().Watch(pending.socket.get(), pending.token, &pending, 0);
+    IoEngine::Instance().Unwatch(pending.socket.get(), pending.token);
     UniqueFd socket(pending.socket.release());
     Drop(pending);
     (*instance)->Attach(std::move(socket));
@@ -683,7 +683,7 @@ bool PipeListener::AnyListening() const noexcept {
 
 void PipeListener::Drop(Pending& pending) noexcept {
     if (pending.socket) {
-        IoEngine::Instance().Watch(pending.socket.get(), pending.token, &pending, 0);
+        IoEngine::Instance().Unwatch(pending.socket.get(), pending.token);
     }
     pending_.remove_if([&pending](const Pending& candidate) { return &candidate == &pending; });
 }
@@ -694,7 +694,7 @@ void PipeListener::Close() noexcept {
     if (!socket_) {
         return;
     }
-    IoEngine::Instance().Watch(socket_.get(), token_, this, 0);
+    IoEngine::Instance().Unwatch(socket_.get(), token_);
     unlink(path_.c_str());
     socket_.reset();
     while (!pending_.empty()) {

@@ -125,7 +125,7 @@ private:
     void OnReady(uint32_t events) noexcept override;
     void Shutdown() noexcept;
 
-    ULONG_PTR StartQueued(std::deque<IoRequest>& queue, const IoRequest& request, PipeOperation operation);
+    ULONG_PTR StartQueued(std::vector<IoRequest>& queue, const IoRequest& request, PipeOperation operation);
     ULONG_PTR StartConnect(const IoRequest& request);
     Outcome Attempt(PipeOperation operation, const IoRequest& request) noexcept;
     Outcome TryRead(char* buffer, DWORD size) noexcept;
@@ -150,8 +150,10 @@ private:
     UniqueFd socket_;
     uint64_t token_ = 0;
     std::deque<Message> received_;  // read from the socket, not yet by the caller
-    std::deque<IoRequest> reads_;
-    std::deque<IoRequest> writes_;
+    // Operations in their order; vectors, which keep their room, so that a
+    // read after read costs no allocation (a deque takes a block now and then).
+    std::vector<IoRequest> reads_;
+    std::vector<IoRequest> writes_;
     std::optional<IoRequest> connect_;
     std::shared_ptr<PipeListener> listener_;
 };

@@ -2,16 +2,19 @@
 // names it holds.
 #include "shared_segment.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <unordered_map>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include "errno_map.h"
-#include "immortal.h"
+#include "platform/immortal.h"
 #include "object_names.h"
 #include "win32_errors.h"
 
@@ -22,6 +25,14 @@ constexpr uint32_t kMagic = 0x4f585651;  // "QVXO"
 
 // Enough for any race between creators, openers and last closers to settle.
 constexpr int kAttempts = 100;
+
+// Where the system keeps the POSIX shared-memory names.
+constexpr const char* kSharedMemoryFolder = "/dev/shm";
+
+// Abandoned names are looked for at a process's first named object and then
+// at most this often, so that a busy process pays for one folder listing now
+// and then, not for every object.
+constexpr std::chrono::seconds kAbandonedNamesPeriod{1};
 
 struct SegmentHeader {
     uint32_t magic;
@@ -137,11 +148,36 @@ NameTable& Names() {
     return table.get();
 }
 
+// Removes the name `systemName` when no process holds its object; true when
+// it did.
+bool RemoveIfAbandoned(const std::string& systemName) {
+    const UniqueFd fd(shm_open(systemName.c_str(), O_RDWR | O_CLOEXEC, 0));
+    if (!fd || !SetLock(fd.get(), F_WRLCK, false) || !StillNamed(fd.get(), systemName)) {
+        return false;
+    }
+    return shm_unlink(systemName.c_str()) == 0;
+}
+
+// Runs RemoveAbandonedNames at the first call in the process, then at most
+// once per kAbandonedNamesPeriod.
+void RemoveAbandonedNamesNowAndThen() {
+    using Clock = std::chrono::steady_clock;
+    static std::atomic<Clock::rep> due{Clock::duration::min().count()};
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    Clock::rep expected = due.load();
+    if (now < expected ||
+        !due.compare_exchange_strong(expected, now + Clock::duration(kAbandonedNamesPeriod).count())) {
+        return;
+    }
+    SharedSegment::RemoveAbandonedNames();
+}
+
 // Creates or opens `name` in the table and the system; `create` false only
 // opens. The handle is made under the table's lock, so that a last close
 // racing with this sees the new handle and keeps the name.
 HANDLE AcquireNamed(std::string_view name, SharedSegment::Kind kind, const SharedSegment::Params& params,
                     bool create, const SegmentWrapper& wrap, bool& existed) {
+    RemoveAbandonedNamesNowAndThen();
     NameTable& table = Names();
     // Declared before the lock: dropping the last reference runs the object's
     // destructor, which takes the same lock.
@@ -194,6 +230,24 @@ void SharedSegment::ReleaseName() noexcept {
     }
     SetLock(fd_.get(), F_UNLCK, false);
     systemName_.clear();
+}
+
+void SharedSegment::RemoveAbandonedNames() noexcept {
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(kSharedMemoryFolder), closedir);
+    if (!folder) {
+        return;
+    }
+    try {
+        // Names without their leading '/', as the folder lists them.
+        const std::string prefix = SharedMemoryPrefix().substr(1);
+        while (const dirent* entry = readdir(folder.get())) {
+            if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+                RemoveIfAbandoned("/" + std::string(entry->d_name));
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // The names stay for a later look.
+    }
 }
 
 std::unique_ptr<SharedSegment> SharedSegment::Acquire(const std::string& systemName, const Params& params,

@@ -57,6 +57,12 @@ public:
     // other process holds it. The memory stays mapped.
     void ReleaseName() noexcept;
 
+    // Removes every name of this user's objects that no process holds any
+    // more: what processes that were killed left behind, which no last close
+    // took away. Safe against every other process's creations, openings and
+    // closes, which all look again after they took the lock.
+    static void RemoveAbandonedNames() noexcept;
+
     void* State() const noexcept;
     uint64_t DataSize() const noexcept;
     uint32_t Flags() const noexcept;

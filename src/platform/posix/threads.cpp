@@ -69,7 +69,7 @@ public:
             exitCode_ = code;
             exited_ = true;
         }
-        WakeWaiters();
+        WakeWaiters(*this);
     }
 
 private:

@@ -18,4 +18,19 @@ int64_t MonotonicNanoseconds() {
     return seconds * 1000000000 + rest * 1000000000 / ticksPerSecond;
 }
 
+int64_t ProcessCpuNanoseconds() {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto ticks = [](const FILETIME& time) {
+        return (int64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    };
+    // FILETIME counts in steps of 100 ns.
+    return (ticks(kernel) + ticks(user)) * 100;
+}
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 // the process's interrupt event (see interrupt_event.h).
 #include <atomic>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include "platform/console.h"
@@ -52,5 +53,7 @@ bool InterruptRequested() {
 }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+void UseBinaryStandardInput() { _setmode(_fileno(stdin), _O_BINARY); }
 
 }  // namespace platform

@@ -1,15 +1,16 @@
-// Process-wide objects of the POSIX subset that are never destroyed. Internal
-// to the POSIX subset.
+// Process-wide objects that are never destroyed.
 #pragma once
 
 #include <new>
 #include <utility>
 
-namespace platform::posix {
+namespace platform {
 
 // Holds a T that lives until the process ends: threads still running at exit
 // and the destructors of other statics may still use it, as they may use
-// kernel objects on Windows until the process is gone.
+// kernel objects on Windows until the process is gone. The driver's own
+// process-wide records are held so too, because camera threads may outlive
+// a host that never called its last finalize.
 template <typename T>
 class Immortal {
 public:
@@ -26,4 +27,4 @@ private:
     alignas(T) unsigned char storage_[sizeof(T)];
 };
 
-}  // namespace platform::posix
+}  // namespace platform

@@ -1,0 +1,147 @@
+#include "bench_report.h"
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace bench {
+namespace {
+
+// The goals, reported beside the figures and never asserted.
+constexpr double kLatencyGoalNative = 1.15;  // driver p50 / floor p50
+constexpr double kLatencyGoalWine = 1.3;
+constexpr double kTailGoal = 3.0;        // driver p99 / driver p50
+constexpr double kThroughputGoal = 0.9;  // driver / floor frames per second
+constexpr double kRowGoalNs = 25;        // getCVLGrabRow above memcpy, natively
+constexpr double kManyCoresGoal = 0.4;
+
+template <typename Run>
+double MedianOf(const std::vector<Run>& runs, const std::function<double(const Run&)>& figure) {
+    std::vector<double> values;
+    for (const Run& run : runs) {
+        values.push_back(figure(run));
+    }
+    return Percentile(values, 0.5);
+}
+
+struct DeliverySummary {
+    double driverP50, driverP99, floorP50, floorP99, p50Ratio, p99Ratio, tailRatio;
+    double driverFps, floorFps, fpsRatio, rowReadNs, rowCopyNs, rowAboveNs;
+
+    explicit DeliverySummary(const std::vector<DeliveryFigures>& runs) {
+        using F = const DeliveryFigures&;
+        driverP50 = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.p50Us; });
+        driverP99 = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.p99Us; });
+        floorP50 = MedianOf<DeliveryFigures>(runs, [](F f) { return f.floor.p50Us; });
+        floorP99 = MedianOf<DeliveryFigures>(runs, [](F f) { return f.floor.p99Us; });
+        p50Ratio = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.p50Us / f.floor.p50Us; });
+        p99Ratio = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.p99Us / f.floor.p99Us; });
+        tailRatio = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.p99Us / f.driver.p50Us; });
+        driverFps = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.framesPerSecond; });
+        floorFps = MedianOf<DeliveryFigures>(runs, [](F f) { return f.floor.framesPerSecond; });
+        fpsRatio = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.framesPerSecond / f.floor.framesPerSecond; });
+        rowReadNs = MedianOf<DeliveryFigures>(runs, [](F f) { return f.rowReadNs; });
+        rowCopyNs = MedianOf<DeliveryFigures>(runs, [](F f) { return f.rowCopyNs; });
+        rowAboveNs = MedianOf<DeliveryFigures>(runs, [](F f) { return f.rowReadNs - f.rowCopyNs; });
+    }
+};
+
+struct ManySummary {
+    double framesPerCamera, lost, hostCores, hostCpuUsPerFrame;
+
+    explicit ManySummary(const std::vector<ManyCamerasFigures>& runs) {
+        using F = const ManyCamerasFigures&;
+        framesPerCamera = MedianOf<ManyCamerasFigures>(runs, [](F f) { return f.framesPerCamera; });
+        lost = MedianOf<ManyCamerasFigures>(runs, [](F f) { return static_cast<double>(f.lost); });
+        hostCores = MedianOf<ManyCamerasFigures>(runs, [](F f) { return f.hostCores; });
+        hostCpuUsPerFrame = MedianOf<ManyCamerasFigures>(runs, [](F f) { return f.hostCpuUsPerFrame; });
+    }
+};
+
+const char* Mark(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+double LatencyGoal(const std::string& label) {
+    return label == "wine" ? kLatencyGoalWine : kLatencyGoalNative;
+}
+
+std::string ManyName(const ManyCamerasCase& test) {
+    return std::to_string(test.cameras) + " x " + std::to_string(test.width) + "x" + std::to_string(test.height) +
+           "x1 @ " + std::to_string(test.fps) + " fps, " + std::to_string(test.seconds) + " s";
+}
+
+}  // namespace
+
+void Report::PrintTable() const {
+    std::printf("Quorvex benchmark, %s, %s; medians of %d run(s)\n\n", label.c_str(), machine.c_str(), repeat);
+    std::printf("| frame | driver p50 | floor p50 | p50 ratio | driver p99 | floor p99 | p99 ratio | p99/p50 | "
+                "driver fps | floor fps | fps ratio | goals |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
+        if (delivery[i].empty()) {
+            std::printf("| %s | failed in every run |\n", cases[i].Name().c_str());
+            continue;
+        }
+        const DeliverySummary s(delivery[i]);
+        std::printf("| %s | %.1f us | %.1f us | %.2f | %.1f us | %.1f us | %.2f | %.2f | %.0f | %.0f | %.2f | "
+                    "p50 %s, tail %s, fps %s |\n",
+                    cases[i].Name().c_str(), s.driverP50, s.floorP50, s.p50Ratio, s.driverP99, s.floorP99, s.p99Ratio,
+                    s.tailRatio, s.driverFps, s.floorFps, s.fpsRatio, Mark(s.p50Ratio <= LatencyGoal(label)),
+                    Mark(s.tailRatio <= kTailGoal), Mark(s.fpsRatio >= kThroughputGoal));
+    }
+    std::printf("\n| row bytes | getCVLGrabRow | memcpy | above memcpy | goal (native) |\n|---|---|---|---|---|\n");
+    for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
+        if (delivery[i].empty()) {
+            continue;
+        }
+        const DeliverySummary s(delivery[i]);
+        std::printf("| %d | %.1f ns | %.1f ns | %.1f ns | %s |\n", cases[i].RowBytes(), s.rowReadNs, s.rowCopyNs,
+                    s.rowAboveNs, Mark(s.rowAboveNs <= kRowGoalNs));
+    }
+    if (!many.empty()) {
+        const ManySummary s(many);
+        std::printf("\n| many cameras | frames per camera | lost | host cores | host CPU per frame | goals |\n"
+                    "|---|---|---|---|---|---|\n");
+        std::printf("| %s | %.0f | %.0f | %.3f | %.1f us | lost %s, cores %s |\n", ManyName(manyCase).c_str(),
+                    s.framesPerCamera, s.lost, s.hostCores, s.hostCpuUsPerFrame, Mark(s.lost == 0),
+                    Mark(s.hostCores <= kManyCoresGoal));
+    }
+    std::fflush(stdout);
+}
+
+bool Report::WriteJson(const std::string& path) const {
+    std::ostringstream json;
+    json << "{\n  \"label\": \"" << label << "\",\n  \"machine\": \"" << machine << "\",\n  \"repeat\": " << repeat
+         << ",\n  \"delivery\": [";
+    const char* separator = "\n";
+    for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
+        if (delivery[i].empty()) {
+            continue;
+        }
+        const DeliverySummary s(delivery[i]);
+        json << separator << "    {\"frame\": \"" << cases[i].Name() << "\", \"driver_p50_us\": "
+             << s.driverP50 << ", \"driver_p99_us\": " << s.driverP99 << ", \"floor_p50_us\": " << s.floorP50
+             << ", \"floor_p99_us\": " << s.floorP99 << ", \"p50_ratio\": " << s.p50Ratio
+             << ", \"p99_ratio\": " << s.p99Ratio << ", \"driver_p99_over_p50\": " << s.tailRatio
+             << ", \"driver_fps\": " << s.driverFps << ", \"floor_fps\": " << s.floorFps
+             << ", \"fps_ratio\": " << s.fpsRatio << ", \"row_bytes\": " << cases[i].RowBytes()
+             << ", \"row_read_ns\": " << s.rowReadNs << ", \"row_memcpy_ns\": " << s.rowCopyNs
+             << ", \"row_above_memcpy_ns\": " << s.rowAboveNs << "}";
+        separator = ",\n";
+    }
+    json << "\n  ]";
+    if (!many.empty()) {
+        const ManySummary s(many);
+        json << ",\n  \"many_cameras\": {\"case\": \"" << ManyName(manyCase) << "\", \"frames_per_camera\": "
+             << s.framesPerCamera << ", \"lost\": " << s.lost << ", \"host_cores\": " << s.hostCores
+             << ", \"host_cpu_us_per_frame\": " << s.hostCpuUsPerFrame << "}";
+    }
+    json << "\n}\n";
+    std::ofstream file(path, std::ios::trunc);
+    file << json.str();
+    return static_cast<bool>(file);
+}
+
+}  // namespace bench

@@ -1,0 +1,386 @@
+// The server child writes every frame into its segment under the named
+// mutex, stamps it with the shared clock just before announcing it, and
+// announces it twice over: first through the camera-server library to the
+// driver, then, with no driver, as a bare 12-byte message on a pipe of its
+// own, to a reader that takes the mutex and copies the frame once.
+#include "delivery_bench.h"
+
+#include <atomic>
+#include <cstdint>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "link/messages.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+#include "quorvex_server.h"
+
+namespace bench {
+namespace {
+
+constexpr int kPort = 0;
+constexpr const char* kCamera = "Camera 1";
+constexpr int kRowsRead = 16;        // a set of rows that stays in the cache
+constexpr int kRowCallsPerBatch = 1000;
+constexpr int kRowBatches = 101;
+
+// The first bytes of every frame: its number and when it was announced.
+struct Stamp {
+    int64_t announcedNs;
+    int32_t number;
+    int32_t unused;
+};
+static_assert(sizeof(Stamp) == 16, "the stamp fills the first 16 bytes of a frame");
+
+std::string FloorPipe(const std::string& share) {
+    return "\\\\.\\pipe\\" + share + "Floor";
+}
+
+// The events by which host and server take turns; the host creates them.
+struct Turns {
+    platform::UniqueEvent ready;      // server: set up
+    platform::UniqueEvent go;         // host: camera open, send frames
+    platform::UniqueEvent consumed;   // host: the last latency frame was taken
+    platform::UniqueEvent driverDone; // host: every driver frame arrived
+    platform::UniqueEvent floorDone;  // host: every floor frame arrived
+
+    static std::string Name(const std::string& share, const char* purpose) { return share + purpose; }
+
+    void Create(const std::string& share) {
+        ready.reset(CreateEventA(nullptr, TRUE, FALSE, Name(share, "Ready").c_str()));
+        go.reset(CreateEventA(nullptr, TRUE, FALSE, Name(share, "Go").c_str()));
+        consumed.reset(CreateEventA(nullptr, FALSE, FALSE, Name(share, "Consumed").c_str()));
+        driverDone.reset(CreateEventA(nullptr, TRUE, FALSE, Name(share, "DriverDone").c_str()));
+        floorDone.reset(CreateEventA(nullptr, TRUE, FALSE, Name(share, "FloorDone").c_str()));
+    }
+    bool Open(const std::string& share) {
+        ready.reset(OpenEventA(EVENT_MODIFY_STATE, FALSE, Name(share, "Ready").c_str()));
+        go.reset(OpenEventA(SYNCHRONIZE, FALSE, Name(share, "Go").c_str()));
+        consumed.reset(OpenEventA(SYNCHRONIZE, FALSE, Name(share, "Consumed").c_str()));
+        driverDone.reset(OpenEventA(SYNCHRONIZE, FALSE, Name(share, "DriverDone").c_str()));
+        floorDone.reset(OpenEventA(SYNCHRONIZE, FALSE, Name(share, "FloorDone").c_str()));
+        return ready && go && consumed && driverDone && floorDone;
+    }
+};
+
+bool Await(const platform::UniqueEvent& event) {
+    return WaitForSingleObject(event.get(), kWaitMs) == WAIT_OBJECT_0;
+}
+
+// The segment's view and its mutex, as either side opens them.
+struct SegmentAccess {
+    platform::UniqueMapping mapping;
+    platform::UniqueView view;
+    platform::UniqueMutex mutex;
+
+    bool Open(const std::string& share) {
+        mapping.reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, share.c_str()));
+        view.reset(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
+        mutex.reset(CreateMutexA(nullptr, FALSE, (share + "Mutex").c_str()));
+        return view && mutex;
+    }
+    uint8_t* Bytes() const { return static_cast<uint8_t*>(view.get()); }
+};
+
+// ---- The server child ----
+
+class FrameWriter {
+public:
+    FrameWriter(const FrameCase& test, SegmentAccess& segment) : segment_(segment), pixels_(static_cast<size_t>(test.Bytes())) {
+        for (size_t i = 0; i < pixels_.size(); ++i) {
+            pixels_[i] = static_cast<uint8_t>(i * 7);
+        }
+    }
+    void Write(int number) {
+        WaitForSingleObject(segment_.mutex.get(), INFINITE);
+        std::memcpy(segment_.Bytes(), pixels_.data(), pixels_.size());
+        const Stamp stamp{platform::MonotonicNanoseconds(), number, 0};
+        std::memcpy(segment_.Bytes(), &stamp, sizeof stamp);
+        ReleaseMutex(segment_.mutex.get());
+    }
+
+private:
+    SegmentAccess& segment_;
+    std::vector<uint8_t> pixels_;
+};
+
+// Announces the latency frames one at a time, then the throughput frames
+// back to back; false when the host stops answering.
+template <typename Announce>
+bool Serve(const FrameCase& test, const Turns& turns, Announce announce) {
+    for (int number = 1; number <= test.latencyFrames; ++number) {
+        if (!announce(number) || !Await(turns.consumed)) {
+            return false;
+        }
+    }
+    for (int number = 1; number <= test.throughputFrames; ++number) {
+        if (!announce(test.latencyFrames + number)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- The host ----
+
+// What the complete callback records, on the camera's thread.
+struct Delivery {
+    tools::DriverLibrary* driver = nullptr;
+    std::vector<int64_t> latencyNs;  // sized before the run
+    std::vector<int64_t> arrivalNs;
+    std::atomic<int> count{0};
+    int stampLast = 0;  // the last pixel of row 0 that the stamp needs
+    HANDLE consumed = nullptr;
+    int latencyFrames = 0;
+
+    void Prepare(const FrameCase& test, HANDLE consumedEvent) {
+        const int total = test.latencyFrames + test.throughputFrames;
+        latencyNs.assign(static_cast<size_t>(total), 0);
+        arrivalNs.assign(static_cast<size_t>(total), 0);
+        count = 0;
+        stampLast = (static_cast<int>(sizeof(Stamp)) + test.bytesPerPixel - 1) / test.bytesPerPixel - 1;
+        consumed = consumedEvent;
+        latencyFrames = test.latencyFrames;
+    }
+    // Records the frame whose stamp is in `head`, taken at `now`.
+    void Record(const uint8_t* head, int64_t now) {
+        Stamp stamp;
+        std::memcpy(&stamp, head, sizeof stamp);
+        const int index = count;
+        if (index < static_cast<int>(latencyNs.size())) {
+            latencyNs[static_cast<size_t>(index)] = now - stamp.announcedNs;
+            arrivalNs[static_cast<size_t>(index)] = now;
+        }
+        ++count;
+        if (index < latencyFrames) {
+            SetEvent(consumed);
+        }
+    }
+    PathFigures Figures(const FrameCase& test) const {
+        std::vector<double> latencies;
+        for (int i = 0; i < test.latencyFrames; ++i) {
+            latencies.push_back(static_cast<double>(latencyNs[static_cast<size_t>(i)]) / 1000.0);
+        }
+        PathFigures figures;
+        figures.p50Us = Percentile(latencies, 0.5);
+        figures.p99Us = Percentile(latencies, 0.99);
+        const int64_t first = arrivalNs[static_cast<size_t>(test.latencyFrames)];
+        const int64_t last = arrivalNs[arrivalNs.size() - 1];
+        figures.framesPerSecond = (test.throughputFrames - 1) * 1e9 / static_cast<double>(std::max<int64_t>(last - first, 1));
+        return figures;
+    }
+};
+
+Delivery delivery;
+
+void QUORVEX_CALL OnFrame(int, int portNo) {
+    const int64_t now = platform::MonotonicNanoseconds();
+    uint8_t head[sizeof(Stamp) + 8];
+    delivery.driver->getCVLGrabRow(0, portNo, head, 0, 0, delivery.stampLast);
+    delivery.Record(head, now);
+}
+
+// Fails only when no frame arrives for kWaitMs: a slow machine (wine, a
+// busy one) may take longer than that for all of them.
+bool WaitForCount(int count) {
+    DWORD lastProgress = GetTickCount();
+    int seen = delivery.count;
+    while (seen < count) {
+        Sleep(1);
+        const int now = delivery.count;
+        if (now != seen) {
+            seen = now;
+            lastProgress = GetTickCount();
+        } else if (GetTickCount() - lastProgress > kWaitMs) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Median nanoseconds per call of `copy` over batches of calls.
+template <typename Copy>
+double NsPerCall(Copy copy) {
+    std::vector<double> perCall;
+    for (int batch = 0; batch < kRowBatches; ++batch) {
+        const int64_t start = platform::MonotonicNanoseconds();
+        for (int call = 0; call < kRowCallsPerBatch; ++call) {
+            copy(call % kRowsRead);
+        }
+        perCall.push_back(static_cast<double>(platform::MonotonicNanoseconds() - start) / kRowCallsPerBatch);
+    }
+    return Percentile(perCall, 0.5);
+}
+
+// Row reads from the camera's last frame beside memcpy of the same rows.
+void TimeRowReads(tools::DriverLibrary& driver, const FrameCase& test, DeliveryFigures& figures) {
+    const int rows = std::min(kRowsRead, test.height);
+    const size_t rowBytes = static_cast<size_t>(test.RowBytes());
+    std::vector<uint8_t> source(rowBytes * static_cast<size_t>(rows));
+    std::vector<uint8_t> target(rowBytes);
+    for (int row = 0; row < rows; ++row) {
+        driver.getCVLGrabRow(0, kPort, source.data() + rowBytes * static_cast<size_t>(row), row, 0, test.width - 1);
+    }
+    // Through a pointer the compiler cannot see through, as the driver's
+    // export is reached, so that neither copy is optimised away.
+    static void* (*volatile const copy)(void*, const void*, size_t) = std::memcpy;
+    figures.rowReadNs = NsPerCall([&](int row) { driver.getCVLGrabRow(0, kPort, target.data(), row % rows, 0, test.width - 1); });
+    figures.rowCopyNs = NsPerCall([&](int row) { copy(target.data(), source.data() + rowBytes * static_cast<size_t>(row % rows), rowBytes); });
+}
+
+bool RunDriverPath(tools::DriverLibrary& driver, const FrameCase& test, const Turns& turns, DeliveryFigures& figures) {
+    const int total = test.latencyFrames + test.throughputFrames;
+    int dimensions[2] = {0, 0};
+    if (driver.openCVLPort(0, kPort, kCamera, dimensions) != 1 || dimensions[0] != test.width) {
+        std::fprintf(stderr, "%s: the camera did not connect\n", test.Name().c_str());
+        return false;
+    }
+    driver.setCompleteCallback(0, kPort, &OnFrame);
+    SetEvent(turns.go.get());
+    const bool delivered = WaitForCount(total);
+    if (delivered) {
+        figures.driver = delivery.Figures(test);
+        TimeRowReads(driver, test, figures);
+    } else {
+        std::fprintf(stderr, "%s: %d of %d frames reached the driver's host\n", test.Name().c_str(),
+                     delivery.count.load(), total);
+    }
+    driver.closeCVLPort(0, kPort);
+    return delivered;
+}
+
+platform::UniqueFile ConnectFloorPipe(const std::string& share) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        platform::UniqueFile pipe(CreateFileA(FloorPipe(share).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        if (pipe && SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
+            return pipe;
+        }
+        if (GetTickCount() - start > kWaitMs) {
+            return platform::UniqueFile();
+        }
+        Sleep(1);
+    }
+}
+
+// The floor: wake on the pipe, take the mutex, copy the frame once.
+bool RunFloorPath(const std::string& share, const FrameCase& test, const Turns& turns, DeliveryFigures& figures) {
+    SegmentAccess segment;
+    const platform::UniqueFile pipe = ConnectFloorPipe(share);
+    if (!segment.Open(share) || !pipe) {
+        std::fprintf(stderr, "%s: the floor's pipe or segment did not open\n", test.Name().c_str());
+        return false;
+    }
+    std::vector<uint8_t> frame(static_cast<size_t>(test.Bytes()));
+    delivery.Prepare(test, turns.consumed.get());
+    SetEvent(turns.driverDone.get());
+    const int total = test.latencyFrames + test.throughputFrames;
+    for (int i = 0; i < total; ++i) {
+        MessageHeader header{};
+        DWORD got = 0;
+        if (!ReadFile(pipe.get(), &header, sizeof header, &got, nullptr) || got != sizeof header) {
+            std::fprintf(stderr, "%s: the floor's pipe failed after %d frames\n", test.Name().c_str(), i);
+            return false;
+        }
+        WaitForSingleObject(segment.mutex.get(), INFINITE);
+        std::memcpy(frame.data(), segment.Bytes(), frame.size());
+        ReleaseMutex(segment.mutex.get());
+        delivery.Record(frame.data(), platform::MonotonicNanoseconds());
+    }
+    figures.floor = delivery.Figures(test);
+    return true;
+}
+
+int CaseCounter() {
+    static int counter = 0;
+    return ++counter;
+}
+
+}  // namespace
+
+std::string FrameCase::Name() const {
+    return std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(bytesPerPixel);
+}
+
+int DeliveryServerMain(const std::vector<std::string>& args) {
+    if (args.size() != 6) {
+        return 2;
+    }
+    const std::string& share = args[0];
+    const FrameCase test{std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]), std::stoi(args[4]),
+                         std::stoi(args[5])};
+    QuorvexServer* server = QuorvexServerCreate(share.c_str(), test.Bytes(), 1);
+    if (server == nullptr) {
+        return 3;
+    }
+    SegmentAccess segment;
+    Turns turns;
+    const platform::UniqueFile floorPipe(CreateNamedPipeA(FloorPipe(share).c_str(), PIPE_ACCESS_DUPLEX,
+                                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                                          4096, 4096, 0, nullptr));
+    int result = 0;
+    if (!segment.Open(share) || !turns.Open(share) || !floorPipe) {
+        result = 4;
+    } else {
+        QuorvexServerSetDimensions(server, test.width, test.height, test.bytesPerPixel);
+        SetEvent(turns.ready.get());
+        FrameWriter writer(test, segment);
+        const auto toDriver = [&](int number) {
+            writer.Write(number);
+            return QuorvexServerSendHeader(server, ImageReady, number) >= 0;
+        };
+        const auto toFloor = [&](int number) {
+            writer.Write(number);
+            const MessageHeader header{HeaderMagic, ImageReady, number};
+            DWORD written = 0;
+            return WriteFile(floorPipe.get(), &header, sizeof header, &written, nullptr) && written == sizeof header;
+        };
+        if (!Await(turns.go) || !Serve(test, turns, toDriver)) {
+            result = 5;
+        } else if (!Await(turns.driverDone) ||
+                   (!ConnectNamedPipe(floorPipe.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) ||
+                   !Serve(test, turns, toFloor)) {
+            result = 6;
+        }
+        // The host may still be reading what was announced.
+        Await(turns.floorDone);
+    }
+    QuorvexServerDestroy(server);
+    return result;
+}
+
+bool RunDelivery(HostDriver& host, const FrameCase& test, DeliveryFigures& figures) {
+    const std::string share = "quorvex-bench-" + RunToken() + "-" + std::to_string(CaseCounter());
+    WriteSettings(host.Folder(), {{kCamera, share}});
+    Turns turns;
+    turns.Create(share);
+    delivery.driver = &host.Exports();
+    delivery.Prepare(test, turns.consumed.get());
+
+    platform::ChildProcess server;
+    if (!server.Start(platform::ProgramPath(),
+                      {"--delivery-server", share, std::to_string(test.width), std::to_string(test.height),
+                       std::to_string(test.bytesPerPixel), std::to_string(test.latencyFrames),
+                       std::to_string(test.throughputFrames)},
+                      host.Folder() + "/server.out") ||
+        !Await(turns.ready)) {
+        std::fprintf(stderr, "%s: the server process did not start\n", test.Name().c_str());
+        return false;
+    }
+    bool ok = RunDriverPath(host.Exports(), test, turns, figures) && RunFloorPath(share, test, turns, figures);
+    SetEvent(turns.driverDone.get());
+    SetEvent(turns.floorDone.get());
+    int exitCode = -1;
+    if (!server.Wait(kWaitMs, exitCode) || exitCode != 0) {
+        std::fprintf(stderr, "%s: the server ended with %d\n", test.Name().c_str(), exitCode);
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace bench

@@ -1,0 +1,22 @@
+# What both mingw-w64 toolchains share; the including file sets
+# QUORVEX_MINGW_TRIPLE and CMAKE_SYSTEM_PROCESSOR first.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER ${QUORVEX_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUORVEX_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QUORVEX_MINGW_TRIPLE}-windres)
+set(CMAKE_DLLTOOL ${QUORVEX_MINGW_TRIPLE}-dlltool)
+set(CMAKE_OBJDUMP ${QUORVEX_MINGW_TRIPLE}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QUORVEX_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# libgcc, libstdc++ and winpthread are linked in, so the binaries need only
+# the system's own DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -1,0 +1,271 @@
+// The element's GObject side: its properties, its pad and the GstBaseSrc
+// and GstPushSrc steps, each handing the work to the HostCamera.
+#include "quorvex_src.h"
+
+#include <gst/base/gstpushsrc.h>
+#include <gst/video/video.h>
+
+#include <new>
+#include <string>
+
+#include "element_support.h"
+#include "format_table.h"
+#include "host_camera.h"
+
+GST_DEBUG_CATEGORY_STATIC(quorvex_src_debug);
+#define GST_CAT_DEFAULT quorvex_src_debug
+
+namespace {
+
+constexpr const char* kDefaultCamera = "Camera 1";
+constexpr int kDefaultPort = 1;
+
+enum Property {
+    PROP_0,
+    PROP_CAMERA,
+    PROP_SHARE,
+    PROP_SYSTEM_DIR,
+    PROP_PORT,
+};
+
+// Everything the element holds besides its GObject parent. The settings and
+// the negotiated size are guarded by the object lock: queries read the size
+// from any thread.
+struct SrcState {
+    explicit SrcState(GstElement* element) : camera(element) {}
+
+    quorvexgst::SourceSettings settings;
+    quorvexgst::HostCamera camera;
+    quorvexgst::FrameSize negotiated;
+};
+
+GstCaps* CapsOf(const quorvexgst::FrameSize& size) {
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, quorvexgst::HostFormatOf(size.bytesPerPixel), static_cast<guint>(size.width),
+                              static_cast<guint>(size.height));
+    GST_VIDEO_INFO_FPS_N(&info) = 0;
+    GST_VIDEO_INFO_FPS_D(&info) = 1;
+    return gst_video_info_to_caps(&info);
+}
+
+}  // namespace
+
+struct GstQuorvexSrc {
+    GstPushSrc parent;
+    SrcState state;
+};
+
+struct GstQuorvexSrcClass {
+    GstPushSrcClass parent_class;
+};
+
+G_DEFINE_TYPE(GstQuorvexSrc, gst_quorvex_src, GST_TYPE_PUSH_SRC)
+
+namespace {
+
+GstQuorvexSrc* Self(gpointer object) {
+    return reinterpret_cast<GstQuorvexSrc*>(object);
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* paramSpec) {
+    quorvexgst::SourceSettings& settings = Self(object)->state.settings;
+    GST_OBJECT_LOCK(object);
+    switch (id) {
+    case PROP_CAMERA:
+        settings.camera = quorvexgst::TextOf(value, "");
+        break;
+    case PROP_SHARE:
+        settings.share = quorvexgst::TextOf(value, "");
+        break;
+    case PROP_SYSTEM_DIR:
+        settings.systemDir = quorvexgst::TextOf(value, "");
+        break;
+    case PROP_PORT:
+        settings.port = g_value_get_int(value);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
+        break;
+    }
+    GST_OBJECT_UNLOCK(object);
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* paramSpec) {
+    const quorvexgst::SourceSettings& settings = Self(object)->state.settings;
+    const auto setText = [value](const std::string& text) {
+        g_value_set_string(value, text.empty() ? nullptr : text.c_str());
+    };
+    GST_OBJECT_LOCK(object);
+    switch (id) {
+    case PROP_CAMERA:
+        setText(settings.camera);
+        break;
+    case PROP_SHARE:
+        setText(settings.share);
+        break;
+    case PROP_SYSTEM_DIR:
+        setText(settings.systemDir);
+        break;
+    case PROP_PORT:
+        g_value_set_int(value, settings.port);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
+        break;
+    }
+    GST_OBJECT_UNLOCK(object);
+}
+
+void Finalize(GObject* object) {
+    Self(object)->state.~SrcState();
+    G_OBJECT_CLASS(gst_quorvex_src_parent_class)->finalize(object);
+}
+
+quorvexgst::FrameSize Negotiated(GstBaseSrc* src) {
+    GST_OBJECT_LOCK(src);
+    const quorvexgst::FrameSize size = Self(src)->state.negotiated;
+    GST_OBJECT_UNLOCK(src);
+    return size;
+}
+
+void SetNegotiated(GstBaseSrc* src, const quorvexgst::FrameSize& size) {
+    GST_OBJECT_LOCK(src);
+    Self(src)->state.negotiated = size;
+    GST_OBJECT_UNLOCK(src);
+}
+
+gboolean Start(GstBaseSrc* src) {
+    SrcState& state = Self(src)->state;
+    GST_OBJECT_LOCK(src);
+    quorvexgst::SourceSettings settings = state.settings;
+    GST_OBJECT_UNLOCK(src);
+    if (settings.systemDir.empty()) {
+        gchar* here = g_get_current_dir();
+        settings.systemDir = here;
+        g_free(here);
+    }
+    SetNegotiated(src, quorvexgst::FrameSize{});
+    std::string error;
+    if (!state.camera.Open(settings, error)) {
+        GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("%s", error.c_str()), ("system folder %s", settings.systemDir.c_str()));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+gboolean Stop(GstBaseSrc* src) {
+    Self(src)->state.camera.Close();
+    return TRUE;
+}
+
+gboolean Unlock(GstBaseSrc* src) {
+    Self(src)->state.camera.SetFlushing(true);
+    return TRUE;
+}
+
+gboolean UnlockStop(GstBaseSrc* src) {
+    Self(src)->state.camera.SetFlushing(false);
+    return TRUE;
+}
+
+// The caps are known once a frame has come: until then there is nothing to
+// agree on, and the first frame brings its caps.
+gboolean Negotiate(GstBaseSrc* src) {
+    const quorvexgst::FrameSize size = Negotiated(src);
+    if (size.width == 0) {
+        return TRUE;
+    }
+    GstCaps* caps = CapsOf(size);
+    const gboolean set = gst_base_src_set_caps(src, caps);
+    gst_caps_unref(caps);
+    return set;
+}
+
+GstCaps* GetCaps(GstBaseSrc* src, GstCaps* filter) {
+    const quorvexgst::FrameSize size = Negotiated(src);
+    GstCaps* caps = size.width == 0 ? gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(src)) : CapsOf(size);
+    if (filter == nullptr) {
+        return caps;
+    }
+    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+    gst_caps_unref(caps);
+    return both;
+}
+
+GstFlowReturn Create(GstPushSrc* src, GstBuffer** out) {
+    SrcState& state = Self(src)->state;
+    quorvexgst::HostFrame frame;
+    if (!state.camera.TakeFrame(frame)) {
+        return GST_FLOW_FLUSHING;
+    }
+    if (frame.size != Negotiated(GST_BASE_SRC(src))) {
+        GST_INFO_OBJECT(src, "the camera's frames are now %dx%d, %d bytes per pixel", frame.size.width,
+                        frame.size.height, frame.size.bytesPerPixel);
+        SetNegotiated(GST_BASE_SRC(src), frame.size);
+        if (!Negotiate(GST_BASE_SRC(src))) {
+            GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("Downstream does not take %dx%d frames of %d bytes per pixel",
+                                                    frame.size.width, frame.size.height, frame.size.bytesPerPixel),
+                              (nullptr));
+            return GST_FLOW_NOT_NEGOTIATED;
+        }
+    }
+    *out = frame.buffer.release();
+    return GST_FLOW_OK;
+}
+
+}  // namespace
+
+static void gst_quorvex_src_class_init(GstQuorvexSrcClass* klass) {
+    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
+    GstBaseSrcClass* baseSrcClass = GST_BASE_SRC_CLASS(klass);
+    GstPushSrcClass* pushSrcClass = GST_PUSH_SRC_CLASS(klass);
+
+    GST_DEBUG_CATEGORY_INIT(quorvex_src_debug, "quorvexsrc", 0, "Quorvex camera source");
+
+    objectClass->set_property = SetProperty;
+    objectClass->get_property = GetProperty;
+    objectClass->finalize = Finalize;
+
+    g_object_class_install_property(
+        objectClass, PROP_CAMERA,
+        g_param_spec_string("camera", "Camera", "The driver's camera to open", kDefaultCamera, quorvexgst::kUntilReady));
+    g_object_class_install_property(
+        objectClass, PROP_SHARE,
+        g_param_spec_string("share", "Share",
+                            "The share to connect to, written into the camera's settings (PipeName) before it opens; "
+                            "unset: the camera keeps the share of its settings",
+                            nullptr, quorvexgst::kUntilReady));
+    g_object_class_install_property(
+        objectClass, PROP_SYSTEM_DIR,
+        g_param_spec_string("system-dir", "System folder",
+                            "The folder of the driver's settings file (Quorvex.ini) and log; unset: the current folder",
+                            nullptr, quorvexgst::kUntilReady));
+    g_object_class_install_property(
+        objectClass, PROP_PORT,
+        g_param_spec_int("port", "Port", "The port number the camera is opened on", 0, G_MAXINT, kDefaultPort,
+                         quorvexgst::kUntilReady));
+
+    gst_element_class_set_static_metadata(
+        elementClass, "Quorvex camera", "Source/Video",
+        "Receives a Quorvex camera's frames through the Quorvex driver, as a host does: GRAY8, RGB or RGBA at the "
+        "size the camera server sends, stamped with their arrival time, renegotiated when the camera resets",
+        "Quorvex project");
+    quorvexgst::AddAlwaysPad(elementClass, "src", GST_PAD_SRC, quorvexgst::SourceCapsString());
+
+    baseSrcClass->start = Start;
+    baseSrcClass->stop = Stop;
+    baseSrcClass->unlock = Unlock;
+    baseSrcClass->unlock_stop = UnlockStop;
+    baseSrcClass->negotiate = Negotiate;
+    baseSrcClass->get_caps = GetCaps;
+    pushSrcClass->create = Create;
+}
+
+static void gst_quorvex_src_init(GstQuorvexSrc* self) {
+    new (&self->state) SrcState(GST_ELEMENT(self));
+    self->state.settings.camera = kDefaultCamera;
+    self->state.settings.port = kDefaultPort;
+    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
+    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+}

@@ -1,0 +1,66 @@
+// quorvexsink's camera server: the element's frames published on a share
+// through the camera-server library.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "quorvex_server.h"
+
+namespace quorvexgst {
+
+struct ServerDeleter {
+    void operator()(QuorvexServer* server) const noexcept { QuorvexServerDestroy(server); }
+};
+using UniqueServer = std::unique_ptr<QuorvexServer, ServerDeleter>;
+
+// What the element's properties ask of the server.
+struct ShareSettings {
+    std::string share;
+    int maxClients = 4;
+    int order = QUORVEX_ORDER_RGB;
+};
+
+// Owns the server of one share from the element's start to its stop. Used
+// by the element's state changes and its streaming thread, one at a time
+// (GStreamer orders them); Cancel alone comes from any thread.
+class SharePublisher {
+public:
+    // Serves the share; false, with `error` saying why, when another server
+    // serves it or the system refuses its objects. Nothing is kept then.
+    bool Start(const ShareSettings& settings, std::string& error);
+    // Releases the pipe, the segment and the mutex: the share is free again.
+    void Stop();
+    bool Serving() const { return server_ != nullptr; }
+
+    // Makes room for frames of this size and tells the attached hosts. A
+    // frame larger than the segment replaces the server with a larger one;
+    // its hosts attach again on their own.
+    bool SetFrameSize(int width, int height, int bytesPerPixel, std::string& error);
+
+    // Converts one frame into the segment and announces it; false, with the
+    // library's reason, when it was refused.
+    bool Publish(const void* pixels, int width, int height, int strideBytes, int layout, std::string& error);
+
+    enum class WaitResult { Attached, TimedOut, Cancelled };
+    // Waits until `count` hosts are attached and know the frame size, at
+    // most `timeoutMs`, or until Cancel.
+    WaitResult WaitForHosts(int count, int timeoutMs);
+    // Ends a wait in progress, and every later one until Resume.
+    void Cancel() { cancelled_ = true; }
+    void Resume() { cancelled_ = false; }
+
+private:
+    bool Create(int64_t segmentBytes, std::string& error);
+
+    ShareSettings settings_;
+    UniqueServer server_;
+    int width_ = 0;
+    int height_ = 0;
+    int bytesPerPixel_ = 0;
+    int64_t segmentBytes_ = 0;
+    std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace quorvexgst

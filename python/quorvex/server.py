@@ -1,0 +1,124 @@
+"""A camera server in Python: frames from numpy arrays to every attached host."""
+
+import ctypes
+
+from . import _formats, _library
+
+# QUORVEX_SERVER_MAX_CLIENTS of quorvex_server.h.
+MAX_CLIENTS = 8
+
+_P = ctypes.c_void_p
+_I = ctypes.c_int
+
+
+_SIGNATURES = {
+    "QuorvexServerCreate": (_P, [ctypes.c_char_p, _I, _I]),
+    "QuorvexServerDestroy": (None, [_P]),
+    "QuorvexServerSetDimensions": (_I, [_P, _I, _I, _I]),
+    "QuorvexServerPublishFrameEx": (_I, [_P, _P, _I, _I, _I, _I]),
+    "QuorvexServerSetChannelOrder": (_I, [_P, _I]),
+    "QuorvexServerLastError": (ctypes.c_char_p, [_P]),
+    "QuorvexServerClientCount": (_I, [_P]),
+    "QuorvexServerWaitForClients": (_I, [_P, _I, _I]),
+    "QuorvexServerSendStop": (_I, [_P]),
+}
+
+
+class Server:
+    """Serves the share `share` to up to max_clients driver cameras.
+
+    Frames are width x height pixels in `format` (gray8, rgb24, bgr24, rgba32
+    or bgra32); hosts receive 3 and 4 bytes per pixel in `order` ("rgb", the
+    default, or "bgr"). The shared segment holds max_frame_bytes, by default
+    the first size's frame: resize() beyond it is refused. Any thread may call
+    publish(); close() (or leaving the with block) ends the server."""
+
+    def __init__(self, share, width, height, format="gray8", max_clients=4, *,
+                 order="rgb", max_frame_bytes=None, library=None):
+        width, height = _formats.positive_size(width, height)
+        _, channels = _formats.format_info(format)
+        if order not in _formats.ORDERS:
+            raise ValueError(f"order must be one of {', '.join(_formats.ORDERS)}; got {order!r}")
+        if not isinstance(share, str) or not share:
+            raise ValueError(f"share must be a non-empty str; got {share!r}")
+        if not isinstance(max_clients, int) or not 1 <= max_clients <= MAX_CLIENTS:
+            raise ValueError(f"max_clients must be an integer from 1 to {MAX_CLIENTS}; got {max_clients!r}")
+        if max_frame_bytes is None:
+            max_frame_bytes = width * height * channels
+        if not 0 < max_frame_bytes < 2**31:
+            raise ValueError(f"max_frame_bytes must be between 1 and {2**31 - 1}; got {max_frame_bytes}")
+        self._lib = _library.bind(_library.load(_library.SERVER, library), _SIGNATURES)
+        self._handle = self._lib.QuorvexServerCreate(_library.text(share), max_frame_bytes, max_clients)
+        if not self._handle:
+            reason = self._lib.QuorvexServerLastError(None).decode(errors="replace")
+            raise OSError(f"cannot serve share {share!r}: {reason}")
+        self.share = share
+        self.max_frame_bytes = max_frame_bytes
+        self._lib.QuorvexServerSetChannelOrder(self._handle, _formats.ORDERS[order])
+        self.resize(width, height, format)
+
+    @property
+    def width(self):
+        return self._width
+
+    @property
+    def height(self):
+        return self._height
+
+    @property
+    def format(self):
+        return self._format
+
+    def _server(self):
+        if not self._handle:
+            raise ValueError("the server is closed")
+        return self._handle
+
+    def resize(self, width, height, format=None):
+        """Takes frames of the new size (and format, when given) from now on
+        and sends the new dimensions to the attached hosts."""
+        width, height = _formats.positive_size(width, height)
+        format = self._format if format is None else format
+        _, channels = _formats.format_info(format)
+        if width * height * channels > self.max_frame_bytes:
+            raise ValueError(f"a {width}x{height} {format} frame takes {width * height * channels} bytes; "
+                             f"expected at most {self.max_frame_bytes} (Server(max_frame_bytes=...))")
+        self._lib.QuorvexServerSetDimensions(self._server(), width, height, channels)
+        self._width, self._height, self._format = width, height, format
+
+    def publish(self, frame):
+        """Sends a numpy uint8 frame, (H, W) for gray8 or (H, W, C), of the
+        server's size and format, rows at any stride; returns the number of
+        hosts it was sent to."""
+        frame = _formats.checked_frame(frame, self._width, self._height, self._format)
+        code, _ = _formats.FORMATS[self._format]
+        sent = self._lib.QuorvexServerPublishFrameEx(self._server(), frame.ctypes.data, self._width,
+                                                     self._height, frame.strides[0], code)
+        if sent < 0:
+            raise RuntimeError(f"publish refused: {self._lib.QuorvexServerLastError(self._handle).decode()}")
+        return sent
+
+    @property
+    def clients(self):
+        """The number of hosts attached now."""
+        return self._lib.QuorvexServerClientCount(self._server())
+
+    def wait_for_clients(self, count=1, timeout=5.0):
+        """True once `count` hosts are attached, False after `timeout` seconds."""
+        return self._lib.QuorvexServerWaitForClients(self._server(), count, int(timeout * 1000)) == 1
+
+    def close(self):
+        """Disconnects every host and releases the share."""
+        if self._handle:
+            handle, self._handle = self._handle, None
+            self._lib.QuorvexServerDestroy(handle)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        if getattr(self, "_handle", None):
+            self.close()

@@ -1,0 +1,74 @@
+"""Where the package finds its libraries, and what it says when it cannot."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+
+import quorvex
+from quorvex import _library
+
+SERVER_AND_DRIVER = {
+    "server": (lambda tmp, **kw: quorvex.Server("never-served", 4, 4, **kw), _library.SERVER),
+    "driver": (lambda tmp, **kw: quorvex.Driver(tmp, **kw), _library.DRIVER),
+}
+
+
+@pytest.mark.parametrize("make", SERVER_AND_DRIVER.values(), ids=SERVER_AND_DRIVER.keys())
+def test_library_argument_without_the_library(tmp_path, make):
+    construct, file_name = make
+    with pytest.raises(quorvex.LibraryNotFoundError) as raised:
+        construct(tmp_path, library=tmp_path)
+    message = str(raised.value)
+    assert f"cannot load {file_name}" in message
+    assert f"{tmp_path / file_name}: no such file" in message
+    assert "set QUORVEX_LIB_DIR" in message
+
+
+@pytest.mark.parametrize("make", SERVER_AND_DRIVER.values(), ids=SERVER_AND_DRIVER.keys())
+def test_environment_folder_without_the_library(tmp_path, monkeypatch, make):
+    construct, file_name = make
+    monkeypatch.setenv("QUORVEX_LIB_DIR", str(tmp_path))
+    with pytest.raises(quorvex.LibraryNotFoundError, match=f"{tmp_path / file_name}: no such file"):
+        construct(tmp_path)
+
+
+def test_a_file_that_is_no_library_names_the_loaders_reason(tmp_path):
+    fake = tmp_path / _library.SERVER
+    fake.write_bytes(b"not a shared library")
+    with pytest.raises(quorvex.LibraryNotFoundError, match=f"{fake}: .+") as raised:
+        quorvex.Server("never-served", 4, 4, library=fake)
+    assert "no such file" not in str(raised.value)
+
+
+def test_library_argument_and_environment_find_the_build(tmp_path, monkeypatch, share):
+    build_bin = os.path.dirname(_found_dir())
+    with quorvex.Server(share, 4, 4, library=os.path.join(build_bin, _library.SERVER)):
+        pass
+    monkeypatch.setenv("QUORVEX_LIB_DIR", build_bin)
+    with quorvex.Driver(tmp_path) as drv:
+        assert drv.cameras == [f"Camera {n}" for n in range(1, 33)]
+
+
+def _found_dir():
+    """The folder the default search finds the server library in."""
+    for folder in _library.search_dirs():
+        path = os.path.join(folder, _library.SERVER)
+        if os.path.isfile(path):
+            return path
+    raise AssertionError(f"no {_library.SERVER} in {_library.search_dirs()}")
+
+
+def test_default_search_finds_the_build_bin_beside_the_package():
+    assert os.path.basename(os.path.dirname(_found_dir())) == "bin"
+
+
+def test_import_alone_needs_no_library(tmp_path):
+    # Importing must work on a machine without the libraries: only the
+    # constructors look for them.
+    env = dict(os.environ, QUORVEX_LIB_DIR=str(tmp_path))
+    run = subprocess.run([sys.executable, "-c", "import quorvex; print(sorted(quorvex.FORMATS))"],
+                         env=env, capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert "gray8" in run.stdout

@@ -1,0 +1,84 @@
+"""The command-line tools, as separate processes, and the settings file writer."""
+
+import os
+import subprocess
+import sys
+
+
+from quorvex import _ini
+
+
+def run_module(module, *args, env=None, timeout=60):
+    return subprocess.Popen([sys.executable, "-m", module, *args], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
+def test_grab_reads_what_serve_serves(tmp_path, share):
+    serve = run_module("quorvex.serve", "--share", share, "--size", "64x32", "--format", "gray8",
+                       "--fps", "50", "--frames", "400")
+    try:
+        # Serve starts its server before the grab's camera gives up on it.
+        grab = subprocess.run([sys.executable, "-m", "quorvex.grab", "--share", share, "--frames", "5",
+                               "--save", str(tmp_path / "frames")],
+                              capture_output=True, text=True, timeout=60)
+    finally:
+        serve.kill()
+        serve.communicate()
+    assert grab.returncode == 0, grab.stderr
+    assert "5 frames of 64x32x1" in grab.stdout
+    saved = sorted(os.listdir(tmp_path / "frames"))
+    assert saved == [f"frame-{n:05d}.pgm" for n in range(5)]
+    data = (tmp_path / "frames" / saved[0]).read_bytes()
+    assert data.startswith(b"P5\n64 32\n255\n") and len(data) == 13 + 64 * 32
+
+
+def test_grab_without_a_server_says_so(share):
+    grab = subprocess.run([sys.executable, "-m", "quorvex.grab", "--share", share, "--frames", "1",
+                           "--timeout", "0.5"], capture_output=True, text=True, timeout=60)
+    assert grab.returncode == 1
+    assert "no frame within 0.5 s" in grab.stderr
+
+
+def test_serve_video_without_opencv_says_what_to_install(tmp_path, share):
+    # A cv2 that fails to import stands for a machine without python3-opencv.
+    (tmp_path / "cv2.py").write_text("raise ImportError('no OpenCV here')\n")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(tmp_path), os.environ.get("PYTHONPATH", "")]))
+    serve = subprocess.run([sys.executable, "-m", "quorvex.serve", "--share", share, "--video", "clip.mp4"],
+                           env=env, capture_output=True, text=True, timeout=60)
+    assert serve.returncode == 2
+    assert "--video needs OpenCV for Python" in serve.stderr
+    assert "apt-get install python3-opencv" in serve.stderr
+
+
+def test_serve_refuses_a_bad_size(share):
+    serve = subprocess.run([sys.executable, "-m", "quorvex.serve", "--share", share, "--size", "64by32"],
+                           capture_output=True, text=True, timeout=60)
+    assert serve.returncode == 2
+    assert "expected WIDTHxHEIGHT, got '64by32'" in serve.stderr
+
+
+INI_CASES = {
+    "new file": ("", "[Camera 1]\nPipeName=S\n"),
+    "new section after others": ("[Camera 2]\nPipeName=X\n", "[Camera 2]\nPipeName=X\n[Camera 1]\nPipeName=S\n"),
+    "key replaced, case ignored": ("[camera 1]\npipename = old\nLogLevel=2\n", "[camera 1]\nPipeName=S\nLogLevel=2\n"),
+    "key added inside the section": ("[Camera 1]\nLogLevel=2\n\n[Camera 2]\nPipeName=X\n",
+                                     "[Camera 1]\nLogLevel=2\nPipeName=S\n\n[Camera 2]\nPipeName=X\n"),
+    "other sections' keys kept": ("[Camera 2]\nPipeName=X\n[Camera 1]\n", "[Camera 2]\nPipeName=X\n[Camera 1]\nPipeName=S\n"),
+}
+
+
+def test_settings_file_writes_one_key_and_keeps_the_rest(tmp_path):
+    for name, (before, after) in INI_CASES.items():
+        path = tmp_path / f"{name}.ini"
+        if before:
+            path.write_text(before)
+        _ini.set_value(str(path), "Camera 1", "PipeName", "S")
+        assert path.read_text() == after, name
+
+
+def test_open_writes_the_share_the_driver_then_uses(driver, share, tmp_path):
+    cam = driver.open("Camera 4", port=4, share=share, timeout_ms=100)
+    text = (tmp_path / "Quorvex.ini").read_text()
+    assert f"[Camera 4]\nPipeName={share}\nConnectionTimeout=100\n" in text
+    cam.close()
+    assert driver.cameras[:2] == ["Camera 1", "Camera 2"]

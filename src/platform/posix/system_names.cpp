@@ -1,0 +1,20 @@
+// The POSIX side of platform/system_names.h: names live in /dev/shm.
+#include "platform/system_names.h"
+
+#include <sys/stat.h>
+
+#include "object_names.h"
+#include "shared_segment.h"
+
+namespace platform {
+
+void RemoveAbandonedNames() {
+    posix::SharedSegment::RemoveAbandonedNames();
+}
+
+bool NameIsListed(const std::string& objectName) {
+    struct stat info {};
+    return stat(("/dev/shm" + posix::SharedMemoryName(objectName)).c_str(), &info) == 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Checks an installed Quorvex SDK as a user meets it: builds sdk_user/ out of
+# tree against PREFIX, once with find_package(QuorvexServer) and once with
+# pkg-config, and runs each build against the driver installed in PREFIX.
+#
+# Usage: check_sdk.sh PREFIX WORK_DIR [TOOLCHAIN_FILE]
+#        check_sdk.sh --install BUILD_DIR WORK_DIR [TOOLCHAIN_FILE]
+#   --install       first install BUILD_DIR into WORK_DIR/prefix, and check that
+#   TOOLCHAIN_FILE  cross-build for Windows with it and run under wine
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+if [[ $1 == --install ]]; then
+  rm -rf "$3"
+  cmake --install "$2" --prefix "$3/prefix" >/dev/null
+  set -- "$3/prefix" "$3/check" "${@:4}"
+fi
+prefix=$(cd "$1" && pwd)
+work=$2
+toolchain=${3:-}
+rm -rf "$work"
+mkdir -p "$work/system"
+
+if [[ -n $toolchain ]]; then
+  driver=$prefix/bin/Quorvex.dll
+  # WINE: the loader of the build's bitness, set by the test scripts.
+  wine=${WINE:-wine}
+  export WINEPATH="$("$wine" winepath -w "$prefix/bin")" WINEDEBUG=-all
+  run() { "$wine" "$1" "$("$wine" winepath -w "$driver")" "$("$wine" winepath -w "$work/system")"; }
+  toolchainArgs=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+  dlLibs=()
+else
+  driver=$(find "$prefix" -name libquorvex.so -print -quit)
+  run() { "$1" "$driver" "$work/system"; }
+  toolchainArgs=()
+  dlLibs=(-ldl)
+fi
+pcDir=$(dirname "$(find "$prefix" -name quorvex-server.pc -print -quit)")
+libDir=$(dirname "$pcDir")
+[[ -f $driver ]] || { echo "check_sdk: no driver library in $prefix" >&2; exit 1; }
+
+echo "--- find_package(QuorvexServer) from $prefix"
+cmake -S "$here/sdk_user" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" "${toolchainArgs[@]}" >"$work/cmake.log" ||
+  { cat "$work/cmake.log" >&2; exit 1; }
+cmake --build "$work/cmake" >>"$work/cmake.log" || { cat "$work/cmake.log" >&2; exit 1; }
+run "$work/cmake/sdk_user"*
+
+echo "--- pkg-config quorvex-server from $pcDir"
+# The compiler that CMake chose, which for a toolchain file is the cross one.
+compiler=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' "$work"/cmake/CMakeFiles/*/CMakeCCompiler.cmake)
+read -ra flags <<<"$(PKG_CONFIG_LIBDIR=$pcDir pkg-config --cflags --libs quorvex-server)"
+"$compiler" -std=c11 -Wall -Wextra -Werror "$here/sdk_user/sdk_user.c" -o "$work/sdk_user_pc" "${flags[@]}" "${dlLibs[@]}"
+LD_LIBRARY_PATH=$libDir run "$work/sdk_user_pc"*
+
+[[ -z $toolchain ]] || exit 0
+package=$(find "$prefix" -type d -name quorvex -path '*/python*' -print -quit)
+echo "--- the Python package from $package"
+[[ -n $package ]] || { echo "check_sdk: no Python package in $prefix" >&2; exit 1; }
+PYTHONPATH=$(dirname "$package") /usr/bin/python3 "$here/python_user.py" "$prefix" "$work/system"

@@ -1,0 +1,28 @@
+// The start that every host tool's main shares: the command line parsed
+// against the defaults (the driver beside the program, the current folder),
+// --help and bad arguments answered, Ctrl+C caught and the driver loaded.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "driver_library.h"
+#include "host_options.h"
+#include "status_console.h"
+
+namespace tools {
+
+// Fills the tool's options from the arguments after the program name.
+using HostParse = std::function<ParseOutcome(const std::vector<std::string>& args, const std::string& defaultDriver,
+                                             const std::string& defaultSystemDir, std::string& text)>;
+// The tool's work once the driver is loaded; returns the exit code.
+using HostWork = std::function<int(DriverLibrary& driver, StatusConsole& console)>;
+
+// `driverFile` is the driver's file name; `options` is what `parse` fills,
+// read for the driver's path. Returns the program's exit code.
+int RunHostTool(const std::string& tool, int argc, char** argv, const char* driverFile, const HostOptions& options,
+                const HostParse& parse, const HostWork& work);
+
+}  // namespace tools

@@ -1,0 +1,44 @@
+// What quorvex-server's two ways of serving (the test pattern or image files,
+// and a GenICam camera) share: the server object, its creation with the
+// failure explained, and the status line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "quorvex_server.h"
+#include "status_console.h"
+
+namespace tools {
+
+struct ServerDestroyer {
+    void operator()(QuorvexServer* server) const { QuorvexServerDestroy(server); }
+};
+using ServerPtr = std::unique_ptr<QuorvexServer, ServerDestroyer>;
+
+// "1 frame", "2 frames".
+std::string Plural(int64_t count, const char* one, const char* many);
+
+// Creates the server of `share`. On failure it says why on `console` and
+// sets `exitCode` (kExitShareInUse when another process serves the share).
+ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clients, StatusConsole& console,
+                       int& exitCode);
+
+// Frames per second over the last stretch of a few hundred milliseconds.
+// Used by one thread.
+class RateMeter {
+public:
+    double Update(int64_t count);
+
+private:
+    std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
+    int64_t countThen_ = 0;
+    double rate_ = 0;
+};
+
+// "published N frames, M clients attached, R fps".
+std::string PublishedStatus(int64_t published, QuorvexServer* server, RateMeter& rate);
+
+}  // namespace tools

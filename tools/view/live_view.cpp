@@ -1,0 +1,133 @@
+#include "live_view.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/console.h"
+
+namespace tools {
+namespace {
+
+constexpr auto kRateEvery = std::chrono::milliseconds(1000);
+
+const char* ColourName(int bytesPerPixel) {
+    switch (bytesPerPixel) {
+    case 1:
+        return "gray";
+    case 3:
+        return "RGB";
+    case 4:
+        return "RGBA";
+    default:
+        return "bytes";
+    }
+}
+
+}  // namespace
+
+LiveView::LiveView(const ViewOptions& options, StatusConsole& console) : options_(options), console_(console) {}
+
+void LiveView::OnFrame(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) {
+    std::lock_guard<std::mutex> hold(lock_);
+    ++frames_;
+    const int64_t latency = tally_.Add(geometry, pixels, arrivedUs);
+    if (latency >= 0) {
+        latencyUs_ = latency;
+    }
+    if (!paused_) {
+        latest_.geometry = geometry;
+        latest_.pixels.assign(pixels, pixels + geometry.Bytes());
+        ++version_;
+    }
+}
+
+void LiveView::OnReset() {
+    std::lock_guard<std::mutex> hold(lock_);
+    ++resets_;
+}
+
+void LiveView::OnRowsMissing(int64_t rows) {
+    std::lock_guard<std::mutex> hold(lock_);
+    missingRows_ += rows;
+}
+
+bool LiveView::TakeFrame(Image& frame) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (paused_ || version_ == versionTaken_) {
+        return false;
+    }
+    versionTaken_ = version_;
+    frame.geometry = latest_.geometry;
+    frame.pixels = latest_.pixels;
+    return true;
+}
+
+std::string LiveView::StatusText() {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto now = Clock::now();
+    if (now - rateSince_ >= kRateEvery) {
+        rate_ = static_cast<double>(frames_ - framesAtRateSince_) / std::chrono::duration<double>(now - rateSince_).count();
+        rateSince_ = now;
+        framesAtRateSince_ = frames_;
+    }
+    std::ostringstream text;
+    text.setf(std::ios::fixed);
+    text.precision(1);
+    text << frames_ << " frames, " << rate_ << " fps, " << tally_.sequence.Lost() << " lost, "
+         << tally_.sequence.Repeated() << " repeated, latency ";
+    if (latencyUs_ >= 0) {
+        text.precision(2);
+        text << static_cast<double>(latencyUs_) / 1000.0 << " ms";
+    } else {
+        text << "-";
+    }
+    text << ", " << resets_ << " resets";
+    if (latest_.geometry.width > 0) {
+        text << ", " << latest_.geometry.width << "x" << latest_.geometry.height << " "
+             << ColourName(latest_.geometry.bytesPerPixel);
+    }
+    if (missingRows_ > 0) {
+        text << ", " << missingRows_ << " rows not read";
+    }
+    if (paused_) {
+        text << ", paused";
+    }
+    return text.str();
+}
+
+bool LiveView::StopRequested() const { return platform::InterruptRequested(); }
+
+void LiveView::Report() { console_.Status(StatusText()); }
+
+void LiveView::TogglePause() {
+    bool paused = false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        paused_ = !paused_;
+        paused = paused_;
+    }
+    console_.Line(paused ? "quorvex-view: paused" : "quorvex-view: going on");
+}
+
+void LiveView::Save(const Image& shown) {
+    if (shown.pixels.empty()) {
+        console_.Line("quorvex-view: no frame to save yet");
+        return;
+    }
+    int64_t number = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        number = ++saved_;
+    }
+    char name[40];
+    std::snprintf(name, sizeof name, "quorvex-view-%04lld.png", static_cast<long long>(number));
+    const std::string path = (std::filesystem::path(options_.saveDir) / name).string();
+    if (SavePng(path, shown.geometry, shown.pixels.data())) {
+        console_.Line("quorvex-view: saved " + path);
+    } else {
+        console_.Line("quorvex-view: cannot save " + path);
+    }
+}
+
+}  // namespace tools
