@@ -49,6 +49,9 @@ public:
     bool IsRunning() const;
 
 private:
+    // Start's system part, for a child not running.
+    bool Launch(const std::string& program, const std::vector<std::string>& args, const std::string& outputPath);
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -44,10 +44,11 @@ constexpr ULONG_PTR kInvalidHandle = 0xC0000008;
 constexpr ULONG_PTR kInvalidParameter = 0xC000000D;
 constexpr ULONG_PTR kIllegalFunction = 0xC0000010;
 constexpr ULONG_PTR kNoMemory = 0xC0000017;
+// The states of a pipe end, numbered in a row from 0xC00000B0.
 constexpr ULONG_PTR kPipeDisconnected = 0xC00000B0;
-constexpr ULONG_PTR kPipeClosing = 0xC00000B1;
-constexpr ULONG_PTR kPipeConnected = 0xC00000B2;
-constexpr ULONG_PTR kPipeListening = 0xC00000B3;
+constexpr ULONG_PTR kPipeClosing = kPipeDisconnected + 1;
+constexpr ULONG_PTR kPipeConnected = kPipeDisconnected + 2;
+constexpr ULONG_PTR kPipeListening = kPipeDisconnected + 3;
 constexpr ULONG_PTR kPipeBroken = 0xC000014B;
 
 // Error statuses end an operation at its start without signalling its event.

@@ -55,11 +55,8 @@ ChildProcess::ChildProcess() : state_(std::make_unique<State>()) {}
 
 ChildProcess::~ChildProcess() { Kill(); }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& outputPath) {
-    if (IsRunning()) {
-        return false;
-    }
+bool ChildProcess::Launch(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& outputPath) {
     FileActions actions;
     posix_spawn_file_actions_addopen(actions.Get(), STDOUT_FILENO, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);

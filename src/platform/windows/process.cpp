@@ -52,11 +52,8 @@ ChildProcess::ChildProcess() : state_(std::make_unique<State>()) {}
 
 ChildProcess::~ChildProcess() { Kill(); }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& outputPath) {
-    if (IsRunning()) {
-        return false;
-    }
+bool ChildProcess::Launch(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& outputPath) {
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     UniqueFile output(CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -24,49 +24,58 @@ constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
 constexpr int kSpacing = 6;
 
-// The part of GTK 3 that the dialog uses, resolved by name.
+// The part of GTK 3 that the dialog uses: prefix, name and type of each
+// function, resolved by the prefixed name.
+#define QUORVEX_GTK_FUNCTIONS(X) \
+    X(gtk_, init_check, int (*)(int*, char***)) \
+    X(gtk_, dialog_new, GtkWidget* (*)()) \
+    X(gtk_, dialog_response, void (*)(GtkWidget*, int)) \
+    X(gtk_, dialog_get_content_area, GtkWidget* (*)(GtkWidget*)) \
+    X(gtk_, dialog_run, int (*)(GtkWidget*)) \
+    X(gtk_, window_set_title, void (*)(GtkWidget*, const char*)) \
+    X(gtk_, window_set_modal, void (*)(GtkWidget*, int)) \
+    X(gtk_, window_set_transient_for, void (*)(GtkWidget*, GtkWidget*)) \
+    X(gtk_, window_set_position, void (*)(GtkWidget*, int)) \
+    X(gtk_, window_set_resizable, void (*)(GtkWidget*, int)) \
+    X(gtk_, grid_new, GtkWidget* (*)()) \
+    X(gtk_, grid_attach, void (*)(GtkWidget*, GtkWidget*, int, int, int, int)) \
+    X(gtk_, grid_set_row_spacing, void (*)(GtkWidget*, unsigned)) \
+    X(gtk_, grid_set_column_spacing, void (*)(GtkWidget*, unsigned)) \
+    X(gtk_, frame_new, GtkWidget* (*)(const char*)) \
+    X(gtk_, container_add, void (*)(GtkWidget*, GtkWidget*)) \
+    X(gtk_, container_set_border_width, void (*)(GtkWidget*, unsigned)) \
+    X(gtk_, label_new, GtkWidget* (*)(const char*)) \
+    X(gtk_, label_set_text, void (*)(GtkWidget*, const char*)) \
+    X(gtk_, label_set_xalign, void (*)(GtkWidget*, float)) \
+    X(gtk_, entry_new, GtkWidget* (*)()) \
+    X(gtk_, entry_set_text, void (*)(GtkWidget*, const char*)) \
+    X(gtk_, entry_get_text, const char* (*)(GtkWidget*)) \
+    X(gtk_, entry_set_activates_default, void (*)(GtkWidget*, int)) \
+    X(gtk_, check_button_new_with_label, GtkWidget* (*)(const char*)) \
+    X(gtk_, toggle_button_get_active, int (*)(GtkWidget*)) \
+    X(gtk_, toggle_button_set_active, void (*)(GtkWidget*, int)) \
+    X(gtk_, button_new_with_label, GtkWidget* (*)(const char*)) \
+    X(gtk_, box_new, GtkWidget* (*)(int, int)) \
+    X(gtk_, box_pack_start, void (*)(GtkWidget*, GtkWidget*, int, int, unsigned)) \
+    X(gtk_, widget_set_valign, void (*)(GtkWidget*, int)) \
+    X(gtk_, widget_set_can_default, void (*)(GtkWidget*, int)) \
+    X(gtk_, widget_grab_default, void (*)(GtkWidget*)) \
+    X(gtk_, widget_set_sensitive, void (*)(GtkWidget*, int)) \
+    X(gtk_, widget_set_name, void (*)(GtkWidget*, const char*)) \
+    X(gtk_, widget_set_hexpand, void (*)(GtkWidget*, int)) \
+    X(gtk_, widget_show_all, void (*)(GtkWidget*)) \
+    X(gtk_, widget_destroy, void (*)(GtkWidget*)) \
+    X(gtk_, events_pending, int (*)()) \
+    X(gtk_, main_iteration, int (*)()) \
+    X(g_, signal_connect_data, unsigned long (*)(void*, const char*, Callback, void*, void*, int))
+
+template <typename Type>
+using FunctionOf = Type;
+
 struct Gtk {
-    int (*init_check)(int*, char***);
-    GtkWidget* (*dialog_new)();
-    void (*dialog_response)(GtkWidget*, int);
-    GtkWidget* (*dialog_get_content_area)(GtkWidget*);
-    int (*dialog_run)(GtkWidget*);
-    void (*window_set_title)(GtkWidget*, const char*);
-    void (*window_set_modal)(GtkWidget*, int);
-    void (*window_set_transient_for)(GtkWidget*, GtkWidget*);
-    void (*window_set_position)(GtkWidget*, int);
-    void (*window_set_resizable)(GtkWidget*, int);
-    GtkWidget* (*grid_new)();
-    void (*grid_attach)(GtkWidget*, GtkWidget*, int, int, int, int);
-    void (*grid_set_row_spacing)(GtkWidget*, unsigned);
-    void (*grid_set_column_spacing)(GtkWidget*, unsigned);
-    GtkWidget* (*frame_new)(const char*);
-    void (*container_add)(GtkWidget*, GtkWidget*);
-    void (*container_set_border_width)(GtkWidget*, unsigned);
-    GtkWidget* (*label_new)(const char*);
-    void (*label_set_text)(GtkWidget*, const char*);
-    void (*label_set_xalign)(GtkWidget*, float);
-    GtkWidget* (*entry_new)();
-    void (*entry_set_text)(GtkWidget*, const char*);
-    const char* (*entry_get_text)(GtkWidget*);
-    void (*entry_set_activates_default)(GtkWidget*, int);
-    GtkWidget* (*check_button_new_with_label)(const char*);
-    int (*toggle_button_get_active)(GtkWidget*);
-    void (*toggle_button_set_active)(GtkWidget*, int);
-    GtkWidget* (*button_new_with_label)(const char*);
-    GtkWidget* (*box_new)(int, int);
-    void (*box_pack_start)(GtkWidget*, GtkWidget*, int, int, unsigned);
-    void (*widget_set_valign)(GtkWidget*, int);
-    void (*widget_set_can_default)(GtkWidget*, int);
-    void (*widget_grab_default)(GtkWidget*);
-    void (*widget_set_sensitive)(GtkWidget*, int);
-    void (*widget_set_name)(GtkWidget*, const char*);
-    void (*widget_set_hexpand)(GtkWidget*, int);
-    void (*widget_show_all)(GtkWidget*);
-    void (*widget_destroy)(GtkWidget*);
-    int (*events_pending)();
-    int (*main_iteration)();
-    unsigned long (*signal_connect_data)(void*, const char*, Callback, void*, void*, int);
+#define QUORVEX_GTK_MEMBER(prefix, name, type) FunctionOf<type> name = nullptr;
+    QUORVEX_GTK_FUNCTIONS(QUORVEX_GTK_MEMBER)
+#undef QUORVEX_GTK_MEMBER
 };
 
 template <typename Function>
@@ -91,41 +100,10 @@ const Gtk* LoadGtk(std::string& why) {
         why = failure;
         return nullptr;
     }
-    const bool resolved =
-        Resolve(library, "gtk_init_check", gtk.init_check) && Resolve(library, "gtk_dialog_new", gtk.dialog_new) &&
-        Resolve(library, "gtk_dialog_response", gtk.dialog_response) &&
-        Resolve(library, "gtk_button_new_with_label", gtk.button_new_with_label) &&
-        Resolve(library, "gtk_box_new", gtk.box_new) && Resolve(library, "gtk_box_pack_start", gtk.box_pack_start) &&
-        Resolve(library, "gtk_widget_set_valign", gtk.widget_set_valign) &&
-        Resolve(library, "gtk_widget_set_can_default", gtk.widget_set_can_default) &&
-        Resolve(library, "gtk_widget_grab_default", gtk.widget_grab_default) &&
-        Resolve(library, "gtk_widget_set_sensitive", gtk.widget_set_sensitive) &&
-        Resolve(library, "gtk_dialog_get_content_area", gtk.dialog_get_content_area) &&
-        Resolve(library, "gtk_dialog_run", gtk.dialog_run) && Resolve(library, "gtk_window_set_title", gtk.window_set_title) &&
-        Resolve(library, "gtk_window_set_modal", gtk.window_set_modal) &&
-        Resolve(library, "gtk_window_set_transient_for", gtk.window_set_transient_for) &&
-        Resolve(library, "gtk_window_set_position", gtk.window_set_position) &&
-        Resolve(library, "gtk_window_set_resizable", gtk.window_set_resizable) &&
-        Resolve(library, "gtk_grid_new", gtk.grid_new) && Resolve(library, "gtk_grid_attach", gtk.grid_attach) &&
-        Resolve(library, "gtk_grid_set_row_spacing", gtk.grid_set_row_spacing) &&
-        Resolve(library, "gtk_grid_set_column_spacing", gtk.grid_set_column_spacing) &&
-        Resolve(library, "gtk_frame_new", gtk.frame_new) && Resolve(library, "gtk_container_add", gtk.container_add) &&
-        Resolve(library, "gtk_container_set_border_width", gtk.container_set_border_width) &&
-        Resolve(library, "gtk_label_new", gtk.label_new) && Resolve(library, "gtk_label_set_text", gtk.label_set_text) &&
-        Resolve(library, "gtk_label_set_xalign", gtk.label_set_xalign) && Resolve(library, "gtk_entry_new", gtk.entry_new) &&
-        Resolve(library, "gtk_entry_set_text", gtk.entry_set_text) &&
-        Resolve(library, "gtk_entry_get_text", gtk.entry_get_text) &&
-        Resolve(library, "gtk_entry_set_activates_default", gtk.entry_set_activates_default) &&
-        Resolve(library, "gtk_check_button_new_with_label", gtk.check_button_new_with_label) &&
-        Resolve(library, "gtk_toggle_button_get_active", gtk.toggle_button_get_active) &&
-        Resolve(library, "gtk_toggle_button_set_active", gtk.toggle_button_set_active) &&
-        Resolve(library, "gtk_widget_set_name", gtk.widget_set_name) &&
-        Resolve(library, "gtk_widget_set_hexpand", gtk.widget_set_hexpand) &&
-        Resolve(library, "gtk_widget_show_all", gtk.widget_show_all) &&
-        Resolve(library, "gtk_widget_destroy", gtk.widget_destroy) &&
-        Resolve(library, "gtk_events_pending", gtk.events_pending) &&
-        Resolve(library, "gtk_main_iteration", gtk.main_iteration) &&
-        Resolve(library, "g_signal_connect_data", gtk.signal_connect_data);
+    bool resolved = true;
+#define QUORVEX_GTK_RESOLVE(prefix, name, type) resolved = resolved && Resolve(library, #prefix #name, gtk.name);
+    QUORVEX_GTK_FUNCTIONS(QUORVEX_GTK_RESOLVE)
+#undef QUORVEX_GTK_RESOLVE
     if (!resolved) {
         failure = "the installed GTK lacks a function the dialog needs";
     } else if (!gtk.init_check(nullptr, nullptr)) {
