@@ -185,6 +185,19 @@ protected:
         return testing::AssertionFailure() << "the grab saved no frame " << number << " in " << folder;
     }
 
+    // Whether the grab has saved a frame in `folder` within 30 s.
+    static testing::AssertionResult SavesFrames(const std::string& folder) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        std::error_code error;
+        do {
+            if (std::filesystem::is_directory(folder, error) && !std::filesystem::is_empty(folder, error)) {
+                return testing::AssertionSuccess();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } while (std::chrono::steady_clock::now() < deadline);
+        return testing::AssertionFailure() << "the grab saved no frame in " << folder << " within 30 s";
+    }
+
     static constexpr const char* kPictureDir = QUORVEX_VIEWER_SCREENSHOT_DIR;
 };
 
@@ -199,6 +212,8 @@ TEST_P(ViewerColours, ShowsTheStreamingPatternAsGrabbedWithItsStatusLine) {
     const std::string grabbed = dir_.File("grabbed");
     auto grab = StartGrab({"--frames", "25", "--save", grabbed});
     ASSERT_TRUE(grab->WaitForOutput("open on port"));
+    // The picture must show a frame the grab saves too: one after its first.
+    ASSERT_TRUE(SavesFrames(grabbed));
 
     tools::Image screen;
     Shown shown;

@@ -12,7 +12,9 @@ RawRead ReadRawFrame(std::FILE* stream, uint8_t* frame, size_t frameBytes) {
     read.bytes = std::fread(frame, 1, frameBytes, stream);
     if (read.bytes == frameBytes) {
         read.outcome = RawRead::Outcome::Frame;
-    } else if (std::ferror(stream) != 0) {
+    } else if (std::ferror(stream) != 0 || std::feof(stream) == 0) {
+        // A short count means the end or a failure; some C runtimes (wine's
+        // msvcrt reading a stream opened for writing) set neither flag.
         read.outcome = RawRead::Outcome::Error;
         read.error = errno != 0 ? std::strerror(errno) : "the stream reports an error";
     } else {
