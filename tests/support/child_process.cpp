@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include <cstdlib>
 #include <map>
 
 #include "platform/win32.h"
@@ -50,5 +51,28 @@ std::string SelfPath() {
 #endif
     return path;
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Children read ASAN_OPTIONS when they start, so the variable is set for them
+// and restored afterwards; only Linux builds have the sanitizer.
+NoLeakCheckInChildren::NoLeakCheckInChildren() {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    hadOptions = options != nullptr;
+    savedOptions = hadOptions ? options : "";
+    const std::string withoutLeakCheck = savedOptions.empty() ? "detect_leaks=0" : savedOptions + ":detect_leaks=0";
+    setenv("ASAN_OPTIONS", withoutLeakCheck.c_str(), 1);
+}
+
+NoLeakCheckInChildren::~NoLeakCheckInChildren() {
+    if (hadOptions) {
+        setenv("ASAN_OPTIONS", savedOptions.c_str(), 1);
+    } else {
+        unsetenv("ASAN_OPTIONS");
+    }
+}
+#else
+NoLeakCheckInChildren::NoLeakCheckInChildren() = default;
+NoLeakCheckInChildren::~NoLeakCheckInChildren() = default;
+#endif
 
 }  // namespace testsupport
