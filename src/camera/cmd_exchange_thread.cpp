@@ -359,8 +359,8 @@ void CmdExchangeThread::ProcessDimensions() {
     height = dimensions.height;
     bytesPerPixel = dimensions.bytesPerPixel;
     dimensionsValid.store(true, std::memory_order_release);
-    LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: dimensions received, w=%d, h=%d, bpp=%d, port=%d", width,
-               height, bytesPerPixel, port.load());
+    LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: dimensions received, w=%d, h=%d, bpp=%d, port=%d",
+               width.load(), height.load(), bytesPerPixel.load(), port.load());
 
     // Kept apart from the fields, which a reopen inside the reset below
     // clears.

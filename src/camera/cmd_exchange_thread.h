@@ -137,9 +137,11 @@ private:
     MessageHeader header{HeaderMagic, 0, 0};
     std::atomic<bool> dimensionsValid{false};
     DimensionsBlock dimensions{0, 0, 0};
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t bytesPerPixel = 0;
+    // Atomic: a server may send new dimensions while a host thread reads the
+    // ones it saw valid.
+    std::atomic<int32_t> width{0};
+    std::atomic<int32_t> height{0};
+    std::atomic<int32_t> bytesPerPixel{0};
     Camera* camera = nullptr;
 
     // A thread told to stop from inside its own callback: joined by the next
