@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Runs the randomized hostile-server storm for longer than CI does.
 #
-# Usage: scripts/storm.sh [--minutes N] [--seed S] [--config asan|native|win32]
+# Usage: scripts/storm.sh [--minutes N] [--seed S] [--config asan|tsan|native|win32]
 #
 #   --minutes N   how long the storm runs (default 5)
 #   --seed S      the seed of a run to repeat, as a failing run prints it
 #                 (default: a random one, printed at the start)
 #   --config C    the build to run it in, each in build/<C> as scripts/test.sh
-#                 makes it: asan (default), native, or win32 under wine
+#                 makes it: asan (default), tsan, native, or win32 under wine
 #
 # Installs what it lacks (as root), builds the storm's test program and runs
 # its storm case; exits non-zero when the storm fails.
@@ -46,6 +46,7 @@ packages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev)
 cmakeArgs=()
 case $config in
   asan) cmakeArgs=(-DQUORVEX_SANITIZE=address) ;;
+  tsan) cmakeArgs=(-DQUORVEX_SANITIZE=thread) ;;
   native) ;;
   win32)
     packages+=(g++-mingw-w64-i686 wine wine32)
@@ -67,7 +68,7 @@ program=$dir/bin/storm_tests
 case $config in
   # gcc 12's sanitizers need address randomisation off on kernels with high
   # mmap randomisation (see scripts/test.sh).
-  asan) runner=(setarch "$(uname -m)" -R) ;;
+  asan | tsan) runner=(setarch "$(uname -m)" -R) ;;
   win32)
     # shellcheck source=lib/wine.sh
     source "$ROOT/scripts/lib/wine.sh"
