@@ -1,14 +1,5 @@
 // The objects behind pipe handles: pipe ends and, per pipe name, the
 // listening socket of the server's instances. Internal to the POSIX subset.
-//
-// Transport. Each pipe name has one listening Unix-domain SOCK_SEQPACKET
-// socket, bound in the user's pipe directory by the process that creates its
-// instances. A client connects and sends one request packet: "C" to take an
-// instance, answered "A" plus the pipe type when one is listening and "B"
-// when all are busy; or "W" to wait, answered "A" once one listens. After
-// that every packet carries a tag byte: "D" and the message's bytes, or "X",
-// the server's notice of DisconnectNamedPipe. The tag keeps every packet at
-// least one byte long, so a read of 0 bytes means that the peer has closed.
 #pragma once
 
 #include <deque>
@@ -21,44 +12,10 @@
 #include "event_object.h"
 #include "io_engine.h"
 #include "kernel_object.h"
+#include "nt_status.h"
 #include "unique_fd.h"
 
 namespace platform::posix {
-
-namespace pipe_protocol {
-constexpr char kConnectRequest = 'C';
-constexpr char kWaitRequest = 'W';
-constexpr char kAccepted = 'A';
-constexpr char kBusy = 'B';
-constexpr char kData = 'D';
-constexpr char kDisconnected = 'X';
-constexpr char kMessageType = 1;  // pipe-type byte after kAccepted
-}  // namespace pipe_protocol
-
-// NTSTATUS codes as they appear in OVERLAPPED::Internal.
-namespace nt_status {
-constexpr ULONG_PTR kSuccess = 0x00000000;
-constexpr ULONG_PTR kPending = 0x00000103;
-constexpr ULONG_PTR kBufferOverflow = 0x80000005;
-constexpr ULONG_PTR kInvalidHandle = 0xC0000008;
-constexpr ULONG_PTR kInvalidParameter = 0xC000000D;
-constexpr ULONG_PTR kIllegalFunction = 0xC0000010;
-constexpr ULONG_PTR kNoMemory = 0xC0000017;
-// The states of a pipe end, numbered in a row from 0xC00000B0.
-constexpr ULONG_PTR kPipeDisconnected = 0xC00000B0;
-constexpr ULONG_PTR kPipeClosing = kPipeDisconnected + 1;
-constexpr ULONG_PTR kPipeConnected = kPipeDisconnected + 2;
-constexpr ULONG_PTR kPipeListening = kPipeDisconnected + 3;
-constexpr ULONG_PTR kPipeBroken = 0xC000014B;
-
-// Error statuses end an operation at its start without signalling its event.
-constexpr bool IsError(ULONG_PTR status) {
-    return (status & 0xC0000000u) == 0xC0000000u;
-}
-
-DWORD ToWin32(ULONG_PTR status) noexcept;
-ULONG_PTR FromErrno(int error) noexcept;
-}  // namespace nt_status
 
 // One read, write or connect: where its outcome goes and what to signal.
 struct IoRequest {

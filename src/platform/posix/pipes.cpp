@@ -15,6 +15,7 @@
 #include "errno_map.h"
 #include "object_names.h"
 #include "pipe_objects.h"
+#include "pipe_transport.h"
 #include "win32_errors.h"
 #include "win32_pipes.h"
 
@@ -59,67 +60,6 @@ bool SocketPathOf(LPCSTR path, std::string& socketPath) {
     }
     socketPath = PipeSocketPath(directory, name);
     return true;
-}
-
-// Connects to the pipe's listening socket and sends `request`; a pipe that
-// no server listens on is ERROR_FILE_NOT_FOUND, as on Windows.
-UniqueFd ConnectToServer(const std::string& socketPath, char request) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof address.sun_path) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return UniqueFd();
-    }
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    if (!socket) {
-        SetLastErrorFromErrno(errno);
-        return UniqueFd();
-    }
-    int result = 0;
-    do {
-        result = connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        const bool absent = errno == ENOENT || errno == ECONNREFUSED;
-        if (absent) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-        } else {
-            SetLastErrorFromErrno(errno);
-        }
-        return UniqueFd();
-    }
-    if (send(socket.get(), &request, 1, MSG_NOSIGNAL) != 1) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return UniqueFd();
-    }
-    return socket;
-}
-
-enum class Answer { Received, TimedOut, Closed };
-
-// Waits up to `milliseconds` (INFINITE: without end) for the server's answer.
-Answer AwaitAnswer(int socket, DWORD milliseconds, char* answer, size_t size) {
-    const Clock::time_point deadline = DeadlineAfter(milliseconds);
-    for (;;) {
-        int timeout = -1;
-        if (deadline != Clock::time_point::max()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            timeout = static_cast<int>(std::max<long long>(0, std::min<long long>(left, INT32_MAX)));
-        }
-        pollfd entry{socket, POLLIN, 0};
-        const int ready = poll(&entry, 1, timeout);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready == 0) {
-            if (Clock::now() >= deadline) {
-                return Answer::TimedOut;
-            }
-            continue;
-        }
-        return ready > 0 && recv(socket, answer, size, MSG_DONTWAIT) > 0 ? Answer::Received : Answer::Closed;
-    }
 }
 
 // The OVERLAPPED's event, without the low bit, which on Windows only keeps

@@ -1,73 +1,21 @@
-// Pipe ends and listeners: the state machines behind the pipe functions.
+// A pipe end: a server instance or a client end, and the state machine of
+// the operations started on it.
 #include "pipe_objects.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <unordered_map>
 
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include "errno_map.h"
-#include "platform/immortal.h"
+#include "pipe_transport.h"
 #include "win32_errors.h"
 
 namespace platform::posix {
-
-namespace nt_status {
-namespace {
-
-struct StatusCode {
-    ULONG_PTR status;
-    DWORD error;
-};
-
-constexpr StatusCode kStatusCodes[] = {
-    {kSuccess, ERROR_SUCCESS},
-    {kPending, ERROR_IO_PENDING},
-    {kBufferOverflow, ERROR_MORE_DATA},
-    {kInvalidHandle, ERROR_INVALID_HANDLE},
-    {kInvalidParameter, ERROR_INVALID_PARAMETER},
-    {kIllegalFunction, ERROR_INVALID_FUNCTION},
-    {kNoMemory, ERROR_NOT_ENOUGH_MEMORY},
-    {kPipeDisconnected, ERROR_PIPE_NOT_CONNECTED},
-    {kPipeClosing, ERROR_NO_DATA},
-    {kPipeConnected, ERROR_PIPE_CONNECTED},
-    {kPipeListening, ERROR_PIPE_LISTENING},
-    {kPipeBroken, ERROR_BROKEN_PIPE},
-};
-
-// Win32 codes without a status above travel as customer-defined error
-// statuses that carry the code itself.
-constexpr ULONG_PTR kCarriedError = 0xE0000000;
-
-}  // namespace
-
-DWORD ToWin32(ULONG_PTR status) noexcept {
-    for (const StatusCode& entry : kStatusCodes) {
-        if (entry.status == status) {
-            return entry.error;
-        }
-    }
-    return (status & kCarriedError) == kCarriedError ? static_cast<DWORD>(status & 0xFFFF) : ERROR_GEN_FAILURE;
-}
-
-ULONG_PTR FromErrno(int error) noexcept {
-    const DWORD code = Win32ErrorFromErrno(error);
-    for (const StatusCode& entry : kStatusCodes) {
-        if (entry.error == code) {
-            return entry.status;
-        }
-    }
-    return kCarriedError | code;
-}
-
-}  // namespace nt_status
-
 namespace {
 
 using nt_status::IsError;
@@ -81,108 +29,7 @@ void Finish(const IoRequest& request, ULONG_PTR status, DWORD bytes) noexcept {
     request.event->Set();
 }
 
-ssize_t ReceiveRetrying(int fd, msghdr& header, int flags) noexcept {
-    for (;;) {
-        const ssize_t received = recvmsg(fd, &header, flags | MSG_DONTWAIT);
-        if (received >= 0 || errno != EINTR) {
-            return received;
-        }
-    }
-}
-
-// Receives one packet: its tag byte and up to `size` bytes of payload.
-ssize_t ReceivePacket(int fd, char& tag, char* payload, size_t size) noexcept {
-    iovec parts[2] = {{&tag, 1}, {payload, size}};
-    msghdr header{};
-    header.msg_iov = parts;
-    header.msg_iovlen = 2;
-    return ReceiveRetrying(fd, header, 0);
-}
-
-// The length of the next packet, tag included, without taking it; 0 when the
-// peer has closed, -1 with errno when there is none yet.
-ssize_t PeekPacket(int fd, char& tag) noexcept {
-    iovec part{&tag, 1};
-    msghdr header{};
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    return ReceiveRetrying(fd, header, MSG_PEEK | MSG_TRUNC);
-}
-
-bool SendTagged(int fd, char tag, const char* payload, size_t size) noexcept {
-    iovec parts[2] = {{&tag, 1}, {const_cast<char*>(payload), size}};
-    msghdr header{};
-    header.msg_iov = parts;
-    header.msg_iovlen = 2;
-    for (;;) {
-        if (sendmsg(fd, &header, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
-            return true;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-}
-
-bool IsPeerGone(int error) {
-    return error == EPIPE || error == ECONNRESET || error == ENOTCONN;
-}
-
-// This process's listeners by socket path; guarded by the engine's lock.
-std::unordered_map<std::string, std::weak_ptr<PipeListener>>& Listeners() {
-    static Immortal<std::unordered_map<std::string, std::weak_ptr<PipeListener>>> listeners;
-    return listeners.get();
-}
-
-// Binds a listening socket at `path`, taking the place of a socket that a
-// process which has ended left behind.
-UniqueFd BindListener(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return UniqueFd();
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const auto* generic = reinterpret_cast<const sockaddr*>(&address);
-    constexpr int kAttempts = 3;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        if (!socket) {
-            SetLastErrorFromErrno(errno);
-            return UniqueFd();
-        }
-        if (bind(socket.get(), generic, sizeof address) == 0) {
-            if (listen(socket.get(), SOMAXCONN) != 0) {
-                SetLastErrorFromErrno(errno);
-                unlink(path.c_str());
-                return UniqueFd();
-            }
-            return socket;
-        }
-        if (errno != EADDRINUSE) {
-            SetLastErrorFromErrno(errno);
-            return UniqueFd();
-        }
-        const UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        if (!probe) {
-            SetLastErrorFromErrno(errno);
-            return UniqueFd();
-        }
-        if (connect(probe.get(), generic, sizeof address) == 0 || errno != ECONNREFUSED) {
-            // Another process serves this pipe.
-            SetLastError(ERROR_ACCESS_DENIED);
-            return UniqueFd();
-        }
-        unlink(path.c_str());
-    }
-    SetLastError(ERROR_ACCESS_DENIED);
-    return UniqueFd();
-}
-
 }  // namespace
-
-// PipeEnd
 
 std::shared_ptr<PipeEnd> PipeEnd::Make(bool server, bool messageType, bool messageRead, bool overlapped) noexcept {
     if (!IoEngine::Instance().AddUser()) {
@@ -545,164 +392,6 @@ void PipeEnd::CloseSocket() noexcept {
     if (socket_) {
         IoEngine::Instance().Unwatch(socket_.get(), token_);
         socket_.reset();
-    }
-}
-
-// PipeListener
-
-std::shared_ptr<PipeListener> PipeListener::ForPath(const std::string& path, DWORD maxInstances,
-                                                    bool messageType) noexcept {
-    try {
-        auto& listeners = Listeners();
-        if (auto found = listeners.find(path); found != listeners.end()) {
-            if (auto listener = found->second.lock()) {
-                return listener;
-            }
-        }
-        UniqueFd socket = BindListener(path);
-        if (!socket) {
-            return nullptr;
-        }
-        auto listener = std::make_shared<PipeListener>(path, std::move(socket), maxInstances, messageType);
-        if (!IoEngine::Instance().Watch(listener->socket_.get(), listener->token_, listener.get(), EPOLLIN)) {
-            SetLastErrorFromErrno(errno);
-            listener->Close();
-            return nullptr;
-        }
-        listeners[path] = listener;
-        return listener;
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-}
-
-PipeListener::PipeListener(std::string path, UniqueFd socket, DWORD maxInstances, bool messageType) noexcept
-    : path_(std::move(path)), socket_(std::move(socket)), maxInstances_(maxInstances), messageType_(messageType) {}
-
-bool PipeListener::AddInstance(PipeEnd* instance) noexcept {
-    if (instances_.size() >= maxInstances_) {
-        SetLastError(ERROR_PIPE_BUSY);
-        return false;
-    }
-    try {
-        instances_.push_back(instance);
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
-    InstanceListening();
-    return true;
-}
-
-void PipeListener::RemoveInstance(PipeEnd* instance) noexcept {
-    instances_.erase(std::remove(instances_.begin(), instances_.end(), instance), instances_.end());
-    if (instances_.empty()) {
-        Close();
-    }
-}
-
-void PipeListener::InstanceListening() noexcept {
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        Pending& pending = *it++;
-        if (pending.waiting) {
-            static_cast<void>(send(pending.socket.get(), &pipe_protocol::kAccepted, 1, MSG_DONTWAIT | MSG_NOSIGNAL));
-            Drop(pending);
-        }
-    }
-}
-
-void PipeListener::OnReady(uint32_t /*events*/) noexcept {
-    for (;;) {
-        UniqueFd socket(accept4(socket_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!socket) {
-            if (errno == EINTR || errno == ECONNABORTED) {
-                continue;
-            }
-            return;
-        }
-        try {
-            Pending& pending = pending_.emplace_back(*this, std::move(socket));
-            if (!IoEngine::Instance().Watch(pending.socket.get(), pending.token, &pending, EPOLLIN)) {
-                pending_.pop_back();
-            }
-        } catch (const std::bad_alloc&) {
-            return;
-        }
-    }
-}
-
-void PipeListener::OnPendingReady(Pending& pending) noexcept {
-    if (pending.waiting) {
-        // A waiting client never speaks again: this is its hang-up.
-        Drop(pending);
-        return;
-    }
-    char request = 0;
-    const ssize_t received = recv(pending.socket.get(), &request, 1, MSG_DONTWAIT);
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        return;
-    }
-    if (received == 1 && request == pipe_protocol::kConnectRequest) {
-        Offer(pending);
-    } else if (received == 1 && request == pipe_protocol::kWaitRequest && !AnyListening()) {
-        pending.waiting = true;
-    } else {
-        if (received == 1 && request == pipe_protocol::kWaitRequest) {
-            static_cast<void>(send(pending.socket.get(), &pipe_protocol::kAccepted, 1, MSG_DONTWAIT | MSG_NOSIGNAL));
-        }
-        Drop(pending);
-    }
-}
-
-// Hands the client to the first listening instance, or tells it that all
-// are busy.
-void PipeListener::Offer(Pending& pending) noexcept {
-    auto instance = std::find_if(instances_.begin(), instances_.end(),
-                                 [](const PipeEnd* candidate) { return candidate->Listening(); });
-    if (instance == instances_.end()) {
-        static_cast<void>(send(pending.socket.get(), &pipe_protocol::kBusy, 1, MSG_DONTWAIT | MSG_NOSIGNAL));
-        Drop(pending);
-        return;
-    }
-    const char reply[2] = {pipe_protocol::kAccepted, messageType_ ? pipe_protocol::kMessageType : '\0'};
-    if (send(pending.socket.get(), reply, sizeof reply, MSG_DONTWAIT | MSG_NOSIGNAL) != sizeof reply) {
-        Drop(pending);
-        return;
-    }
-    IoEngine::Instance().Unwatch(pending.socket.get(), pending.token);
-    UniqueFd socket(pending.socket.release());
-    Drop(pending);
-    (*instance)->Attach(std::move(socket));
-}
-
-bool PipeListener::AnyListening() const noexcept {
-    return std::any_of(instances_.begin(), instances_.end(),
-                       [](const PipeEnd* instance) { return instance->Listening(); });
-}
-
-void PipeListener::Drop(Pending& pending) noexcept {
-    if (pending.socket) {
-        IoEngine::Instance().Unwatch(pending.socket.get(), pending.token);
-    }
-    pending_.remove_if([&pending](const Pending& candidate) { return &candidate == &pending; });
-}
-
-// The name goes before the socket closes, so that no other process can have
-// bound it in between.
-void PipeListener::Close() noexcept {
-    if (!socket_) {
-        return;
-    }
-    IoEngine::Instance().Unwatch(socket_.get(), token_);
-    unlink(path_.c_str());
-    socket_.reset();
-    while (!pending_.empty()) {
-        Drop(pending_.front());
-    }
-    auto& listeners = Listeners();
-    if (auto found = listeners.find(path_); found != listeners.end() && found->second.lock().get() == this) {
-        listeners.erase(found);
     }
 }
 
