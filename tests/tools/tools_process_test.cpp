@@ -124,13 +124,18 @@ TEST_F(ToolsTest, GrabCountsTheFramesTheServerSkipsAndRepeats) {
     for (int64_t number = first + 1; number < last; ++number) {
         skipped += number % (kSkipEvery + 1) == 0 ? 1 : 0;
     }
-    EXPECT_EQ(skipped, NumberAfter(summary, "lost: ")) << summary;
-    // What is not a distinct number is a repeat; any run of 80 published
-    // frames holds 11 or 12 repeats.
-    const int64_t distinct = (last - first + 1) - skipped;
-    EXPECT_EQ(kFrames - distinct, NumberAfter(summary, "repeated: ")) << summary;
-    EXPECT_GE(NumberAfter(summary, "repeated: "), kFrames / kRepeatEvery) << summary;
-    EXPECT_LE(NumberAfter(summary, "repeated: "), kFrames / kRepeatEvery + 1) << summary;
+    const int64_t lost = NumberAfter(summary, "lost: ");
+    const int64_t repeated = NumberAfter(summary, "repeated: ");
+    // Every number the server skipped is lost. A loaded machine may also
+    // delay the driver past the next frame, which then overwrites the one
+    // announced: one more lost number and the next frame seen twice.
+    EXPECT_GE(lost, skipped) << summary;
+    const int64_t dropped = lost - skipped;
+    // Every frame that brings no new number is a repeat.
+    EXPECT_EQ(kFrames - ((last - first + 1) - lost), repeated) << summary;
+    // Any run of 80 published frames holds 11 or 12 repeats of the server's.
+    EXPECT_GE(repeated, kFrames / kRepeatEvery - dropped) << summary;
+    EXPECT_LE(repeated, kFrames / kRepeatEvery + 1 + dropped) << summary;
     EXPECT_EQ(0, NumberAfter(summary, "torn: ")) << summary;
     EXPECT_EQ(0, NumberAfter(summary, "out of order: ")) << summary;
 }
