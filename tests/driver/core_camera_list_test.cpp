@@ -208,7 +208,7 @@ TEST_P(CameraListAvailabilityTest, MatchesExactlyAndLogsTheName) {
               LogCapture::Messages());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CameraListAvailabilityTest, testing::ValuesIn(kAvailability), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, CameraListAvailabilityTest, testing::ValuesIn(kAvailability), RowName());
 
 TEST_F(CameraListTest, EmptyRegistryHasNoCameraAvailable) {
     CameraList* list = CameraList::GetInstance();

@@ -254,7 +254,7 @@ TEST_P(CameraTimeoutTest, IsBroughtIntoRangeInTheSettingsButNotTheFile) {
     EXPECT_EQ(storedFile, dir.Read("Quorvex.ini"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CameraTimeoutTest, testing::ValuesIn(kTimeouts), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, CameraTimeoutTest, testing::ValuesIn(kTimeouts), RowName());
 
 // ---- Log settings taken at an open ----
 
@@ -365,7 +365,7 @@ TEST_P(CameraCompleteCallbackTest, LogsOneLineOfPiecesAndStores) {
               LogCapture::Messages());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CameraCompleteCallbackTest, testing::ValuesIn(kCompleteCases), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, CameraCompleteCallbackTest, testing::ValuesIn(kCompleteCases), RowName());
 
 TEST_F(CameraTest, SetCmdCallbackLogsSetOrUnsetWithThePort) {
     GetDriverState()->logLevel = 2;
@@ -465,7 +465,7 @@ TEST_P(CameraPropertyTest, KnownNamesIgnoreCaseOthersLeaveTheValue) {
     EXPECT_EQ(expected, LogCapture::Messages());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CameraPropertyTest, testing::ValuesIn(kProperties), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, CameraPropertyTest, testing::ValuesIn(kProperties), RowName());
 
 TEST_F(CameraTest, PixelSizeIsBitsPerPixel) {
     camera->bytesPerPixel = 3;

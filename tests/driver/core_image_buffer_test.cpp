@@ -81,7 +81,7 @@ TEST_P(ImageBufferRowRangeTest, RowOutsideTheFrameIsRefused) {
               LogCapture::Messages());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferRowRangeTest, testing::ValuesIn(kOutOfRange), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferRowRangeTest, testing::ValuesIn(kOutOfRange), RowName());
 
 class ImageBufferBytesPerPixelTest : public ImageBufferTest, public testing::WithParamInterface<int32_t> {};
 
@@ -152,7 +152,7 @@ TEST_P(ImageBufferRefusedSizeTest, ThrowsLogsAndKeepsTheEarlierBlock) {
     EXPECT_EQ(contents, std::vector<uint8_t>(block, block + buffer.Size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferRefusedSizeTest, testing::ValuesIn(kRefusedSizes), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferRefusedSizeTest, testing::ValuesIn(kRefusedSizes), RowName());
 
 TEST_F(ImageBufferTest, RefusedSizeOnAnEmptyBufferLeavesItEmpty) {
     EXPECT_THROW(buffer.Allocate(0, 480, 1), std::runtime_error);
@@ -222,7 +222,7 @@ TEST_P(ImageBufferResizeTest, OtherByteCountGivesABlockOfExactlyThatSize) {
     EXPECT_EQ(nullptr, buffer.GetLine(row.height));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferResizeTest, testing::ValuesIn(kResizes), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferResizeTest, testing::ValuesIn(kResizes), RowName());
 
 // ---- Row copies ----
 
@@ -275,7 +275,7 @@ TEST_P(ImageBufferCopyRowTest, CopiesFromTheRowStart) {
     EXPECT_TRUE(LogCapture::Calls().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferCopyRowTest, testing::ValuesIn(kCopies), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferCopyRowTest, testing::ValuesIn(kCopies), RowName());
 
 struct RefusedCopyCase {
     const char* name;
@@ -314,7 +314,7 @@ TEST_P(ImageBufferRefusedCopyTest, RefusesWithOneLineAndWritesNothing) {
     EXPECT_EQ(")\n", messages[0].substr(messages[0].size() - 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferRefusedCopyTest, testing::ValuesIn(kRefusedCopies), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferRefusedCopyTest, testing::ValuesIn(kRefusedCopies), RowName());
 
 TEST_F(ImageBufferCopyTest, RowOutsideTheFrameIsRefusedByGetLineAlone) {
     std::vector<uint8_t> dest(kStride, kPoisonByte);

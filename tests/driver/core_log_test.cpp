@@ -81,7 +81,7 @@ TEST_P(LogLevelTest, ReachesHostAndFileOnlyAtOrBelowThreshold) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LogLevelTest, testing::ValuesIn(kLevelCases), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, LogLevelTest, testing::ValuesIn(kLevelCases), RowName());
 
 TEST_F(LogTest, DebuggerThresholdAloneDoesNotReachHostOrFile) {
     State()->logLevel = 0;
@@ -135,7 +135,7 @@ TEST_P(LogLineEndTest, HostReceivesMessageWithAtMostOneAddedLineEnd) {
     EXPECT_EQ(row.expected, messages[0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LogLineEndTest, testing::ValuesIn(LineEndCases()), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, LogLineEndTest, testing::ValuesIn(LineEndCases()), RowName());
 
 TEST_F(LogTest, FormatsPrintfConversions) {
     LogMessage(1, State(), "%s=%d, %X, %ld, %s", "value", -42, 0xBEEFu, 123456789L, "end");
@@ -325,7 +325,7 @@ TEST_P(LogBlockedFileTest, HostStillGetsTheLineAndHeldLinesStayHeld) {
     EXPECT_EQ((std::vector<std::string>{"held one", "held two", "after"}), messages);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LogBlockedFileTest, testing::ValuesIn(kBlockedCases), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, LogBlockedFileTest, testing::ValuesIn(kBlockedCases), RowName());
 
 // ---- Threads ----
 

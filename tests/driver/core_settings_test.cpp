@@ -43,7 +43,7 @@ TEST_P(IntParamDefaultsTest, HasKeyDefaultAndRange) {
     EXPECT_EQ(row.minValue, param.minValue);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, IntParamDefaultsTest, testing::ValuesIn(kIntParams), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, IntParamDefaultsTest, testing::ValuesIn(kIntParams), RowName());
 
 TEST(SettingsTest, PipeNameHasOneValueInAllFour) {
     const CameraSettings settings;
@@ -218,7 +218,7 @@ TEST_P(SettingsLoadTest, LoadsStoredKeysAndKeepsMissingOnes) {
     EXPECT_EQ(before, IniText());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SettingsLoadTest, testing::ValuesIn(LoadCases()), coretest::RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, SettingsLoadTest, testing::ValuesIn(LoadCases()), RowName());
 
 TEST_F(SettingsFileTest, LongPipeNameIsReadAsItsFirst255Characters) {
     std::string stored;

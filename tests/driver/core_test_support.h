@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/row_name.h"
 #include "platform/known_differences.h"
 #include "platform/win32.h"
 #include "quorvex.h"
@@ -180,16 +181,6 @@ testing::AssertionResult ThrowsRegistryError(Call call) {
     }
     return testing::AssertionFailure() << "threw nothing";
 }
-
-// ---- Table-driven cases ----
-
-// Names a parameterised case after its row's `name`.
-struct RowName {
-    template <typename Row>
-    std::string operator()(const testing::TestParamInfo<Row>& row) const {
-        return row.param.name;
-    }
-};
 
 // ---- Fixture ----
 

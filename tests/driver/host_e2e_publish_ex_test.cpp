@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LayoutRow{"Rgba32ToBgr", kRgba32, 0, QUORVEX_ORDER_BGR},
                     LayoutRow{"Bgra32ToBgr", kBgra32, 8, QUORVEX_ORDER_BGR},
                     LayoutRow{"Gray8InBgrOrder", kGray8, 1, QUORVEX_ORDER_BGR}),
-    hosttest::RowName());
+    RowName());
 
 TEST_F(PublishExTest, NewSizeOrPixelSizeSendsDimensionsBeforeTheFrame) {
     ASSERT_TRUE(Serve(160 * 120 * 4));
@@ -216,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalRow{"FormatSix", false, 40, 30, 0, 6, "unknown format 6"},
                     RefusalRow{"LargerThanTheSegment", false, 41, 30, 0, QUORVEX_FORMAT_RGB24, "segment"},
                     RefusalRow{"OverflowingSize", false, 65536, 65536, 0, QUORVEX_FORMAT_GRAY8, "segment"}),
-    hosttest::RowName());
+    RowName());
 
 TEST_F(PublishExTest, ChannelOrderIsCheckedAndKept) {
     ASSERT_TRUE(Serve(16 * 8 * 3));

@@ -180,7 +180,7 @@ TEST_P(E2EReopenInsideTheFrame, TheSameThreadGoesOnOnTheNewPort) {
 
 INSTANTIATE_TEST_SUITE_P(Ports, E2EReopenInsideTheFrame,
                          testing::Values(ReopenCase{"SamePort", 21, 21}, ReopenCase{"AnotherPort", 21, 22}),
-                         hosttest::RowName());
+                         RowName());
 
 // The host answers "Reset" by closing and reopening: the link starts afresh
 // with the new size in place, and asks for no further reset.

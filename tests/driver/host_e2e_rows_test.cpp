@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ShapeChange{"TallToWide", {16, 32, 3}, {32, 16, 3}},
                     ShapeChange{"TwoToFourBytesPerPixel", {32, 8, 2}, {16, 8, 4}},
                     ShapeChange{"FourToOneBytesPerPixelSameRows", {16, 8, 4}, {64, 8, 1}}),
-    hosttest::RowName());
+    RowName());
 
 using E2EStreamRows = E2ETest;
 
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, E2EHostilePixelSize,
                                          HostileBytesPerPixel{"NegativeThatFits", INT_MIN / 8, INT_MIN},
                                          HostileBytesPerPixel{"NegativeBeyond", INT_MIN / 8 - 1, INT_MIN},
                                          HostileBytesPerPixel{"Smallest", INT_MIN, INT_MIN}),
-                         hosttest::RowName());
+                         RowName());
 
 // A host log procedure that hands the lines starting with `trigger` to a
 // thread of its own, which reads a row of `port`, and waits for it (bounded,

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/row_name.h"
 #include "driver_exports.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
@@ -108,14 +109,6 @@ struct CameraSection {
     std::string pipeName;
     int logLevel = 1;
     int connectionTimeout = 100;
-};
-
-// Names the cases of a parameterised test after the `name` of their rows.
-struct RowName {
-    template <typename Row>
-    std::string operator()(const testing::TestParamInfo<Row>& row) const {
-        return row.param.name;
-    }
 };
 
 // Rows of a table print as their name, so that lists of test cases stay

@@ -10,7 +10,7 @@
 #include "gst_children.h"
 #include "gst_test_support.h"
 #include "quorvex_server.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/child_process.h"
 #include "test_host.h"
 
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StreamRow{"bgrx", "BGRx", 320, 4, "rgb", {2, 1, 0, 3}},
                     // 321 pixels of 3 bytes: GStreamer pads each row by one byte.
                     StreamRow{"rgb_padded_rows_bgr_order", "RGB", 321, 3, "bgr", {2, 1, 0}}),
-    RowName<StreamRow>);
+    RowName());
 
 // ---- A caps change while playing ----
 

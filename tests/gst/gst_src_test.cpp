@@ -11,7 +11,7 @@
 #include "gst_test_support.h"
 #include "host_harness.h"
 #include "image_files.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "test_pattern.h"
 
 namespace {
@@ -116,6 +116,6 @@ TEST_P(SourceRecording, RecordsThePixelsTheGrabSaves) {
 INSTANTIATE_TEST_SUITE_P(Formats, SourceRecording,
                          testing::Values(RecordRow{"gray", 1, 0}, RecordRow{"rgb", 3, 0}, RecordRow{"rgba", 4, 0},
                                          RecordRow{"gray_resized_every_15", 1, 15}),
-                         RowName<RecordRow>);
+                         RowName());
 
 }  // namespace

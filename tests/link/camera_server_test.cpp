@@ -26,7 +26,7 @@ using linktest::UniqueName;
 constexpr DWORD kQuietMs = 300;
 
 struct CreateRow {
-    const char* label;
+    const char* name;
     const char* shareName;
     int segmentBytes;
     int maxClients;
@@ -34,7 +34,7 @@ struct CreateRow {
 };
 
 void PrintTo(const CreateRow& row, std::ostream* out) {
-    *out << row.label;
+    *out << row.name;
 }
 
 class CreateArgumentsTest : public testing::TestWithParam<CreateRow> {};
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, CreateArgumentsTest,
                                          CreateRow{"NoClients", "QuorvexLink_args", 4096, 0, "maxClients"},
                                          CreateRow{"TooManyClients", "QuorvexLink_args", 4096,
                                                    QUORVEX_SERVER_MAX_CLIENTS + 1, "not 9"}),
-                         linktest::RowLabel());
+                         RowName());
 
 TEST(CameraServerTest, SecondServerOfTheSameNameIsRefused) {
     const std::string name = UniqueName("twice");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/row_name.h"
 #include "link/messages.h"
 #include "link/named_pipe_channel.h"
 #include "platform/win32.h"
@@ -73,14 +74,6 @@ testing::AssertionResult ReceiveDimensions(NamedPipeChannel& channel, Dimensions
 
 // Bytes in a pattern that differs per frame `seed`.
 std::vector<uint8_t> Pattern(size_t size, int seed);
-
-// Names the cases of a table by their rows' `label`.
-struct RowLabel {
-    template <typename Row>
-    std::string operator()(const testing::TestParamInfo<Row>& row) const {
-        return row.param.label;
-    }
-};
 
 // Milliseconds since an arbitrary start.
 DWORD Now();

@@ -36,13 +36,13 @@ bool IsServerLost(DWORD code) {
 }
 
 struct PipePathRow {
-    const char* label;
+    const char* name;
     const char* shareName;
     const char* path;
 };
 
 void PrintTo(const PipePathRow& row, std::ostream* out) {
-    *out << row.label;
+    *out << row.name;
 }
 
 class PipePathTest : public testing::TestWithParam<PipePathRow> {};
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Names, PipePathTest,
                                          PipePathRow{"Empty", "", "\\\\.\\pipe\\"},
                                          PipePathRow{"Backslash", "a\\b", "\\\\.\\pipe\\a\\b"},
                                          PipePathRow{"Punctuation", " x.y-z ", "\\\\.\\pipe\\ x.y-z "}),
-                         linktest::RowLabel());
+                         RowName());
 
 TEST(NamedPipeChannelTest, ConnectToMissingPipeThrowsFileNotFoundAtOnce) {
     NamedPipeChannel first;
@@ -183,12 +183,12 @@ TEST(NamedPipeChannelTest, PendingReadIsWokenByTheServersWrite) {
 }
 
 struct LongMessageRow {
-    const char* label;
+    const char* name;
     bool readPending;  // the read is started before the message is sent
 };
 
 void PrintTo(const LongMessageRow& row, std::ostream* out) {
-    *out << row.label;
+    *out << row.name;
 }
 
 class LongMessageTest : public testing::TestWithParam<LongMessageRow> {};
@@ -229,15 +229,15 @@ TEST_P(LongMessageTest, ComesInParts) {
 
 INSTANTIATE_TEST_SUITE_P(Timing, LongMessageTest,
                          testing::Values(LongMessageRow{"ReadPending", true}, LongMessageRow{"MessageWaiting", false}),
-                         linktest::RowLabel());
+                         RowName());
 
 struct ServerLossRow {
-    const char* label;
+    const char* name;
     bool destroy;  // destroy the server rather than drop its clients
 };
 
 void PrintTo(const ServerLossRow& row, std::ostream* out) {
-    *out << row.label;
+    *out << row.name;
 }
 
 class ServerLossTest : public testing::TestWithParam<ServerLossRow> {};
@@ -266,7 +266,7 @@ TEST_P(ServerLossTest, PendingReadAndNextReadReportTheLoss) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, ServerLossTest,
                          testing::Values(ServerLossRow{"Dropped", false}, ServerLossRow{"Destroyed", true}),
-                         linktest::RowLabel());
+                         RowName());
 
 TEST(NamedPipeChannelTest, CloseIsHarmlessWhenClosedAndTheChannelCanReconnect) {
     const std::string name = UniqueName("reuse");

@@ -166,12 +166,12 @@ TEST(CSharedMemoryTest, MissingSegmentFailsWithFileNotFoundAndReleasesTheMutex) 
 }
 
 struct OtherKindRow {
-    const char* label;
+    const char* name;
     bool event;  // an event holds the name rather than a mutex
 };
 
 void PrintTo(const OtherKindRow& row, std::ostream* out) {
-    *out << row.label;
+    *out << row.name;
 }
 
 class NameOfOtherKindTest : public testing::TestWithParam<OtherKindRow> {};
@@ -191,7 +191,7 @@ TEST_P(NameOfOtherKindTest, IsReportedAsInUse) {
 
 INSTANTIATE_TEST_SUITE_P(Holders, NameOfOtherKindTest,
                          testing::Values(OtherKindRow{"Mutex", false}, OtherKindRow{"Event", true}),
-                         linktest::RowLabel());
+                         RowName());
 
 TEST(CSharedMemoryTest, MutexNameHeldByAnEventFailsBeforeTheMapping) {
     LogCapture log;
@@ -207,13 +207,13 @@ TEST(CSharedMemoryTest, MutexNameHeldByAnEventFailsBeforeTheMapping) {
 }
 
 struct ReadSizeRow {
-    const char* label;
+    const char* name;
     int count;
     ReadStatus status;
 };
 
 void PrintTo(const ReadSizeRow& row, std::ostream* out) {
-    *out << row.label;
+    *out << row.name;
 }
 
 class ReadSizeTest : public testing::TestWithParam<ReadSizeRow> {};
@@ -248,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, ReadSizeTest,
                                          ReadSizeRow{"Exact", kSegmentBytes, ReadStatus::Copied},
                                          ReadSizeRow{"OneOver", kSegmentBytes + 1, ReadStatus::SegmentTooShort},
                                          ReadSizeRow{"Twice", 2 * kSegmentBytes, ReadStatus::SegmentTooShort}),
-                         linktest::RowLabel());
+                         RowName());
 
 TEST(CSharedMemoryTest, ReadWhenNotAttachedIsRefused) {
     LogCapture log;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -137,7 +137,7 @@ TEST_P(SystemText, OneShortFailsWithoutWriting) {
                                 ERROR_INSUFFICIENT_BUFFER));
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, SystemText, testing::ValuesIn(kTexts), RowName<TextCase>);
+INSTANTIATE_TEST_SUITE_P(Codes, SystemText, testing::ValuesIn(kTexts), RowName());
 
 class SystemTextWithInserts : public testing::TestWithParam<TextCase> {};
 
@@ -152,7 +152,7 @@ TEST_P(SystemTextWithInserts, FailsWithoutArguments) {
                                 ERROR_INVALID_PARAMETER));
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, SystemTextWithInserts, testing::ValuesIn(kTextsWithInserts), RowName<TextCase>);
+INSTANTIATE_TEST_SUITE_P(Codes, SystemTextWithInserts, testing::ValuesIn(kTextsWithInserts), RowName());
 
 struct UnknownCase {
     const char* name;
@@ -172,7 +172,7 @@ TEST_P(UnknownCode, FailsWithMessageNotFound) {
 INSTANTIATE_TEST_SUITE_P(Codes, UnknownCode,
                          testing::Values(UnknownCase{"Unassigned", 12345}, UnknownCase{"Poison", kPoisonError},
                                          UnknownCase{"HighBitSet", 0x80000000u}),
-                         RowName<UnknownCase>);
+                         RowName());
 
 TEST(FormatMessage, EmptyBufferIsTooSmall) {
     EXPECT_TRUE(FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, ERROR_FILE_NOT_FOUND, 0, 0),

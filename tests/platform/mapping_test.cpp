@@ -9,7 +9,7 @@
 #include "kernel_objects_support.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/child_process.h"
 
 namespace {
@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, MappingNameClashes,
                                          ClashRow{"OpenOverEvent", false, false},
                                          ClashRow{"CreateOverMutex", true, true},
                                          ClashRow{"CreateOverEvent", false, true}),
-                         RowName<ClashRow>);
+                         RowName());
 
 TEST(Mappings, AMappingsNameRefusesMutexesAndEvents) {
     const std::string name = UniqueName("mapping");
@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BadViews,
                                          ViewErrorRow{"LongerThanTheMapping", 0, 0x20001, ERROR_ACCESS_DENIED},
                                          ViewErrorRow{"PastTheEndFromAnOffset", 0x10000, 0x10001,
                                                       ERROR_ACCESS_DENIED}),
-                         RowName<ViewErrorRow>);
+                         RowName());
 
 TEST(Mappings, AViewAtAnOffsetSeesTheBytesFromThere) {
     UniqueMapping mapping = MakeMapping(nullptr, 0x20000);
@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ViewSizes,
                          testing::Values(SizeRow{"OneByte", 1, kPage}, SizeRow{"OnePage", 4096, kPage},
                                          SizeRow{"OnePageAndAByte", 4097, 2 * kPage},
                                          SizeRow{"TenThousand", 10000, 3 * kPage}),
-                         RowName<SizeRow>);
+                         RowName());
 
 TEST(Mappings, VirtualQueryInsideAViewDescribesTheRestOfIt) {
     UniqueMapping mapping = MakeMapping(nullptr, 10000);

@@ -5,7 +5,7 @@
 
 #include "known_differences.h"
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, MissingModule,
                          testing::Values(MissingModuleCase{"BareName", nullptr},
                                          MissingModuleCase{"FileInFolder", "missing_library"},
                                          MissingModuleCase{"MissingFolder", "missing/missing_library"}),
-                         RowName<MissingModuleCase>);
+                         RowName());
 
 TEST(Module, EmptyAndNullNamesFailWithModuleNotFound) {
     DWORD error = 0;

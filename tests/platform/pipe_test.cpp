@@ -11,7 +11,7 @@
 #include "kernel_objects_support.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/child_process.h"
 
 namespace {
@@ -316,7 +316,7 @@ TEST_P(MessageBuffers, MessagesKeepTheirBoundariesAndOrder) {
 INSTANTIATE_TEST_SUITE_P(Rows, MessageBuffers,
                          testing::Values(BufferRow{"Large", 64}, BufferRow{"Exact", 12}, BufferRow{"OneShort", 11},
                                          BufferRow{"OneByte", 1}),
-                         RowName<BufferRow>);
+                         RowName());
 
 TEST_F(Pipes, ABlockingReadOfALongMessageGivesItsFirstPartWithMoreData) {
     UniqueFile server = MakeServer(name_);

@@ -13,7 +13,7 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -121,7 +121,7 @@ TEST_P(ProcessExitCode, ComesBackFromWait) {
 INSTANTIATE_TEST_SUITE_P(Codes, ProcessExitCode,
                          testing::Values(ExitRow{"zero", 0}, ExitRow{"one", 1}, ExitRow{"usage", 2},
                                          ExitRow{"large", 200}),
-                         RowName<ExitRow>);
+                         RowName());
 
 TEST_F(ProcessTest, ArgumentsArriveWhole) {
     const std::vector<std::string> args = {"plain",         "two words",    "",          "quote\"inside",
@@ -202,6 +202,6 @@ INSTANTIATE_TEST_SUITE_P(Paths, FolderOf,
                                          FolderRow{"windows", "C:\\tools\\grab.exe", "C:\\tools"},
                                          FolderRow{"mixed", "Z:\\work/bin\\x.exe", "Z:\\work/bin"},
                                          FolderRow{"bare_name", "tool", ""}, FolderRow{"at_root", "/tool", ""}),
-                         RowName<FolderRow>);
+                         RowName());
 
 }  // namespace

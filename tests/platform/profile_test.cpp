@@ -11,7 +11,7 @@
 
 #include "known_differences.h"
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -116,7 +116,7 @@ TEST_P(ProfileString, CopiesValueOrDefault) {
                        row.expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ProfileString, testing::ValuesIn(kStringCases), RowName<StringCase>);
+INSTANTIATE_TEST_SUITE_P(Rows, ProfileString, testing::ValuesIn(kStringCases), RowName());
 
 class ProfileStringFile : public testing::Test {
 protected:
@@ -212,7 +212,7 @@ TEST_P(ProfileInt, ParsesAsWindows) {
     EXPECT_EQ(GetPrivateProfileIntA("N", row.key, row.defaultValue, dir_.File(kFileName).c_str()), row.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ProfileInt, testing::ValuesIn(kIntCases), RowName<IntCase>);
+INSTANTIATE_TEST_SUITE_P(Rows, ProfileInt, testing::ValuesIn(kIntCases), RowName());
 
 TEST_F(ProfileStringFile, IntFromMissingFileIsDefault) {
     SetLastError(kPoisonError);
@@ -306,7 +306,7 @@ TEST_P(ProfileWrite, LeavesFileAsWindowsDoes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ProfileWrite, testing::ValuesIn(kWriteCases), RowName<WriteCase>);
+INSTANTIATE_TEST_SUITE_P(Rows, ProfileWrite, testing::ValuesIn(kWriteCases), RowName());
 
 class ProfileFile : public testing::Test {
 protected:

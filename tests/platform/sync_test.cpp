@@ -10,7 +10,7 @@
 #include "known_differences.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/child_process.h"
 
 namespace {
@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                     EventRow{"ManualUnsignalled", TRUE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT},
                     EventRow{"AutoSignalled", FALSE, TRUE, WAIT_OBJECT_0, WAIT_TIMEOUT},
                     EventRow{"AutoUnsignalled", FALSE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT}),
-    RowName<EventRow>);
+    RowName());
 
 TEST(Events, SetAndResetChangeAManualEventForEveryWaiter) {
     UniqueEvent event = MakeEvent(true, false);
@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, EventNames,
                                          NameRow{"SpaceAndDot", "a b.c", "a_b_c"},
                                          NameRow{"CaseMatters", "Name", "name"},
                                          NameRow{"LastCharacter", "1", "2"}),
-                         RowName<NameRow>);
+                         RowName());
 
 // --- Waits ------------------------------------------------------------------
 
@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BadWaits,
                                                     ERROR_INVALID_PARAMETER},
                                          BadWaitRow{"NeverIssuedHandle", 2, kNeverIssued, ERROR_INVALID_HANDLE},
                                          BadWaitRow{"NullHandle", 2, nullptr, ERROR_INVALID_HANDLE}),
-                         RowName<BadWaitRow>);
+                         RowName());
 
 TEST(Waits, WaitingForAllObjects) {
     UniqueEvent events[2] = {MakeEvent(true, true), MakeEvent(true, true)};
@@ -492,7 +492,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, NameClashes,
                                          NameClashRow{"OpenMutexOverEvent", true, true},
                                          NameClashRow{"CreateEventOverMutex", false, false},
                                          NameClashRow{"OpenEventOverMutex", false, true}),
-                         RowName<NameClashRow>);
+                         RowName());
 
 // --- Mutexes across processes -----------------------------------------------
 

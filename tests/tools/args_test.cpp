@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "args.h"
-#include "row_name.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                     IntRow{"leading_zeros", "007", 0, 10, true, 7},
                     IntRow{"int_max", "2147483647", 0, 2147483647, true, 2147483647},
                     IntRow{"overflow", "99999999999999999999", 0, 2147483647, false, 0}),
-    RowName<IntRow>);
+    RowName());
 
 struct SizeRow {
     std::string name;
@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, ParseSizeRows,
                                          SizeRow{"no_height", "640x", false, 0, 0},
                                          SizeRow{"two_x", "1x2x3", false, 0, 0},
                                          SizeRow{"blank", "640 x 480", false, 0, 0}),
-                         RowName<SizeRow>);
+                         RowName());
 
 // One parser with one option of each kind.
 class ArgParserTest : public testing::Test {
@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorRow{"not_a_number", {"--count=ten"}, "--count: \"ten\" is not a whole number from 1 to 100"},
                     ErrorRow{"empty_text", {"--name="}, "--name: \"\" is empty"},
                     ErrorRow{"bad_size", {"--size", "big"}, "--size: \"big\" is not a size WxH with numbers from 1 to 1000"}),
-    RowName<ErrorRow>);
+    RowName());
 
 TEST_F(ArgParserTest, UsageListsEveryOptionWithItsHelp) {
     const std::string usage = parser_.Usage();

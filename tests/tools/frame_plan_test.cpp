@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "frame_plan.h"
-#include "row_name.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
                     NumberRow{"skip_and_repeat", FaultOptions{0, 0, 0, 2, 3}, {1, 2, 2, 4, 5, 5, 7, 8, 8}},
                     // The repeat due at frame 4 falls on a change of size.
                     NumberRow{"no_repeat_across_resize", FaultOptions{3, 0, 0, 0, 4}, {1, 2, 3, 4, 5, 6, 7, 7}}),
-    RowName<NumberRow>);
+    RowName());
 
 TEST(FramePlan, ResizeSwitchesSizesEveryNFrames) {
     tools::FramePlan plan(FaultOptions{3, 0, 0, 0, 0});

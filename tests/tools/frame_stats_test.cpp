@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "frame_stats.h"
-#include "row_name.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SequenceRow{"restart", {10, 11, 1, 2, 4}, 1, 0, 1},
                     SequenceRow{"mixed", {1, 3, 3, 4, 8, 8, 9}, 4, 2, 0},
                     SequenceRow{"wraps_no_further", {0xFFFFFFFEu, 0xFFFFFFFFu}, 0, 0, 0}),
-    RowName<SequenceRow>);
+    RowName());
 
 tools::LatencyRecorder Recorder(const std::vector<int64_t>& samples) {
     tools::LatencyRecorder recorder;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "grab_options.h"
-#include "row_name.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -92,6 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorRow{"frames_missing_value", {"--frames"}, "--frames needs a value"},
                     ErrorRow{"empty_camera", {"--camera", ""}, "is empty"},
                     ErrorRow{"unknown", {"--fps", "30"}, "unknown option --fps"}),
-    RowName<ErrorRow>);
+    RowName());
 
 }  // namespace

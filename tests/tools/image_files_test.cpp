@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "image_files.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -32,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
                     WildcardRow{"question_not_empty", "f?.bmp", "f.bmp", false},
                     WildcardRow{"backtrack", "*ab*c", "aabxbc", true}, WildcardRow{"only_star", "*", "", true},
                     WildcardRow{"literal", "a.png", "b.png", false}, WildcardRow{"two_stars", "**x", "yyx", true}),
-    RowName<WildcardRow>);
+    RowName());
 
 struct ChannelRow {
     std::string name;
@@ -59,7 +59,7 @@ TEST_P(PngRoundTrip, GivesBackEveryByte) {
 INSTANTIATE_TEST_SUITE_P(Channels, PngRoundTrip,
                          testing::Values(ChannelRow{"gray", 1}, ChannelRow{"gray_alpha", 2}, ChannelRow{"rgb", 3},
                                          ChannelRow{"rgba", 4}),
-                         RowName<ChannelRow>);
+                         RowName());
 
 TEST(ImageFiles, GrayIsSpreadToRgbOnLoad) {
     testsupport::TempDir dir;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "row_name.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ConversionRow{"mono16_high_byte", SensorFormat::Mono16, 2, {0x34, 0x12, 0xFF, 0xFF}, {0x12, 0xFF}, 1},
                     ConversionRow{"rgb8_as_is", SensorFormat::RGB8, 2, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}, 3},
                     ConversionRow{"bgr8_swapped", SensorFormat::BGR8, 2, {1, 2, 3, 4, 5, 6}, {3, 2, 1, 6, 5, 4}, 3}),
-    RowName<ConversionRow>);
+    RowName());
 
 TEST(SensorConversion, AFrameShorterThanItsSizeIsRefused) {
     const std::vector<uint8_t> camera(2 * 2 * 2 - 1, 0);

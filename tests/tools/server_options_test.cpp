@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "row_name.h"
+#include "support/row_name.h"
 #include "server_options.h"
 
 namespace {
@@ -163,6 +163,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorRow{"feature_without_name", {"--genicam", "--feature", "=8"}, "is not NAME=VALUE"},
                     ErrorRow{"genicam_with_size", {"--genicam", "--size", "64x64"}, "--size does not work with --genicam"},
                     ErrorRow{"genicam_with_fps", {"--genicam", "--fps=5"}, "--fps does not work with --genicam"}),
-    RowName<ErrorRow>);
+    RowName());
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "row_name.h"
+#include "support/row_name.h"
 #include "test_pattern.h"
 
 namespace {
@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                     GeometryRow{"rgba_64x48", {64, 48, 4}}, GeometryRow{"odd_37x29_rgb", {37, 29, 3}},
                     GeometryRow{"smallest_gray_24x1", {24, 1, 1}}, GeometryRow{"smallest_rgb_2x4", {2, 4, 3}},
                     GeometryRow{"one_column", {1, 30, 1}}, GeometryRow{"two_bytes_per_pixel", {20, 10, 2}}),
-    RowName<GeometryRow>);
+    RowName());
 
 TEST(TestPattern, StampLayoutIsMagicNumberAndTimestampLittleEndian) {
     const FrameGeometry geometry{16, 4, 1};

@@ -8,7 +8,7 @@
 
 #include "image_files.h"
 #include "platform/win32.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "settings_file.h"
 #include "support/temp_dir.h"
 #include "test_pattern.h"
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ArgumentRow{"grab_log_level_9", false, {"--log-level", "9"}, "--log-level: \"9\" is not a whole number from 0 to 4"},
                     ArgumentRow{"grab_every_without_save", false, {"--every", "3"}, "--every needs --save"},
                     ArgumentRow{"grab_stray_argument", false, {"Camera 1"}, "unexpected argument \"Camera 1\""}),
-    RowName<ArgumentRow>);
+    RowName());
 
 TEST_F(ToolsTest, HelpShowsTheOptionsAndSucceeds) {
     for (const std::string* tool : {&ServerTool(), &GrabTool()}) {
@@ -231,7 +231,7 @@ TEST_P(GrabPngs, HoldTheWholeTestPattern) {
 
 INSTANTIATE_TEST_SUITE_P(Channels, GrabPngs,
                          testing::Values(ChannelRow{"gray", 1}, ChannelRow{"rgb", 3}, ChannelRow{"rgba", 4}),
-                         RowName<ChannelRow>);
+                         RowName());
 
 TEST_F(ToolsTest, GrabStopsCleanlyOnCtrlCWhileWaiting) {
     auto grab = StartGrab({"--timeout", "0", "--connect-timeout", "100"});

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "image_files.h"
-#include "row_name.h"
+#include "support/row_name.h"
 #include "support/screen_capture.h"
 #include "test_pattern.h"
 #include "tool_run.h"

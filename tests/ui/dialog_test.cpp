@@ -344,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(
         EditRow{"LogLevelMinimumPasted", IDC_LOG_LEVEL, Entry::Pasted, "0", true, "", kRowShare, 0},
         EditRow{"LogLevelBlanksAndSign", IDC_LOG_LEVEL, Entry::Typed, "  +3", true, "", kRowShare, 3},
         EditRow{"LogLevelMinusZero", IDC_LOG_LEVEL, Entry::Typed, "-0", true, "", kRowShare, 0}),
-    hosttest::RowName());
+    RowName());
 
 // The status bar names the problem checked last, and clears only when the
 // input is valid again.
@@ -398,7 +398,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, DialogStored,
                                                    kBadLevel},
                                          StoredRow{"EmptyShareName", CameraSection{"", 1, 100}, "1", kNoShare},
                                          StoredRow{"BothInvalid", CameraSection{"", 12, 100}, "12", kNoShare}),
-                         hosttest::RowName());
+                         RowName());
 
 enum class Closing { OkButton, EnterKey, CancelButton, EscapeKey, CloseBox };
 
@@ -457,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, DialogClosing,
                                          ClosingRow{"CancelButton", Closing::CancelButton, 1},
                                          ClosingRow{"EscapeKey", Closing::EscapeKey, 1},
                                          ClosingRow{"CloseBox", Closing::CloseBox, 1}),
-                         hosttest::RowName());
+                         RowName());
 
 // Without a settings file the dialog starts from the built-in defaults, OK
 // writes them, and Cancel writes nothing.
