@@ -79,7 +79,7 @@ const bool registered = testsupport::RegisterChildVerb("exit-without-finalize", 
 
 TEST(HostExit, AHostEndingWithoutItsLastFinalizeEndsPromptlyAndHearsNoMoreLines) {
     ASSERT_TRUE(registered);
-    hosttest::TempDirectory systemDir;
+    testsupport::TempDir systemDir;
     const std::string share = ShareName();
     const std::string ini = systemDir.Path() + platform::kPathSeparator + "Quorvex.ini";
     WritePrivateProfileStringA("Camera 1", "PipeName", share.c_str(), ini.c_str());

@@ -1,11 +1,6 @@
 #include "host_harness.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "support/child_process.h"
 
@@ -146,27 +141,6 @@ testing::AssertionResult IsLogTimestamp(const std::string& text) {
         return testing::AssertionFailure() << "\"" << text << "\" has a field out of range";
     }
     return testing::AssertionSuccess();
-}
-
-std::string UniqueName(const std::string& prefix) {
-    static std::atomic<unsigned> counter{0};
-    static const unsigned processToken = std::random_device{}();
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, "%08x-%llx-%u", processToken, static_cast<unsigned long long>(ticks),
-                  counter.fetch_add(1));
-    return prefix + suffix;
-}
-
-TempDirectory::TempDirectory() {
-    const std::filesystem::path directory = std::filesystem::temp_directory_path() / UniqueName("quorvex-host-");
-    std::filesystem::create_directories(directory);
-    path = directory.string();
-}
-
-TempDirectory::~TempDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
 }
 
 HostTest::HostTest() : driver(HostLibrary::Get().Exports()), log(LogRecorder::Instance()) {}

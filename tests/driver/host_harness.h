@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/temp_dir.h"
+#include "support/unique_name.h"
 #include "support/row_name.h"
 #include "driver_exports.h"
 #include "platform/unique_handle.h"
@@ -86,23 +88,7 @@ private:
 // True when `text` has the form "DD/MM/YY hh:mm:ss: " with plausible fields.
 testing::AssertionResult IsLogTimestamp(const std::string& text);
 
-// A directory of its own under the system's temporary folder, removed with
-// its contents at the end.
-class TempDirectory {
-public:
-    TempDirectory();
-    ~TempDirectory();
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-
-    const std::string& Path() const { return path; }
-
-private:
-    std::string path;
-};
-
-// A name no other test, program or build uses at the same time.
-std::string UniqueName(const std::string& prefix);
+using testsupport::UniqueName;
 
 // The stored settings of one camera, as the driver reads them at an open.
 struct CameraSection {
@@ -157,7 +143,7 @@ protected:
 
     const DriverExports& driver;
     LogRecorder& log;
-    TempDirectory systemDir;
+    testsupport::TempDir systemDir;
     DWORD hostThread = 0;
 
 private:

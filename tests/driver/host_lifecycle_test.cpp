@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, HostInitializeWithoutPath,
                          RowName());
 
 TEST_F(HostLifecycle, InitializeWithAPathReplacesTheEarlierOne) {
-    const TempDirectory other;
+    const testsupport::TempDir other;
     ASSERT_EQ(Initialize(), 1);
     WriteSection("Camera 1", SilentSection(1, 200));
     ASSERT_EQ(Initialize(other.Path().c_str(), &LogRecorder::Record), 1);
@@ -203,7 +203,7 @@ TEST_F(HostLifecycle, InitializeWithAPathReplacesTheEarlierOne) {
 }
 
 TEST_F(HostLifecycle, SetSystemPathRefusesNullAndEmptyAndStoresAnyOther) {
-    const TempDirectory other;
+    const testsupport::TempDir other;
     ASSERT_EQ(Initialize(), 1);
     EXPECT_EQ(driver.setSystemPath(nullptr), 0);
     EXPECT_EQ(driver.setSystemPath(""), 0);

@@ -51,7 +51,7 @@ const bool registered = testsupport::RegisterChildVerb("unload-while-open", Unlo
 
 TEST(HostUnload, ACameraThreadKeepsTheLibraryLoadedUntilItEnds) {
     ASSERT_TRUE(registered);
-    hosttest::TempDirectory systemDir;
+    testsupport::TempDir systemDir;
     const std::string ini = systemDir.Path() + platform::kPathSeparator + "Quorvex.ini";
     WritePrivateProfileStringA("Camera 1", "PipeName", hosttest::UniqueName("unload").c_str(), ini.c_str());
     WritePrivateProfileStringA("Camera 1", "ConnectionTimeout", "100", ini.c_str());

@@ -1,7 +1,5 @@
 #include "link_test_support.h"
 
-#include <atomic>
-#include <cctype>
 #include <cstring>
 #include <mutex>
 
@@ -76,22 +74,6 @@ std::string LogCapture::Dump() const {
         dump += line;
     }
     return dump;
-}
-
-std::string UniqueName(const std::string& purpose) {
-    static std::atomic<int> counter{0};
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "QuorvexLink_" + purpose + "_";
-    if (test != nullptr) {
-        name += std::string(test->test_suite_name()) + "_" + test->name() + "_";
-    }
-    name += std::to_string(++counter) + "_" + std::to_string(GetTickCount());
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) {
-            c = '_';
-        }
-    }
-    return name;
 }
 
 ServerPtr StartServer(const std::string& shareName, int segmentBytes, int maxClients) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/unique_name.h"
 #include "support/row_name.h"
 #include "link/messages.h"
 #include "link/named_pipe_channel.h"
@@ -36,9 +37,7 @@ public:
     std::string Dump() const;
 };
 
-// A name no other test (or run) uses: the running test's name, a counter and
-// the tick count, with only letters, digits and '_'.
-std::string UniqueName(const std::string& purpose);
+using testsupport::UniqueName;
 
 struct ServerDeleter {
     void operator()(QuorvexServer* server) const { QuorvexServerDestroy(server); }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/unique_name.h"
 #include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
@@ -23,15 +24,7 @@ namespace kernel_objects {
 // The longest any case waits for something that should happen soon.
 constexpr DWORD kPatience = 10000;
 
-// A name for one object of the running case: the case's name, a random
-// number drawn once per process and a counter.
-inline std::string UniqueName(const std::string& what) {
-    static const uint64_t run = std::random_device()() * 0x100000000ull + std::random_device()();
-    static std::atomic<unsigned> counter{0};
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    return std::string("qvx-") + (test != nullptr ? test->name() : "child") + "-" + what + "-" +
-           std::to_string(run) + "-" + std::to_string(counter++);
-}
+using testsupport::UniqueName;
 
 inline std::string PipePath(const std::string& name) {
     return "\\\\.\\pipe\\" + name;
