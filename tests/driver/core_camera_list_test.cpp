@@ -10,7 +10,7 @@
 
 namespace {
 
-using coretest::LogCapture;
+using coretest::Captured;
 using coretest::ThrowsRegistryError;
 
 class CameraListTest : public coretest::CoreTest {
@@ -18,7 +18,7 @@ protected:
     void SetUp() override {
         CoreTest::SetUp();
         CameraList::DestroyInstance();
-        LogCapture::Clear();
+        Captured().Clear();
     }
 
     void TearDown() override {
@@ -29,11 +29,11 @@ protected:
     static CameraList* Populated() {
         CameraList* list = CameraList::GetInstance();
         EXPECT_TRUE(list->Init());
-        LogCapture::Clear();
+        Captured().Clear();
         return list;
     }
 
-    static std::vector<std::string> RegistryLines() { return LogCapture::MessagesStartingWith("CameraList::"); }
+    static std::vector<std::string> RegistryLines() { return Captured().MessagesStartingWith("CameraList::"); }
 
     // Opens `camera` without a server; the settings file must hold its
     // section. Opening sets the log level from the file.
@@ -64,7 +64,7 @@ TEST_F(CameraListTest, GetInstanceCreatesOneEmptyRegistrySilently) {
     ASSERT_NE(nullptr, first);
     EXPECT_EQ(first, second);
     EXPECT_EQ(0, first->Count());
-    EXPECT_TRUE(LogCapture::Calls().empty());
+    EXPECT_TRUE(Captured().Calls().empty());
 }
 
 TEST_F(CameraListTest, InitBuildsThirtyTwoClosedCameras) {
@@ -74,7 +74,7 @@ TEST_F(CameraListTest, InitBuildsThirtyTwoClosedCameras) {
     EXPECT_TRUE(list->Init());
 
     EXPECT_EQ((std::vector<std::string>{"CameraList::Init: entering\n", "CameraList::Init: leaving\n"}),
-              LogCapture::Messages());
+              Captured().Messages());
     ASSERT_EQ(32, list->Count());
     const char** names = list->GetConfigNames();
     for (int i = 0; i < 32; ++i) {
@@ -88,7 +88,7 @@ TEST_F(CameraListTest, InitBuildsThirtyTwoClosedCameras) {
 TEST_F(CameraListTest, InitLogsNothingAtLevelOne) {
     CameraList::GetInstance()->Init();
 
-    EXPECT_TRUE(LogCapture::Calls().empty());
+    EXPECT_TRUE(Captured().Calls().empty());
 }
 
 TEST_F(CameraListTest, InitAgainAppendsAnotherSet) {
@@ -112,7 +112,7 @@ TEST_F(CameraListTest, DestroyEmptiesTheRegistry) {
     list->Destroy();
 
     EXPECT_EQ((std::vector<std::string>{"CameraList::Destroy: entering\n", "CameraList::Destroy: leaving\n"}),
-              LogCapture::Messages());
+              Captured().Messages());
     EXPECT_EQ(0, list->Count());
     EXPECT_EQ(nullptr, list->GetConfigNames()[0]);
 }
@@ -125,7 +125,7 @@ TEST_F(CameraListTest, DestroyInstanceLogsAndTheNextInstanceIsEmpty) {
 
     EXPECT_EQ((std::vector<std::string>{"CameraList::~CameraList: entering\n", "CameraList::Destroy: entering\n",
                                         "CameraList::Destroy: leaving\n", "CameraList::~CameraList: leaving\n"}),
-              LogCapture::Messages());
+              Captured().Messages());
     EXPECT_EQ(0, CameraList::GetInstance()->Count());
 }
 
@@ -133,12 +133,12 @@ TEST_F(CameraListTest, DestroyInstanceClosesOpenCameras) {
     WriteServerlessSections({"Camera 4"}, 2);
     CameraList* list = Populated();
     OpenServerless(list->GetByName("Camera 4"), 9);
-    LogCapture::Clear();
+    Captured().Clear();
 
     CameraList::DestroyInstance();
 
     EXPECT_EQ((std::vector<std::string>{"Camera::Close: entering\n"}),
-              LogCapture::MessagesStartingWith("Camera::Close: entering"));
+              Captured().MessagesStartingWith("Camera::Close: entering"));
 }
 
 // ---- Names ----
@@ -205,7 +205,7 @@ TEST_P(CameraListAvailabilityTest, MatchesExactlyAndLogsTheName) {
     EXPECT_EQ(row.available, list->IsCameraAvailable(row.cameraName));
 
     EXPECT_EQ(std::vector<std::string>{"CameraList::IsCameraAvailable:  name=" + std::string(row.cameraName) + "\n"},
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CameraListAvailabilityTest, testing::ValuesIn(kAvailability), RowName());
@@ -234,7 +234,7 @@ TEST_F(CameraListTest, GetByNameLogsEnteringAndLeaving) {
     EXPECT_EQ("Camera 7", camera->name);
     EXPECT_EQ((std::vector<std::string>{"CameraList::GetByName: entering Camera 7\n",
                                         "CameraList::GetByName: leaving Camera 7\n"}),
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 TEST_F(CameraListTest, GetByNameOfAnUnknownNameLogsAndThrows) {
@@ -245,7 +245,7 @@ TEST_F(CameraListTest, GetByNameOfAnUnknownNameLogsAndThrows) {
 
     EXPECT_EQ((std::vector<std::string>{"CameraList::GetByName: entering camera 7\n",
                                         "CameraList::GetByName: ERROR: could not find camera camera 7\n"}),
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 TEST_F(CameraListTest, GetByNameOnAnEmptyRegistryLogsAndThrows) {
@@ -256,7 +256,7 @@ TEST_F(CameraListTest, GetByNameOnAnEmptyRegistryLogsAndThrows) {
 
     EXPECT_EQ((std::vector<std::string>{"CameraList::GetByName: ERROR: could not find camera Camera 1\n",
                                         "CameraList::GetByName: ERROR: could not find camera (null)\n"}),
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 // ---- By port ----
@@ -267,7 +267,7 @@ TEST_F(CameraListTest, GetByPortOfAPortNoCameraHoldsLogsAndThrows) {
     EXPECT_TRUE(ThrowsRegistryError([list] { list->GetByPort(5); }));
 
     EXPECT_EQ(std::vector<std::string>{"CameraList::GetByPort: ERROR: could not find camera on port 5\n"},
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 TEST_F(CameraListTest, GetByPortOnAnEmptyRegistryLogsAndThrows) {
@@ -276,7 +276,7 @@ TEST_F(CameraListTest, GetByPortOnAnEmptyRegistryLogsAndThrows) {
     EXPECT_TRUE(ThrowsRegistryError([list] { list->GetByPort(kNoPort); }));
 
     EXPECT_EQ(std::vector<std::string>{"CameraList::GetByPort: ERROR: could not find camera on port -2\n"},
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 TEST_F(CameraListTest, NoPortWhileCamerasAreClosedGivesTheFirstClosedCamera) {
@@ -295,14 +295,14 @@ TEST_F(CameraListTest, OpenCameraIsFoundByItsPortAndNoPortSkipsIt) {
     CameraList* list = Populated();
     Camera* first = list->GetByName("Camera 1");
     OpenServerless(first, 7);
-    LogCapture::Clear();
+    Captured().Clear();
 
     EXPECT_EQ(first, list->GetByPort(7));
     EXPECT_TRUE(RegistryLines().empty());
     EXPECT_EQ(list->GetByName("Camera 2"), list->GetByPort(kNoPort));
 
     first->Close();
-    LogCapture::Clear();
+    Captured().Clear();
     EXPECT_TRUE(ThrowsRegistryError([list] { list->GetByPort(7); }));
     EXPECT_EQ(std::vector<std::string>{"CameraList::GetByPort: ERROR: could not find camera on port 7\n"},
               RegistryLines());
@@ -315,7 +315,7 @@ TEST_F(CameraListTest, TwoOpenCamerasSharingAPortGiveTheEarlierInCreationOrder) 
     Camera* earlier = list->GetByName("Camera 2");
     OpenServerless(later, 3);
     OpenServerless(earlier, 3);
-    LogCapture::Clear();
+    Captured().Clear();
 
     EXPECT_EQ(earlier, list->GetByPort(3));
     EXPECT_TRUE(RegistryLines().empty());

@@ -14,7 +14,7 @@
 namespace {
 
 using coretest::IniSectionText;
-using coretest::LogCapture;
+using coretest::Captured;
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,7 +32,7 @@ protected:
     // The lines of the camera itself, without those of its link thread.
     static std::vector<std::string> CameraLines() {
         std::vector<std::string> lines;
-        for (const std::string& message : LogCapture::Messages()) {
+        for (const std::string& message : Captured().Messages()) {
             if (message.rfind("Camera::", 0) == 0 || message.rfind("Camera '", 0) == 0 ||
                 message.rfind("Opening camera", 0) == 0) {
                 lines.push_back(message);
@@ -66,7 +66,7 @@ protected:
 TEST_F(CameraTest, NullNameLogsAndThrowsTheRegistryError) {
     EXPECT_TRUE(coretest::ThrowsRegistryError([] { Camera unnamed(nullptr); }));
 
-    EXPECT_EQ(std::vector<std::string>{"Camera::Camera: ERROR: name undefined\n"}, LogCapture::Messages());
+    EXPECT_EQ(std::vector<std::string>{"Camera::Camera: ERROR: name undefined\n"}, Captured().Messages());
 }
 
 TEST_F(CameraTest, NewCameraIsClosedWithDefaults) {
@@ -136,7 +136,7 @@ TEST_F(CameraTest, OpenWithoutSettingsFileKeepsDefaultsAndCreatesNoFile) {
 TEST_F(CameraTest, CloseLogsAndReleasesThePort) {
     WriteSection(shareName, {"LogLevel=2", "ConnectionTimeout=100"});
     Open(3);
-    LogCapture::Clear();
+    Captured().Clear();
 
     camera->Close();
 
@@ -171,7 +171,7 @@ TEST_F(CameraTest, OpenOfAnOpenCameraKeepsItsFirstPortAndSettings) {
     WriteSection(shareName, {"ConnectionTimeout=100"});
     Open(3);
     WriteSection("Changed Share", {"ConnectionTimeout=200", "LogLevel=3"});
-    LogCapture::Clear();
+    Captured().Clear();
 
     Open(8);
 
@@ -205,7 +205,7 @@ TEST_F(CameraTest, EveryOpenLoadsTheSettingsAgain) {
 TEST_F(CameraTest, DestroyingAnOpenCameraClosesIt) {
     WriteSection(shareName, {"ConnectionTimeout=100", "LogLevel=2"});
     Open(6);
-    LogCapture::Clear();
+    Captured().Clear();
 
     camera.reset();
 
@@ -248,7 +248,7 @@ TEST_P(CameraTimeoutTest, IsBroughtIntoRangeInTheSettingsButNotTheFile) {
     EXPECT_EQ(row.used, camera->Settings().ConnectionTimeout.value);
     EXPECT_EQ(std::vector<std::string>{"Camera::Open: Could not retrieve image dimensions within given timeout=" +
                                        std::to_string(row.used) + ", port=2\n"},
-              LogCapture::MessagesStartingWith("Camera::Open: Could not"));
+              Captured().MessagesStartingWith("Camera::Open: Could not"));
     EXPECT_GE(elapsed, row.used - 10);
     EXPECT_LT(elapsed, row.used + 5000);
     EXPECT_EQ(storedFile, dir.Read("Quorvex.ini"));
@@ -264,7 +264,7 @@ TEST_F(CameraTest, LogLevelFromTheFilePassesUncheckedIntoTheDriverState) {
     Open(1);
 
     EXPECT_EQ(9, GetDriverState()->logLevel);
-    LogCapture::Clear();
+    Captured().Clear();
     camera->GetProperty("Width", nullptr);
     EXPECT_EQ(std::vector<std::string>{"Camera::GetProperty: prop=Width\n"}, CameraLines());
 }
@@ -274,10 +274,10 @@ TEST_F(CameraTest, LogLevelZeroSilencesTheHostProcedure) {
 
     Open(1);
     EXPECT_EQ(0, GetDriverState()->logLevel);
-    LogCapture::Clear();
+    Captured().Clear();
     camera->Close();
 
-    EXPECT_TRUE(LogCapture::Calls().empty());
+    EXPECT_TRUE(Captured().Calls().empty());
 }
 
 TEST_F(CameraTest, LogIntoFileInTheFileHasNoEffect) {
@@ -308,7 +308,7 @@ TEST_F(CameraTest, LogIntoFileInTheSettingsTurnsTheLogFileOn) {
 TEST_F(CameraTest, ConnectedTwiceLogsOnceAndCloseLogsOneDisconnect) {
     WriteSection(shareName, {"ConnectionTimeout=100"});
     Open(4);
-    LogCapture::Clear();
+    Captured().Clear();
 
     camera->SetConnected(true);
     camera->SetConnected(true);
@@ -320,14 +320,14 @@ TEST_F(CameraTest, ConnectedTwiceLogsOnceAndCloseLogsOneDisconnect) {
                   "Camera 'Camera 1' on port 4 connected to share '" + shareName + "'\n",
                   "Camera 'Camera 1' on port 4 disconnected from share '" + shareName + "'\n",
               }),
-              LogCapture::MessagesStartingWith("Camera '"));
+              Captured().MessagesStartingWith("Camera '"));
 }
 
 TEST_F(CameraTest, DisconnectedWhileNotConnectedLogsNothing) {
     camera->SetConnected(false);
 
     EXPECT_FALSE(camera->isConnected);
-    EXPECT_TRUE(LogCapture::Calls().empty());
+    EXPECT_TRUE(Captured().Calls().empty());
 }
 
 // ---- Callbacks ----
@@ -362,7 +362,7 @@ TEST_P(CameraCompleteCallbackTest, LogsOneLineOfPiecesAndStores) {
 
     EXPECT_EQ(row.cb, camera->completeCallback.load());
     EXPECT_EQ(std::vector<std::string>{"Camera::SetCompleteCB: " + std::string(row.pieces) + "\n"},
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CameraCompleteCallbackTest, testing::ValuesIn(kCompleteCases), RowName());
@@ -377,18 +377,18 @@ TEST_F(CameraTest, SetCmdCallbackLogsSetOrUnsetWithThePort) {
 
     EXPECT_EQ((std::vector<std::string>{"Camera::SetCmdCallback: cmd callback set, port=-2\n",
                                         "Camera::SetCmdCallback: cmd callback unset, port=-2\n"}),
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 TEST_F(CameraTest, SetCmdCallbackOnAnOpenCameraLogsItsPort) {
     WriteSection(shareName, {"ConnectionTimeout=100", "LogLevel=2"});
     Open(11);
-    LogCapture::Clear();
+    Captured().Clear();
 
     camera->SetCmdCallback(&CmdA);
 
     EXPECT_EQ(std::vector<std::string>{"Camera::SetCmdCallback: cmd callback set, port=11\n"},
-              LogCapture::MessagesStartingWith("Camera::SetCmdCallback"));
+              Captured().MessagesStartingWith("Camera::SetCmdCallback"));
 }
 
 TEST_F(CameraTest, CloseAndReopenKeepCallbacksSettingsGeometryAndBuffer) {
@@ -462,7 +462,7 @@ TEST_P(CameraPropertyTest, KnownNamesIgnoreCaseOthersLeaveTheValue) {
     } else {
         EXPECT_EQ(12345, value);
     }
-    EXPECT_EQ(expected, LogCapture::Messages());
+    EXPECT_EQ(expected, Captured().Messages());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CameraPropertyTest, testing::ValuesIn(kProperties), RowName());

@@ -11,7 +11,7 @@
 
 namespace {
 
-using coretest::LogCapture;
+using coretest::Captured;
 
 using Clock = std::chrono::steady_clock;
 
@@ -76,7 +76,7 @@ TEST_F(WaitForDimensionsTest, LogsEnteringAndNotAvailable) {
 
     Wait(0, result);
 
-    const std::vector<std::string> messages = LogCapture::Messages();
+    const std::vector<std::string> messages = Captured().Messages();
     ASSERT_EQ(2u, messages.size());
     const std::string entering = "CmdExchangeThread::WaitForDimensions: timeout=0, clock=";
     EXPECT_EQ(entering, messages[0].substr(0, entering.size()));

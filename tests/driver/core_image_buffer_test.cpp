@@ -12,7 +12,7 @@
 
 namespace {
 
-using coretest::LogCapture;
+using coretest::Captured;
 
 constexpr uint8_t kPoisonByte = 0xA5;
 const char kIncorrectSize[] = "ImageBuffer::Allocate: ERROR: incorrect size";
@@ -41,7 +41,7 @@ TEST_F(ImageBufferTest, NewBufferIsEmpty) {
 TEST_F(ImageBufferTest, RowOfAnEmptyBufferIsRefused) {
     EXPECT_EQ(nullptr, buffer.GetLine(0));
 
-    EXPECT_EQ(std::vector<std::string>{kUnallocatedLine}, LogCapture::Messages());
+    EXPECT_EQ(std::vector<std::string>{kUnallocatedLine}, Captured().Messages());
 }
 
 TEST_F(ImageBufferTest, VgaOneBytePerPixelHasRowsZeroTo479) {
@@ -54,7 +54,7 @@ TEST_F(ImageBufferTest, VgaOneBytePerPixelHasRowsZeroTo479) {
     EXPECT_EQ(1, buffer.BytesPerPixel());
     EXPECT_EQ(buffer.Data(), buffer.GetLine(0));
     EXPECT_EQ(buffer.Data() + 479 * 640, buffer.GetLine(479));
-    EXPECT_TRUE(LogCapture::Calls().empty());
+    EXPECT_TRUE(Captured().Calls().empty());
 }
 
 struct OutOfRangeCase {
@@ -78,7 +78,7 @@ TEST_P(ImageBufferRowRangeTest, RowOutsideTheFrameIsRefused) {
 
     EXPECT_EQ(std::vector<std::string>{"ImageBuffer::GetLine: ERROR: line index out of range: " +
                                        std::to_string(GetParam().row) + "\n"},
-              LogCapture::Messages());
+              Captured().Messages());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferRowRangeTest, testing::ValuesIn(kOutOfRange), RowName());
@@ -132,7 +132,7 @@ TEST_P(ImageBufferRefusedSizeTest, ThrowsLogsAndKeepsTheEarlierBlock) {
     FillPattern();
     uint8_t* const block = buffer.Data();
     const std::vector<uint8_t> contents(block, block + buffer.Size());
-    LogCapture::Clear();
+    Captured().Clear();
 
     try {
         buffer.Allocate(row.width, row.height, row.bytesPerPixel);
@@ -143,7 +143,7 @@ TEST_P(ImageBufferRefusedSizeTest, ThrowsLogsAndKeepsTheEarlierBlock) {
 
     EXPECT_EQ(std::vector<std::string>{"ImageBuffer::Allocate: ERROR: incorrect size " + std::to_string(row.logged) +
                                        "\n"},
-              LogCapture::Messages());
+              Captured().Messages());
     EXPECT_EQ(block, buffer.Data());
     EXPECT_EQ(64 * 48 * 3, buffer.Size());
     EXPECT_EQ(64, buffer.Width());
@@ -232,7 +232,7 @@ protected:
         ImageBufferTest::SetUp();
         buffer.Allocate(kWidth, kHeight, kBytesPerPixel);
         FillPattern();
-        LogCapture::Clear();
+        Captured().Clear();
     }
 
     static constexpr int32_t kWidth = 20;
@@ -272,7 +272,7 @@ TEST_P(ImageBufferCopyRowTest, CopiesFromTheRowStart) {
     EXPECT_EQ(std::vector<uint8_t>(source, source + count), std::vector<uint8_t>(dest.begin(), dest.begin() + count));
     EXPECT_EQ(std::vector<uint8_t>(dest.size() - count, kPoisonByte),
               std::vector<uint8_t>(dest.begin() + static_cast<std::ptrdiff_t>(count), dest.end()));
-    EXPECT_TRUE(LogCapture::Calls().empty());
+    EXPECT_TRUE(Captured().Calls().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ImageBufferCopyRowTest, testing::ValuesIn(kCopies), RowName());
@@ -305,7 +305,7 @@ TEST_P(ImageBufferRefusedCopyTest, RefusesWithOneLineAndWritesNothing) {
     EXPECT_FALSE(buffer.CopyRow(row.row, row.nullDest ? nullptr : dest.data(), row.byteCount));
 
     EXPECT_EQ(std::vector<uint8_t>(dest.size(), kPoisonByte), dest);
-    const std::vector<std::string> messages = LogCapture::Messages();
+    const std::vector<std::string> messages = Captured().Messages();
     ASSERT_EQ(1u, messages.size());
     const std::string expectedStart = "ImageBuffer::CopyRow: ERROR: refused to copy " + std::to_string(row.byteCount) +
                                       " bytes from row " + std::to_string(row.row) + " (" +
@@ -322,7 +322,7 @@ TEST_F(ImageBufferCopyTest, RowOutsideTheFrameIsRefusedByGetLineAlone) {
     EXPECT_FALSE(buffer.CopyRow(kHeight, dest.data(), kStride));
 
     EXPECT_EQ(std::vector<std::string>{"ImageBuffer::GetLine: ERROR: line index out of range: 10\n"},
-              LogCapture::Messages());
+              Captured().Messages());
     EXPECT_EQ(std::vector<uint8_t>(kStride, kPoisonByte), dest);
 }
 
@@ -331,7 +331,7 @@ TEST_F(ImageBufferTest, CopyFromAnEmptyBufferIsRefusedByGetLineAlone) {
 
     EXPECT_FALSE(buffer.CopyRow(0, dest, 4));
 
-    EXPECT_EQ(std::vector<std::string>{kUnallocatedLine}, LogCapture::Messages());
+    EXPECT_EQ(std::vector<std::string>{kUnallocatedLine}, Captured().Messages());
     EXPECT_EQ(kPoisonByte, dest[0]);
 }
 

@@ -19,7 +19,7 @@
 
 namespace {
 
-using coretest::LogCapture;
+using coretest::Captured;
 
 constexpr DWORD kWaitMs = 5000;
 constexpr int32_t kPort = 7;
@@ -229,7 +229,7 @@ protected:
     static testing::AssertionResult Logged(const std::string& line, bool prefixOnly = false) {
         const DWORD start = GetTickCount();
         do {
-            for (const std::string& message : LogCapture::Messages()) {
+            for (const std::string& message : Captured().Messages()) {
                 if (prefixOnly ? message.compare(0, line.size(), line) == 0 : message == line) {
                     return testing::AssertionSuccess();
                 }
@@ -238,14 +238,14 @@ protected:
         } while (GetTickCount() - start < kWaitMs);
         testing::AssertionResult failure = testing::AssertionFailure();
         failure << "no line \"" << line << "\" among:\n";
-        for (const std::string& message : LogCapture::Messages()) {
+        for (const std::string& message : Captured().Messages()) {
             failure << "  " << message;
         }
         return failure;
     }
 
     static bool SawLine(const std::string& line) {
-        for (const std::string& message : LogCapture::Messages()) {
+        for (const std::string& message : Captured().Messages()) {
             if (message == line) {
                 return true;
             }
@@ -465,7 +465,7 @@ TEST_F(LinkStatesTest, ImageForAClosedCameraIsDroppedWithOneLine) {
     ASSERT_TRUE(server.SendHeader(ImageReady));
     ExpectWaitingForHeader();
     int dropLines = 0;
-    for (const std::string& message : LogCapture::Messages()) {
+    for (const std::string& message : Captured().Messages()) {
         dropLines += message == Ported("ProcessRunningStates: frame dropped, camera not open yet") ? 1 : 0;
     }
     EXPECT_EQ(1, dropLines);

@@ -20,7 +20,7 @@
 namespace {
 
 using coretest::kLogFileLineEnd;
-using coretest::LogCapture;
+using coretest::Captured;
 
 class LogTest : public coretest::CoreTest {
 protected:
@@ -71,12 +71,12 @@ TEST_P(LogLevelTest, ReachesHostAndFileOnlyAtOrBelowThreshold) {
 
     const std::string expected = "getCVLGrabRow: entering row=7  grabberNo=0  portNo=3\n";
     if (row.passes) {
-        EXPECT_EQ(std::vector<std::string>{expected}, LogCapture::Messages());
+        EXPECT_EQ(std::vector<std::string>{expected}, Captured().Messages());
         const std::vector<std::string> lines = LogFileLines();
         ASSERT_EQ(1u, lines.size());
         EXPECT_EQ("getCVLGrabRow: entering row=7  grabberNo=0  portNo=3", MessageOf(lines[0]));
     } else {
-        EXPECT_TRUE(LogCapture::Calls().empty());
+        EXPECT_TRUE(Captured().Calls().empty());
         EXPECT_FALSE(LogFileExists());
     }
 }
@@ -90,7 +90,7 @@ TEST_F(LogTest, DebuggerThresholdAloneDoesNotReachHostOrFile) {
 
     LogMessage(1, State(), "for the debugger only");
 
-    EXPECT_TRUE(LogCapture::Calls().empty());
+    EXPECT_TRUE(Captured().Calls().empty());
     EXPECT_FALSE(LogFileExists());
 }
 
@@ -129,7 +129,7 @@ TEST_P(LogLineEndTest, HostReceivesMessageWithAtMostOneAddedLineEnd) {
 
     LogMessage(1, State(), "%s", row.message.c_str());
 
-    const std::vector<std::string> messages = LogCapture::Messages();
+    const std::vector<std::string> messages = Captured().Messages();
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ(row.expected.size(), messages[0].size());
     EXPECT_EQ(row.expected, messages[0]);
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, LogLineEndTest, testing::ValuesIn(LineEndCases())
 TEST_F(LogTest, FormatsPrintfConversions) {
     LogMessage(1, State(), "%s=%d, %X, %ld, %s", "value", -42, 0xBEEFu, 123456789L, "end");
 
-    EXPECT_EQ(std::vector<std::string>{"value=-42, BEEF, 123456789, end\n"}, LogCapture::Messages());
+    EXPECT_EQ(std::vector<std::string>{"value=-42, BEEF, 123456789, end\n"}, Captured().Messages());
 }
 
 TEST_F(LogTest, EmptyMessageLeavesFileLineOpenForTheNext) {
@@ -182,7 +182,7 @@ TEST_F(LogTest, HostGetsTimestampThenMessageEvenWithoutFile) {
     LogMessage(1, State(), "Camera::Open: entering port=%d\n", 3);
     const std::time_t after = std::time(nullptr);
 
-    const std::vector<std::string> calls = LogCapture::Calls();
+    const std::vector<std::string> calls = Captured().Calls();
     ASSERT_EQ(2u, calls.size());
     EXPECT_TRUE(coretest::IsTimestampBetween(calls[0], before, after));
     EXPECT_EQ("Camera::Open: entering port=3\n", calls[1]);
@@ -192,7 +192,7 @@ TEST_F(LogTest, HostGetsTimestampThenMessageEvenWithoutFile) {
 TEST_F(LogTest, TimestampHasTheShapeOfDayMonthYearTime) {
     LogMessage(1, State(), "shape");
 
-    const std::vector<std::string> calls = LogCapture::Calls();
+    const std::vector<std::string> calls = Captured().Calls();
     ASSERT_EQ(2u, calls.size());
     const std::string& timestamp = calls[0];
     ASSERT_EQ(kTimestampLength, timestamp.size()) << timestamp;
@@ -245,7 +245,7 @@ TEST_F(LogTest, FileGetsOneLineAppendedPerMessage) {
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("earlier content", lines[0]);
     const char* const messages[] = {"first", "second", "third 3"};
-    const std::vector<std::string> calls = LogCapture::Calls();
+    const std::vector<std::string> calls = Captured().Calls();
     ASSERT_EQ(6u, calls.size());
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(messages[i]);
@@ -263,7 +263,7 @@ TEST_F(LogTest, LinesWaitForTheSystemPathThenComeFirst) {
     LogMessage(1, State(), "held two\n");
     LogMessage(1, State(), "held three");
     EXPECT_FALSE(LogFileExists());
-    EXPECT_EQ(3u, LogCapture::Messages().size());
+    EXPECT_EQ(3u, Captured().Messages().size());
 
     State()->SetSystemPath(dir.Path().c_str());
     LogMessage(1, State(), "fourth");
@@ -271,7 +271,7 @@ TEST_F(LogTest, LinesWaitForTheSystemPathThenComeFirst) {
     const std::vector<std::string> lines = LogFileLines();
     ASSERT_EQ(4u, lines.size());
     const char* const expected[] = {"held one", "held two", "held three", "fourth"};
-    const std::vector<std::string> calls = LogCapture::Calls();
+    const std::vector<std::string> calls = Captured().Calls();
     ASSERT_EQ(8u, calls.size());
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(calls[2 * i] + expected[i], lines[i]);
@@ -310,7 +310,7 @@ TEST_P(LogBlockedFileTest, HostStillGetsTheLineAndHeldLinesStayHeld) {
             State()->SetSystemPath(dir.File("missing").c_str());
         }
         LogMessage(1, State(), "lost for the file");
-        EXPECT_EQ("lost for the file\n", LogCapture::Messages().back());
+        EXPECT_EQ("lost for the file\n", Captured().Messages().back());
         EXPECT_EQ("", LogFileText());
         EXPECT_FALSE(dir.Exists("missing"));
     }
@@ -363,7 +363,7 @@ TEST_F(LogTest, TwoThreadsGiveWholeLinesInBothSinks) {
         }
     };
 
-    const std::vector<std::string> calls = LogCapture::Calls();
+    const std::vector<std::string> calls = Captured().Calls();
     ASSERT_EQ(static_cast<size_t>(2 * kThreads * kLinesPerThread), calls.size());
     std::vector<std::string> hostMessages;
     for (size_t i = 0; i < calls.size(); i += 2) {

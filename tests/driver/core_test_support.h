@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/log_recorder.h"
 #include "support/row_name.h"
 #include "platform/known_differences.h"
 #include "platform/win32.h"
@@ -41,61 +42,9 @@ inline std::string BrokenPipeText() {
 
 // ---- The host's log procedure ----
 
-// Every text the log hands to the host procedure, in the order of the calls.
-// The log calls the procedure under its own lock from any thread.
-class LogCapture {
-public:
-    static void Clear() {
-        std::lock_guard<std::mutex> hold(Mutex());
-        Texts().clear();
-    }
-
-    // All calls: timestamp, message, timestamp, message, ...
-    static std::vector<std::string> Calls() {
-        std::lock_guard<std::mutex> hold(Mutex());
-        return Texts();
-    }
-
-    // The second text of every line.
-    static std::vector<std::string> Messages() {
-        std::vector<std::string> messages;
-        const std::vector<std::string> calls = Calls();
-        for (size_t i = 1; i < calls.size(); i += 2) {
-            messages.push_back(calls[i]);
-        }
-        return messages;
-    }
-
-    // The messages that start with `prefix` (a camera's thread logs in
-    // between; tests pick the lines of the class they look at).
-    static std::vector<std::string> MessagesStartingWith(const std::string& prefix) {
-        std::vector<std::string> picked;
-        for (const std::string& message : Messages()) {
-            if (message.compare(0, prefix.size(), prefix) == 0) {
-                picked.push_back(message);
-            }
-        }
-        return picked;
-    }
-
-    static void Record(const char* text) {
-        std::lock_guard<std::mutex> hold(Mutex());
-        Texts().push_back(text != nullptr ? text : "<null text>");
-    }
-
-private:
-    static std::mutex& Mutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static std::vector<std::string>& Texts() {
-        static std::vector<std::string> texts;
-        return texts;
-    }
-};
-
-inline void QUORVEX_CALL CaptureProc(const char* text) {
-    LogCapture::Record(text);
+// What the log handed to the host procedure, which each test installs.
+inline testsupport::LogRecorder& Captured() {
+    return testsupport::LogRecorder::Instance();
 }
 
 // ---- Timestamps ----
@@ -195,13 +144,16 @@ protected:
         state->logIntoFile = false;
         state->debugOutputLevel = 0;
         state->SetSystemPath(dir.Path().c_str());
-        state->debugMsgProc = &CaptureProc;
-        LogCapture::Clear();
+        state->debugMsgProc = &testsupport::LogRecorder::Record;
+        Captured().Reset();
     }
 
     void TearDown() override {
         DriverState* state = GetDriverState();
         state->debugMsgProc = nullptr;
+        for (const std::string& problem : Captured().Problems()) {
+            ADD_FAILURE() << "DebugMsgProc: " << problem;
+        }
         state->logLevel = 1;
         state->logIntoFile = false;
         state->debugOutputLevel = 0;

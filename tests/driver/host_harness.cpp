@@ -16,14 +16,6 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-bool IsDigitAt(const std::string& text, size_t at) {
-    return text[at] >= '0' && text[at] <= '9';
-}
-
-int TwoDigitsAt(const std::string& text, size_t at) {
-    return (text[at] - '0') * 10 + (text[at + 1] - '0');
-}
-
 }  // namespace
 
 std::string HostLibrary::LibraryPath() {
@@ -51,96 +43,6 @@ HostLibrary::HostLibrary() {
 const HostLibrary& HostLibrary::Get() {
     static const HostLibrary library;
     return library;
-}
-
-LogRecorder& LogRecorder::Instance() {
-    static LogRecorder recorder;
-    return recorder;
-}
-
-void QUORVEX_CALL LogRecorder::Record(const char* text) {
-    Instance().Receive(text);
-}
-
-void LogRecorder::Receive(const char* text) {
-    const DWORD thread = GetCurrentThreadId();
-    std::lock_guard<std::mutex> hold(mutex);
-    if (text == nullptr) {
-        problems.push_back("DebugMsgProc called with a null text");
-        return;
-    }
-    if (!timestampPending) {
-        if (!IsLogTimestamp(text)) {
-            problems.push_back(std::string("expected a timestamp call, got: ") + text);
-            return;
-        }
-        pending = LogLine{thread, text, std::string()};
-        timestampPending = true;
-        return;
-    }
-    timestampPending = false;
-    if (IsLogTimestamp(text)) {
-        problems.push_back(std::string("a timestamp followed a timestamp: ") + text);
-        return;
-    }
-    if (pending.threadId != thread) {
-        problems.push_back(std::string("message on another thread than its timestamp: ") + text);
-    }
-    pending.message = text;
-    lines.push_back(pending);
-}
-
-void LogRecorder::Clear() {
-    std::lock_guard<std::mutex> hold(mutex);
-    lines.clear();
-}
-
-void LogRecorder::Reset() {
-    std::lock_guard<std::mutex> hold(mutex);
-    lines.clear();
-    problems.clear();
-    timestampPending = false;
-}
-
-std::vector<LogLine> LogRecorder::Lines() const {
-    std::lock_guard<std::mutex> hold(mutex);
-    return lines;
-}
-
-std::vector<std::string> LogRecorder::MessagesOf(DWORD threadId) const {
-    std::lock_guard<std::mutex> hold(mutex);
-    std::vector<std::string> messages;
-    for (const LogLine& line : lines) {
-        if (line.threadId == threadId) {
-            messages.push_back(line.message);
-        }
-    }
-    return messages;
-}
-
-std::vector<std::string> LogRecorder::Problems() const {
-    std::lock_guard<std::mutex> hold(mutex);
-    return problems;
-}
-
-testing::AssertionResult IsLogTimestamp(const std::string& text) {
-    const std::string shape = "00/00/00 00:00:00: ";
-    bool matches = text.size() == shape.size();
-    for (size_t i = 0; matches && i < shape.size(); ++i) {
-        matches = shape[i] == '0' ? IsDigitAt(text, i) : text[i] == shape[i];
-    }
-    if (!matches) {
-        return testing::AssertionFailure() << "\"" << text << "\" is not of the form DD/MM/YY hh:mm:ss: ";
-    }
-    const int day = TwoDigitsAt(text, 0);
-    const int month = TwoDigitsAt(text, 3);
-    const int hour = TwoDigitsAt(text, 9);
-    const int minute = TwoDigitsAt(text, 12);
-    const int second = TwoDigitsAt(text, 15);
-    if (day < 1 || day > 31 || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 60) {
-        return testing::AssertionFailure() << "\"" << text << "\" has a field out of range";
-    }
-    return testing::AssertionSuccess();
 }
 
 HostTest::HostTest() : driver(HostLibrary::Get().Exports()), log(LogRecorder::Instance()) {}

@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/log_recorder.h"
 #include "support/temp_dir.h"
 #include "support/unique_name.h"
 #include "support/row_name.h"
@@ -47,46 +47,9 @@ private:
     DriverExports exports;
 };
 
-// One log line as the host received it: the thread that logged it and the
-// texts of its two calls.
-struct LogLine {
-    DWORD threadId = 0;
-    std::string timestamp;
-    std::string message;
-};
-
-// What the host's DebugMsgProc received. `Record` is the procedure handed to
-// the driver; it runs on every thread that logs, so the recorder is locked.
-// Every line must arrive as a timestamp call followed by a message call on
-// the same thread; anything else is kept as a problem for the test to fail.
-class LogRecorder {
-public:
-    static LogRecorder& Instance();
-    static void QUORVEX_CALL Record(const char* text);
-
-    // Forgets the lines so far. A line whose timestamp has arrived and whose
-    // message is still to come stays half-received.
-    void Clear();
-    // Forgets lines and problems; only while no driver thread runs.
-    void Reset();
-
-    std::vector<LogLine> Lines() const;
-    // The messages logged on one thread, in order.
-    std::vector<std::string> MessagesOf(DWORD threadId) const;
-    std::vector<std::string> Problems() const;
-
-private:
-    void Receive(const char* text);
-
-    mutable std::mutex mutex;
-    std::vector<LogLine> lines;
-    std::vector<std::string> problems;
-    bool timestampPending = false;
-    LogLine pending;
-};
-
-// True when `text` has the form "DD/MM/YY hh:mm:ss: " with plausible fields.
-testing::AssertionResult IsLogTimestamp(const std::string& text);
+using testsupport::IsLogTimestamp;
+using testsupport::LogLine;
+using testsupport::LogRecorder;
 
 using testsupport::UniqueName;
 

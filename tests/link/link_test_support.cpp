@@ -1,7 +1,6 @@
 #include "link_test_support.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "support/driver_state.h"
 #include "support/win32_exception.h"
@@ -9,71 +8,23 @@
 namespace linktest {
 namespace {
 
-std::mutex& CapturedLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-std::vector<std::string>& Captured() {
-    static std::vector<std::string> lines;
-    return lines;
-}
-
-// The log calls its procedure twice per line: with the timestamp, then with
-// the message. Timestamps ("dd/mm/yy hh:mm:ss: ") are not kept.
-bool IsTimestamp(const char* text) {
-    return std::strlen(text) == 19 && text[2] == '/' && text[5] == '/' && text[17] == ':';
-}
-
-void QUORVEX_CALL CaptureLine(const char* text) {
-    if (IsTimestamp(text)) {
-        return;
-    }
-    std::lock_guard<std::mutex> hold(CapturedLock());
-    Captured().emplace_back(text);
-}
-
-DebugMsgProc previousProc = nullptr;
-int32_t previousLevel = 1;
-
 // The request the client sends; static, since a write in flight reads it.
 const MessageHeader kRequest{HeaderMagic, Dimensions, 0};
 
 }  // namespace
 
 LogCapture::LogCapture() {
-    {
-        std::lock_guard<std::mutex> hold(CapturedLock());
-        Captured().clear();
-    }
-    previousProc = GetDriverState()->debugMsgProc.exchange(&CaptureLine);
+    testsupport::LogRecorder::Instance().Reset();
+    previousProc = GetDriverState()->debugMsgProc.exchange(&testsupport::LogRecorder::Record);
     previousLevel = GetDriverState()->logLevel.exchange(4);
 }
 
 LogCapture::~LogCapture() {
     GetDriverState()->debugMsgProc = previousProc;
     GetDriverState()->logLevel = previousLevel;
-}
-
-int LogCapture::Count(const std::string& line) const {
-    int count = 0;
-    for (const std::string& captured : Lines()) {
-        count += captured == line ? 1 : 0;
+    for (const std::string& problem : testsupport::LogRecorder::Instance().Problems()) {
+        ADD_FAILURE() << "DebugMsgProc: " << problem;
     }
-    return count;
-}
-
-std::vector<std::string> LogCapture::Lines() const {
-    std::lock_guard<std::mutex> hold(CapturedLock());
-    return Captured();
-}
-
-std::string LogCapture::Dump() const {
-    std::string dump;
-    for (const std::string& line : Lines()) {
-        dump += line;
-    }
-    return dump;
 }
 
 ServerPtr StartServer(const std::string& shareName, int segmentBytes, int maxClients) {

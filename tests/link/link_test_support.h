@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/unique_name.h"
+#include "support/log_recorder.h"
 #include "support/row_name.h"
 #include "link/messages.h"
 #include "link/named_pipe_channel.h"
@@ -21,8 +22,9 @@ namespace linktest {
 // Generous bounds for waits that normally end within milliseconds.
 constexpr DWORD kWaitMs = 5000;
 
-// Collects the messages the driver's log hands to its host procedure, at
-// every level, while it lives; restores the procedure and level afterwards.
+// Makes the shared recorder the driver's log procedure, at every level, while
+// it lives; restores the procedure and level afterwards and fails the test
+// on a malformed call.
 class LogCapture {
 public:
     LogCapture();
@@ -30,11 +32,11 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // How many captured messages are exactly `line`.
-    int Count(const std::string& line) const;
-    std::vector<std::string> Lines() const;
-    // All captured messages, one per line, for failure output.
-    std::string Dump() const;
+    const testsupport::LogRecorder* operator->() const { return &testsupport::LogRecorder::Instance(); }
+
+private:
+    DebugMsgProc previousProc;
+    int32_t previousLevel;
 };
 
 using testsupport::UniqueName;

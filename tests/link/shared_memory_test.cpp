@@ -151,7 +151,7 @@ TEST(CSharedMemoryTest, EmptyNameFails) {
     CSharedMemory segment;
     EXPECT_FALSE(segment.Open(""));
     EXPECT_FALSE(segment.IsAttached());
-    EXPECT_EQ(1, log.Count(kEmptyNameLine)) << log.Dump();
+    EXPECT_EQ(1, log->Count(kEmptyNameLine)) << log->Dump();
 }
 
 TEST(CSharedMemoryTest, MissingSegmentFailsWithFileNotFoundAndReleasesTheMutex) {
@@ -161,7 +161,7 @@ TEST(CSharedMemoryTest, MissingSegmentFailsWithFileNotFoundAndReleasesTheMutex) 
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(segment.Open(name));
     EXPECT_FALSE(segment.IsAttached());
-    EXPECT_EQ(1, log.Count(AccessLine(ERROR_FILE_NOT_FOUND))) << log.Dump();
+    EXPECT_EQ(1, log->Count(AccessLine(ERROR_FILE_NOT_FOUND))) << log->Dump();
     EXPECT_FALSE(MutexExists(name + "Mutex")) << "the failed open kept its mutex";
 }
 
@@ -185,7 +185,7 @@ TEST_P(NameOfOtherKindTest, IsReportedAsInUse) {
     CSharedMemory segment;
     EXPECT_FALSE(segment.Open(name));
     EXPECT_FALSE(segment.IsAttached());
-    EXPECT_EQ(1, log.Count(kInUseLine)) << log.Dump();
+    EXPECT_EQ(1, log->Count(kInUseLine)) << log->Dump();
     EXPECT_FALSE(MutexExists(name + "Mutex"));
 }
 
@@ -201,9 +201,9 @@ TEST(CSharedMemoryTest, MutexNameHeldByAnEventFailsBeforeTheMapping) {
     CSharedMemory segment;
     EXPECT_FALSE(segment.Open(name));
     EXPECT_FALSE(segment.IsAttached());
-    EXPECT_EQ(1, log.Count("CSharedMemory::CSharedMemory: ERROR: Could not allocate mutex object " + name + "Mutex\n"))
-        << log.Dump();
-    EXPECT_EQ(1u, log.Lines().size()) << log.Dump();
+    EXPECT_EQ(1, log->Count("CSharedMemory::CSharedMemory: ERROR: Could not allocate mutex object " + name + "Mutex\n"))
+        << log->Dump();
+    EXPECT_EQ(1u, log->Messages().size()) << log->Dump();
 }
 
 struct ReadSizeRow {
@@ -227,17 +227,17 @@ TEST_P(ReadSizeTest, NeverReadsPastTheView) {
     ASSERT_EQ(0, QuorvexServerPublishFrame(server.get(), frame.data(), kSegmentBytes));
 
     CSharedMemory segment;
-    ASSERT_TRUE(segment.Open(name)) << log.Dump();
+    ASSERT_TRUE(segment.Open(name)) << log->Dump();
     const int count = GetParam().count;
     std::vector<uint8_t> dest(static_cast<size_t>(count) + 16, kPoison);
     EXPECT_EQ(GetParam().status, segment.Read(dest.data(), count, nullptr));
     if (GetParam().status == ReadStatus::Copied) {
         EXPECT_EQ(0, std::memcmp(dest.data(), frame.data(), static_cast<size_t>(count)));
         EXPECT_TRUE(AllBytesAre(std::vector<uint8_t>(dest.begin() + count, dest.end()), kPoison));
-        EXPECT_TRUE(log.Lines().empty()) << log.Dump();
+        EXPECT_TRUE(log->Messages().empty()) << log->Dump();
     } else {
         EXPECT_TRUE(AllBytesAre(dest, kPoison)) << "a refused read wrote to the destination";
-        EXPECT_EQ(1, log.Count(ShortLine(kSegmentBytes, count))) << log.Dump();
+        EXPECT_EQ(1, log->Count(ShortLine(kSegmentBytes, count))) << log->Dump();
     }
     EXPECT_TRUE(segment.IsAttached());
 }
@@ -256,7 +256,7 @@ TEST(CSharedMemoryTest, ReadWhenNotAttachedIsRefused) {
     std::vector<uint8_t> dest(16, kPoison);
     EXPECT_EQ(ReadStatus::SegmentTooShort, segment.Read(dest.data(), 16, nullptr));
     EXPECT_TRUE(AllBytesAre(dest, kPoison));
-    EXPECT_EQ(1, log.Count(ShortLine(0, 16))) << log.Dump();
+    EXPECT_EQ(1, log->Count(ShortLine(0, 16))) << log->Dump();
 }
 
 TEST(CSharedMemoryTest, CloseIsHarmlessAndOpenStartsAfresh) {
@@ -277,7 +277,7 @@ TEST(CSharedMemoryTest, CloseIsHarmlessAndOpenStartsAfresh) {
     ASSERT_TRUE(segment.Open(name));
     EXPECT_FALSE(segment.Open(name + "Other"));
     EXPECT_FALSE(segment.IsAttached());
-    EXPECT_EQ(1, log.Count(AccessLine(ERROR_FILE_NOT_FOUND))) << log.Dump();
+    EXPECT_EQ(1, log->Count(AccessLine(ERROR_FILE_NOT_FOUND))) << log->Dump();
 }
 
 TEST(CSharedMemoryTest, MutexHeldForeverDoesNotHangTheReadOnceStopIsSignalled) {
