@@ -1,5 +1,5 @@
-// What the benchmarks' hosts share: the driver loaded by path with the
-// exports they call, and names apart from any other run's.
+// What the benchmarks' hosts share: names apart from any other run's and
+// the events of a run.
 #pragma once
 
 #include <chrono>
@@ -8,45 +8,8 @@
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "quorvex.h"
 
 namespace bench {
-
-struct ModuleTraits {
-    using Pointer = HMODULE;
-    static Pointer Invalid() noexcept { return nullptr; }
-    static void Close(Pointer module) noexcept { FreeLibrary(module); }
-};
-
-// The driver, loaded as a host loads it. The pointers are valid while the
-// object lives.
-class Driver {
-public:
-    // Loads the library at `path`; false when it or an export is missing.
-    bool Load(const std::string& path) {
-        module_.reset(LoadLibraryA(path.c_str()));
-        return module_ && Resolve("initialize", initialize) && Resolve("finalize", finalize) &&
-               Resolve("openCVLPort", openCVLPort) && Resolve("closeCVLPort", closeCVLPort) &&
-               Resolve("setCompleteCallback", setCompleteCallback) && Resolve("getCVLGrabRow", getCVLGrabRow);
-    }
-
-    decltype(&::initialize) initialize = nullptr;
-    decltype(&::finalize) finalize = nullptr;
-    decltype(&::openCVLPort) openCVLPort = nullptr;
-    decltype(&::closeCVLPort) closeCVLPort = nullptr;
-    decltype(&::setCompleteCallback) setCompleteCallback = nullptr;
-    decltype(&::getCVLGrabRow) getCVLGrabRow = nullptr;
-
-private:
-    template <typename Function>
-    bool Resolve(const char* name, Function& target) {
-        const FARPROC address = GetProcAddress(module_.get(), name);
-        target = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-        return address != nullptr;
-    }
-
-    platform::UniqueHandle<ModuleTraits> module_;
-};
 
 // Names of this run's objects and folder, apart from any other run's.
 inline const std::string& RunToken() {

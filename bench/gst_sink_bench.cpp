@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_host.h"
+#include "driver_library.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/unique_handle.h"
@@ -79,7 +80,7 @@ int PublisherMain(const std::vector<std::string>& args) {
 
 // ---- The host ----
 
-bench::Driver driver;
+tools::DriverLibrary driver;
 
 // What the complete callback records, on the camera's thread.
 struct Delivery {
@@ -192,8 +193,9 @@ bool Run(const std::string& mode, int round, const std::string& folder, Result& 
 int HostMain() {
     const std::string library =
         platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator + QUORVEX_LIBRARY_FILE;
-    if (!driver.Load(library)) {
-        std::fprintf(stderr, "cannot load %s\n", library.c_str());
+    std::string error;
+    if (!driver.Load(library, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("quorvex-gst-bench-" + bench::RunToken());
