@@ -25,6 +25,19 @@ ssize_t ReceiveRetrying(int fd, msghdr& header, int flags) noexcept {
     }
 }
 
+// The socket address of `path`; false, with the last error set, for a path
+// too long for one.
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
 }  // namespace
 
 ssize_t ReceivePacket(int fd, char& tag, char* payload, size_t size) noexcept {
@@ -63,13 +76,10 @@ bool IsPeerGone(int error) noexcept {
 }
 
 UniqueFd BindListener(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    sockaddr_un address;
+    if (!SocketAddress(path, address)) {
         return UniqueFd();
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const auto* generic = reinterpret_cast<const sockaddr*>(&address);
     constexpr int kAttempts = 3;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -107,13 +117,10 @@ UniqueFd BindListener(const std::string& path) {
 }
 
 UniqueFd ConnectToServer(const std::string& socketPath, char request) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof address.sun_path) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    sockaddr_un address;
+    if (!SocketAddress(socketPath, address)) {
         return UniqueFd();
     }
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
     UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!socket) {
         SetLastErrorFromErrno(errno);
