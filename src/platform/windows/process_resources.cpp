@@ -1,7 +1,9 @@
 // The Windows side of platform/process_resources.h.
 #include "platform/process_resources.h"
 
+// <windows.h> first: the tool help header builds on its types.
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include "platform/unique_handle.h"
