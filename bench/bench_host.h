@@ -13,8 +13,9 @@ namespace bench {
 
 // Names of this run's objects and folder, apart from any other run's.
 inline const std::string& RunToken() {
-    static const std::string token = std::to_string(std::random_device{}()) + "-" +
-                                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
+    static const std::string token =
+        std::to_string(std::random_device{}()) + "-" +
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
     return token;
 }
 

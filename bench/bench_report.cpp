@@ -40,7 +40,8 @@ struct DeliverySummary {
         tailRatio = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.p99Us / f.driver.p50Us; });
         driverFps = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.framesPerSecond; });
         floorFps = MedianOf<DeliveryFigures>(runs, [](F f) { return f.floor.framesPerSecond; });
-        fpsRatio = MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.framesPerSecond / f.floor.framesPerSecond; });
+        fpsRatio =
+            MedianOf<DeliveryFigures>(runs, [](F f) { return f.driver.framesPerSecond / f.floor.framesPerSecond; });
         rowReadNs = MedianOf<DeliveryFigures>(runs, [](F f) { return f.rowReadNs; });
         rowCopyNs = MedianOf<DeliveryFigures>(runs, [](F f) { return f.rowCopyNs; });
         rowAboveNs = MedianOf<DeliveryFigures>(runs, [](F f) { return f.rowReadNs - f.rowCopyNs; });
@@ -76,8 +77,9 @@ std::string ManyName(const ManyCamerasCase& test) {
 
 void Report::PrintTable() const {
     std::printf("Quorvex benchmark, %s, %s; medians of %d run(s)\n\n", label.c_str(), machine.c_str(), repeat);
-    std::printf("| frame | driver p50 | floor p50 | p50 ratio | driver p99 | floor p99 | p99 ratio | p99/p50 | "
-                "driver fps | floor fps | fps ratio | goals |\n");
+    std::printf(
+        "| frame | driver p50 | floor p50 | p50 ratio | driver p99 | floor p99 | p99 ratio | p99/p50 | "
+        "driver fps | floor fps | fps ratio | goals |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
         if (delivery[i].empty()) {
@@ -85,11 +87,12 @@ void Report::PrintTable() const {
             continue;
         }
         const DeliverySummary s(delivery[i]);
-        std::printf("| %s | %.1f us | %.1f us | %.2f | %.1f us | %.1f us | %.2f | %.2f | %.0f | %.0f | %.2f | "
-                    "p50 %s, tail %s, fps %s |\n",
-                    cases[i].Name().c_str(), s.driverP50, s.floorP50, s.p50Ratio, s.driverP99, s.floorP99, s.p99Ratio,
-                    s.tailRatio, s.driverFps, s.floorFps, s.fpsRatio, Mark(s.p50Ratio <= LatencyGoal(label)),
-                    Mark(s.tailRatio <= kTailGoal), Mark(s.fpsRatio >= kThroughputGoal));
+        std::printf(
+            "| %s | %.1f us | %.1f us | %.2f | %.1f us | %.1f us | %.2f | %.2f | %.0f | %.0f | %.2f | "
+            "p50 %s, tail %s, fps %s |\n",
+            cases[i].Name().c_str(), s.driverP50, s.floorP50, s.p50Ratio, s.driverP99, s.floorP99, s.p99Ratio,
+            s.tailRatio, s.driverFps, s.floorFps, s.fpsRatio, Mark(s.p50Ratio <= LatencyGoal(label)),
+            Mark(s.tailRatio <= kTailGoal), Mark(s.fpsRatio >= kThroughputGoal));
     }
     std::printf("\n| row bytes | getCVLGrabRow | memcpy | above memcpy | goal (native) |\n|---|---|---|---|---|\n");
     for (size_t i = 0; i < cases.size() && i < delivery.size(); ++i) {
@@ -102,8 +105,9 @@ void Report::PrintTable() const {
     }
     if (!many.empty()) {
         const ManySummary s(many);
-        std::printf("\n| many cameras | frames per camera | lost | host cores | host CPU per frame | goals |\n"
-                    "|---|---|---|---|---|---|\n");
+        std::printf(
+            "\n| many cameras | frames per camera | lost | host cores | host CPU per frame | goals |\n"
+            "|---|---|---|---|---|---|\n");
         std::printf("| %s | %.0f | %.0f | %.3f | %.1f us | lost %s, cores %s |\n", ManyName(manyCase).c_str(),
                     s.framesPerCamera, s.lost, s.hostCores, s.hostCpuUsPerFrame, Mark(s.lost == 0),
                     Mark(s.hostCores <= kManyCoresGoal));
@@ -121,8 +125,8 @@ bool Report::WriteJson(const std::string& path) const {
             continue;
         }
         const DeliverySummary s(delivery[i]);
-        json << separator << "    {\"frame\": \"" << cases[i].Name() << "\", \"driver_p50_us\": "
-             << s.driverP50 << ", \"driver_p99_us\": " << s.driverP99 << ", \"floor_p50_us\": " << s.floorP50
+        json << separator << "    {\"frame\": \"" << cases[i].Name() << "\", \"driver_p50_us\": " << s.driverP50
+             << ", \"driver_p99_us\": " << s.driverP99 << ", \"floor_p50_us\": " << s.floorP50
              << ", \"floor_p99_us\": " << s.floorP99 << ", \"p50_ratio\": " << s.p50Ratio
              << ", \"p99_ratio\": " << s.p99Ratio << ", \"driver_p99_over_p50\": " << s.tailRatio
              << ", \"driver_fps\": " << s.driverFps << ", \"floor_fps\": " << s.floorFps
@@ -134,9 +138,9 @@ bool Report::WriteJson(const std::string& path) const {
     json << "\n  ]";
     if (!many.empty()) {
         const ManySummary s(many);
-        json << ",\n  \"many_cameras\": {\"case\": \"" << ManyName(manyCase) << "\", \"frames_per_camera\": "
-             << s.framesPerCamera << ", \"lost\": " << s.lost << ", \"host_cores\": " << s.hostCores
-             << ", \"host_cpu_us_per_frame\": " << s.hostCpuUsPerFrame << "}";
+        json << ",\n  \"many_cameras\": {\"case\": \"" << ManyName(manyCase)
+             << "\", \"frames_per_camera\": " << s.framesPerCamera << ", \"lost\": " << s.lost
+             << ", \"host_cores\": " << s.hostCores << ", \"host_cpu_us_per_frame\": " << s.hostCpuUsPerFrame << "}";
     }
     json << "\n}\n";
     std::ofstream file(path, std::ios::trunc);

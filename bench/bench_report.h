@@ -17,7 +17,7 @@ struct Report {
     std::vector<FrameCase> cases;
     std::vector<std::vector<DeliveryFigures>> delivery;  // per case, one entry per run
     ManyCamerasCase manyCase{};
-    std::vector<ManyCamerasFigures> many;                // one entry per run
+    std::vector<ManyCamerasFigures> many;  // one entry per run
 
     void PrintTable() const;
     bool WriteJson(const std::string& path) const;

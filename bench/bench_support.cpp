@@ -11,8 +11,9 @@
 namespace bench {
 
 const std::string& RunToken() {
-    static const std::string token = std::to_string(std::random_device{}() % 1000000) + "-" +
-                                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
+    static const std::string token =
+        std::to_string(std::random_device{}() % 1000000) + "-" +
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
     return token;
 }
 

@@ -5,9 +5,9 @@
 // own, to a reader that takes the mutex and copies the frame once.
 #include "delivery_bench.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +23,7 @@ namespace {
 
 constexpr int kPort = 0;
 constexpr const char* kCamera = "Camera 1";
-constexpr int kRowsRead = 16;        // a set of rows that stays in the cache
+constexpr int kRowsRead = 16;  // a set of rows that stays in the cache
 constexpr int kRowCallsPerBatch = 1000;
 constexpr int kRowBatches = 101;
 
@@ -41,11 +41,11 @@ std::string FloorPipe(const std::string& share) {
 
 // The events by which host and server take turns; the host creates them.
 struct Turns {
-    platform::UniqueEvent ready;      // server: set up
-    platform::UniqueEvent go;         // host: camera open, send frames
-    platform::UniqueEvent consumed;   // host: the last latency frame was taken
-    platform::UniqueEvent driverDone; // host: every driver frame arrived
-    platform::UniqueEvent floorDone;  // host: every floor frame arrived
+    platform::UniqueEvent ready;       // server: set up
+    platform::UniqueEvent go;          // host: camera open, send frames
+    platform::UniqueEvent consumed;    // host: the last latency frame was taken
+    platform::UniqueEvent driverDone;  // host: every driver frame arrived
+    platform::UniqueEvent floorDone;   // host: every floor frame arrived
 
     static std::string Name(const std::string& share, const char* purpose) { return share + purpose; }
 
@@ -89,7 +89,8 @@ struct SegmentAccess {
 
 class FrameWriter {
 public:
-    FrameWriter(const FrameCase& test, SegmentAccess& segment) : segment_(segment), pixels_(static_cast<size_t>(test.Bytes())) {
+    FrameWriter(const FrameCase& test, SegmentAccess& segment)
+        : segment_(segment), pixels_(static_cast<size_t>(test.Bytes())) {
         for (size_t i = 0; i < pixels_.size(); ++i) {
             pixels_[i] = static_cast<uint8_t>(i * 7);
         }
@@ -169,7 +170,8 @@ struct Delivery {
         figures.p99Us = Percentile(latencies, 0.99);
         const int64_t first = arrivalNs[static_cast<size_t>(test.latencyFrames)];
         const int64_t last = arrivalNs[arrivalNs.size() - 1];
-        figures.framesPerSecond = (test.throughputFrames - 1) * 1e9 / static_cast<double>(std::max<int64_t>(last - first, 1));
+        figures.framesPerSecond =
+            (test.throughputFrames - 1) * 1e9 / static_cast<double>(std::max<int64_t>(last - first, 1));
         return figures;
     }
 };
@@ -227,8 +229,10 @@ void TimeRowReads(tools::DriverLibrary& driver, const FrameCase& test, DeliveryF
     // Through a pointer the compiler cannot see through, as the driver's
     // export is reached, so that neither copy is optimised away.
     static void* (*volatile const copy)(void*, const void*, size_t) = std::memcpy;
-    figures.rowReadNs = NsPerCall([&](int row) { driver.getCVLGrabRow(0, kPort, target.data(), row % rows, 0, test.width - 1); });
-    figures.rowCopyNs = NsPerCall([&](int row) { copy(target.data(), source.data() + rowBytes * static_cast<size_t>(row % rows), rowBytes); });
+    figures.rowReadNs =
+        NsPerCall([&](int row) { driver.getCVLGrabRow(0, kPort, target.data(), row % rows, 0, test.width - 1); });
+    figures.rowCopyNs = NsPerCall(
+        [&](int row) { copy(target.data(), source.data() + rowBytes * static_cast<size_t>(row % rows), rowBytes); });
 }
 
 bool RunDriverPath(tools::DriverLibrary& driver, const FrameCase& test, const Turns& turns, DeliveryFigures& figures) {

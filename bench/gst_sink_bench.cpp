@@ -198,7 +198,8 @@ int HostMain() {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("quorvex-gst-bench-" + bench::RunToken());
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("quorvex-gst-bench-" + bench::RunToken());
     std::filesystem::create_directories(folder);
     driver.initialize(folder.string().c_str(), nullptr);
 
@@ -231,9 +232,10 @@ int HostMain() {
     }
     const double rateRatio = Median(rate[1]) / Median(rate[0]);
     const double latencyRatio = Median(latency[1]) / Median(latency[0]);
-    std::printf("median: quorvexsink publishes %.2f x the SDK's rate (goal >= 0.90); its latency is %.2f x the "
-                "SDK's (goal <= 1.20)\n",
-                rateRatio, latencyRatio);
+    std::printf(
+        "median: quorvexsink publishes %.2f x the SDK's rate (goal >= 0.90); its latency is %.2f x the "
+        "SDK's (goal <= 1.20)\n",
+        rateRatio, latencyRatio);
     return 0;
 }
 

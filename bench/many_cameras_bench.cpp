@@ -97,10 +97,10 @@ bool RunManyCameras(HostDriver& host, const ManyCamerasCase& test, ManyCamerasFi
         const std::string share = "quorvex-bench-" + RunToken() + "-camera" + std::to_string(i + 1);
         sections.push_back({"Camera " + std::to_string(i + 1), share});
         servers.push_back(std::make_unique<platform::ChildProcess>());
-        if (!servers.back()->Start(ServerProgram(),
-                                   {"--share", share, "--size", size, "--bpp", "1", "--fps",
-                                    std::to_string(test.fps), "--clients", "1"},
-                                   host.Folder() + "/server" + std::to_string(i + 1) + ".out")) {
+        if (!servers.back()->Start(
+                ServerProgram(),
+                {"--share", share, "--size", size, "--bpp", "1", "--fps", std::to_string(test.fps), "--clients", "1"},
+                host.Folder() + "/server" + std::to_string(i + 1) + ".out")) {
             std::fprintf(stderr, "many cameras: %s did not start\n", ServerProgram().c_str());
             return false;
         }
@@ -129,8 +129,10 @@ bool RunManyCameras(HostDriver& host, const ManyCamerasCase& test, ManyCamerasFi
         const int64_t frames = after.frames - before.frames;
         figures.framesPerCamera = static_cast<double>(frames) / test.cameras;
         figures.lost = after.lost - before.lost;
-        figures.hostCores = static_cast<double>(after.cpuNs - before.cpuNs) / static_cast<double>(after.wallNs - before.wallNs);
-        figures.hostCpuUsPerFrame = frames > 0 ? static_cast<double>(after.cpuNs - before.cpuNs) / 1000.0 / static_cast<double>(frames) : 0;
+        figures.hostCores =
+            static_cast<double>(after.cpuNs - before.cpuNs) / static_cast<double>(after.wallNs - before.wallNs);
+        figures.hostCpuUsPerFrame =
+            frames > 0 ? static_cast<double>(after.cpuNs - before.cpuNs) / 1000.0 / static_cast<double>(frames) : 0;
     } else {
         ok = false;
     }

@@ -15,10 +15,10 @@ struct ManyCamerasCase {
 };
 
 struct ManyCamerasFigures {
-    double framesPerCamera = 0;     // delivered in the measured time, mean
-    int64_t lost = 0;               // all cameras, from the pattern's frame numbers
-    double hostCores = 0;           // the host's processor time over the wall time
-    double hostCpuUsPerFrame = 0;   // the host's processor time per delivered frame
+    double framesPerCamera = 0;    // delivered in the measured time, mean
+    int64_t lost = 0;              // all cameras, from the pattern's frame numbers
+    double hostCores = 0;          // the host's processor time over the wall time
+    double hostCpuUsPerFrame = 0;  // the host's processor time per delivered frame
 };
 
 // False with a reason on stderr when a server does not start or a camera

@@ -30,7 +30,7 @@ struct Case {
     int height;
     int format;
     int bytesPerPixel;
-    int padding;  // bytes after each source row
+    int padding;   // bytes after each source row
     double limit;  // the ratio to memcpy the library promises
 };
 

@@ -109,8 +109,9 @@ public:
             buffers_[i] = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, blocks_[i].data(), bytes, 0, bytes,
                                                       nullptr, nullptr);
         }
-        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "GRAY8", "width", G_TYPE_INT, width,
-                                            "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
+        GstCaps* caps =
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "GRAY8", "width", G_TYPE_INT, width, "height",
+                                G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
         GstSegment segment;
         gst_segment_init(&segment, GST_FORMAT_TIME);
         const bool started = gst_pad_push_event(feed_, gst_event_new_stream_start("gst_sink_bench")) &&

@@ -30,7 +30,8 @@ std::map<int, HostCamera*>& Table() {
 
 bool HostCamera::Open(const SourceSettings& settings, std::string& error) {
     static const bool categoryReady = [] {
-        GST_DEBUG_CATEGORY_INIT(quorvex_driver_debug, "quorvexdriver", 0, "The Quorvex driver's log, as quorvexsrc sees it");
+        GST_DEBUG_CATEGORY_INIT(quorvex_driver_debug, "quorvexdriver", 0,
+                                "The Quorvex driver's log, as quorvexsrc sees it");
         return true;
     }();
     static_cast<void>(categoryReady);

@@ -234,9 +234,9 @@ GstFlowReturn ShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
         return GST_FLOW_ERROR;
     }
     std::string error;
-    const bool published =
-        state.publisher.Publish(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0), GST_VIDEO_FRAME_WIDTH(&frame),
-                                GST_VIDEO_FRAME_HEIGHT(&frame), GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), state.layout, error);
+    const bool published = state.publisher.Publish(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0), GST_VIDEO_FRAME_WIDTH(&frame),
+                                                   GST_VIDEO_FRAME_HEIGHT(&frame),
+                                                   GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), state.layout, error);
     gst_video_frame_unmap(&frame);
     if (!published) {
         // A host that holds the segment too long costs this frame, not the
@@ -266,8 +266,8 @@ static void gst_quorvex_sink_class_init(GstQuorvexSinkClass* klass) {
                             kDefaultShare, quorvexgst::kUntilReady));
     g_object_class_install_property(
         objectClass, PROP_MAX_CLIENTS,
-        g_param_spec_int("max-clients", "Max clients", "The most hosts attached at once", 1,
-                         QUORVEX_SERVER_MAX_CLIENTS, kDefaultMaxClients, quorvexgst::kUntilReady));
+        g_param_spec_int("max-clients", "Max clients", "The most hosts attached at once", 1, QUORVEX_SERVER_MAX_CLIENTS,
+                         kDefaultMaxClients, quorvexgst::kUntilReady));
     g_object_class_install_property(
         objectClass, PROP_ORDER,
         g_param_spec_enum("order", "Order", "The channel order hosts receive for 3 and 4 bytes per pixel", OrderType(),

@@ -147,7 +147,8 @@ gboolean Start(GstBaseSrc* src) {
     SetNegotiated(src, quorvexgst::FrameSize{});
     std::string error;
     if (!state.camera.Open(settings, error)) {
-        GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("%s", error.c_str()), ("system folder %s", settings.systemDir.c_str()));
+        GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("%s", error.c_str()),
+                          ("system folder %s", settings.systemDir.c_str()));
         return FALSE;
     }
     return TRUE;
@@ -203,8 +204,9 @@ GstFlowReturn Create(GstPushSrc* src, GstBuffer** out) {
                         frame.size.height, frame.size.bytesPerPixel);
         SetNegotiated(GST_BASE_SRC(src), frame.size);
         if (!Negotiate(GST_BASE_SRC(src))) {
-            GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("Downstream does not take %dx%d frames of %d bytes per pixel",
-                                                    frame.size.width, frame.size.height, frame.size.bytesPerPixel),
+            GST_ELEMENT_ERROR(src, STREAM, FORMAT,
+                              ("Downstream does not take %dx%d frames of %d bytes per pixel", frame.size.width,
+                               frame.size.height, frame.size.bytesPerPixel),
                               (nullptr));
             return GST_FLOW_NOT_NEGOTIATED;
         }
@@ -227,9 +229,9 @@ static void gst_quorvex_src_class_init(GstQuorvexSrcClass* klass) {
     objectClass->get_property = GetProperty;
     objectClass->finalize = Finalize;
 
-    g_object_class_install_property(
-        objectClass, PROP_CAMERA,
-        g_param_spec_string("camera", "Camera", "The driver's camera to open", kDefaultCamera, quorvexgst::kUntilReady));
+    g_object_class_install_property(objectClass, PROP_CAMERA,
+                                    g_param_spec_string("camera", "Camera", "The driver's camera to open",
+                                                        kDefaultCamera, quorvexgst::kUntilReady));
     g_object_class_install_property(
         objectClass, PROP_SHARE,
         g_param_spec_string("share", "Share",
@@ -241,10 +243,9 @@ static void gst_quorvex_src_class_init(GstQuorvexSrcClass* klass) {
         g_param_spec_string("system-dir", "System folder",
                             "The folder of the driver's settings file (Quorvex.ini) and log; unset: the current folder",
                             nullptr, quorvexgst::kUntilReady));
-    g_object_class_install_property(
-        objectClass, PROP_PORT,
-        g_param_spec_int("port", "Port", "The port number the camera is opened on", 0, G_MAXINT, kDefaultPort,
-                         quorvexgst::kUntilReady));
+    g_object_class_install_property(objectClass, PROP_PORT,
+                                    g_param_spec_int("port", "Port", "The port number the camera is opened on", 0,
+                                                     G_MAXINT, kDefaultPort, quorvexgst::kUntilReady));
 
     gst_element_class_set_static_metadata(
         elementClass, "Quorvex camera", "Source/Video",

@@ -85,7 +85,8 @@ SharePublisher::WaitResult SharePublisher::WaitForHosts(int count, int timeoutMs
         if (cancelled_) {
             return WaitResult::Cancelled;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now());
         const int slice = static_cast<int>(std::clamp<int64_t>(left.count(), 0, kWaitSliceMs));
         if (QuorvexServerWaitForClients(server_.get(), count, slice) == 1) {
             // A host that has just attached gets the size when the server

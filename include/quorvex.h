@@ -18,8 +18,7 @@ extern "C" {
 
 /* Host procedures, called back by the driver. Results are ignored. */
 typedef void(QUORVEX_CALL* CompleteCallback)(int grabberNo, int portNo);
-typedef void(QUORVEX_CALL* CmdCallback)(int grabberNo, int portNo, const char* command,
-                                        const char* argument);
+typedef void(QUORVEX_CALL* CmdCallback)(int grabberNo, int portNo, const char* command, const char* argument);
 typedef void(QUORVEX_CALL* DebugMsgProc)(const char* text);
 
 /* A window handle of the host (HWND on Windows). */
@@ -37,8 +36,7 @@ int QUORVEX_CALL configureCamera(QuorvexWindow parent, const char* cameraName);
 int QUORVEX_CALL openCVLPort(int grabberNo, int portNo, const char* cameraName, int* dimensions);
 int QUORVEX_CALL closeCVLPort(int grabberNo, int portNo);
 int QUORVEX_CALL doCVLGrab(int grabberNo, int portNo);
-int QUORVEX_CALL getCVLGrabRow(int grabberNo, int portNo, void* dest, int row, int first,
-                               int last);
+int QUORVEX_CALL getCVLGrabRow(int grabberNo, int portNo, void* dest, int row, int first, int last);
 int QUORVEX_CALL setCompleteCallback(int grabberNo, int portNo, CompleteCallback cb);
 int QUORVEX_CALL setCmdCallback(int grabberNo, int portNo, CmdCallback cb);
 int QUORVEX_CALL getProperty(int grabberNo, int portNo, const char* name, int* value);

@@ -5,25 +5,25 @@
 #ifndef QUORVEX_EXPORTS_H
 #define QUORVEX_EXPORTS_H
 
-#define QUORVEX_EXPORTS(X)          \
-    X(initialize)                   \
-    X(finalize)                     \
-    X(setSystemPath)                \
-    X(setDebugMsgProc)              \
-    X(getCVLMaxNoOfGrabbers)        \
-    X(getCVLMaxNoOfPorts)           \
-    X(getCVLNoOfSupportedCameras)   \
-    X(getCVLCameraConfigNames)      \
-    X(configureCamera)              \
-    X(openCVLPort)                  \
-    X(closeCVLPort)                 \
-    X(doCVLGrab)                    \
-    X(getCVLGrabRow)                \
-    X(setCompleteCallback)          \
-    X(setCmdCallback)               \
-    X(getProperty)                  \
-    X(getPropertyRange)             \
-    X(setProperty)                  \
+#define QUORVEX_EXPORTS(X)        \
+    X(initialize)                 \
+    X(finalize)                   \
+    X(setSystemPath)              \
+    X(setDebugMsgProc)            \
+    X(getCVLMaxNoOfGrabbers)      \
+    X(getCVLMaxNoOfPorts)         \
+    X(getCVLNoOfSupportedCameras) \
+    X(getCVLCameraConfigNames)    \
+    X(configureCamera)            \
+    X(openCVLPort)                \
+    X(closeCVLPort)               \
+    X(doCVLGrab)                  \
+    X(getCVLGrabRow)              \
+    X(setCompleteCallback)        \
+    X(setCmdCallback)             \
+    X(getProperty)                \
+    X(getPropertyRange)           \
+    X(setProperty)                \
     X(setHWTrigger)
 
 #endif /* QUORVEX_EXPORTS_H */

@@ -16,8 +16,7 @@ std::string SizeText(int width, int height) {
 
 }  // namespace
 
-std::unique_ptr<CameraServer> CameraServer::Create(const std::string& shareName, DWORD segmentBytes,
-                                                   int maxClients) {
+std::unique_ptr<CameraServer> CameraServer::Create(const std::string& shareName, DWORD segmentBytes, int maxClients) {
     auto server = std::make_unique<CameraServer>();
     if (!server->Start(shareName, segmentBytes, maxClients)) {
         return nullptr;
@@ -189,8 +188,7 @@ int CameraServer::PublishFrameEx(const void* pixels, int width, int height, int 
     }
 
     platform::CriticalSectionLock one(publishLock_);
-    const pixels::Conversion conversion =
-        pixels::ConversionFor(layout, static_cast<pixels::Order>(order_.load()));
+    const pixels::Conversion conversion = pixels::ConversionFor(layout, static_cast<pixels::Order>(order_.load()));
     const bool written = frame_.WriteWith(static_cast<DWORD>(frameBytes), [&](uint8_t* segment) {
         pixels::CopyRows(segment, static_cast<const uint8_t*>(pixels), static_cast<size_t>(width),
                          static_cast<size_t>(height), static_cast<size_t>(strideBytes), bytesPerPixel, conversion);

@@ -24,7 +24,8 @@ bool ClientPipe::CreateEvents() {
 }
 
 bool ClientPipe::Open(const std::string& path, DWORD maxInstances, bool firstInstance) {
-    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (firstInstance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    const DWORD openMode =
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (firstInstance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     pipe_.reset(CreateNamedPipeA(path.c_str(), openMode, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                  maxInstances, kPipeBufferBytes, kPipeBufferBytes, 0, nullptr));
     phase_ = Phase::Closed;
@@ -127,8 +128,8 @@ bool ClientPipe::Write(const void* bytes, DWORD count) {
         return false;
     }
     writeOverlapped_ = FreshOverlapped(writeEvent_);
-    const bool started = WriteFile(pipe_.get(), bytes, count, nullptr, &writeOverlapped_) != FALSE ||
-                         GetLastError() == ERROR_IO_PENDING;
+    const bool started =
+        WriteFile(pipe_.get(), bytes, count, nullptr, &writeOverlapped_) != FALSE || GetLastError() == ERROR_IO_PENDING;
     if (started && WaitForSingleObject(writeEvent_.get(), kWriteWaitMs) == WAIT_OBJECT_0) {
         DWORD written = 0;
         if (GetOverlappedResult(pipe_.get(), &writeOverlapped_, &written, FALSE) && written == count) {

@@ -126,8 +126,8 @@ Conversion ConversionFor(Format format, Order order) {
     return Conversion::SwapRedBlue;
 }
 
-void CopyRows(uint8_t* dest, const uint8_t* source, size_t width, size_t height, size_t strideBytes,
-              int bytesPerPixel, Conversion conversion) {
+void CopyRows(uint8_t* dest, const uint8_t* source, size_t width, size_t height, size_t strideBytes, int bytesPerPixel,
+              Conversion conversion) {
     const size_t rowBytes = width * static_cast<size_t>(bytesPerPixel);
     // Row by row even when the rows lie back to back: in bench/publish_bench
     // one copy of a whole frame into the segment ran slower than its rows.

@@ -27,7 +27,7 @@ Conversion ConversionFor(Format format, Order order);
 // into `dest` with red and blue exchanged when `conversion` asks. The
 // caller has checked that the stride holds a row and that dest holds
 // height rows.
-void CopyRows(uint8_t* dest, const uint8_t* source, size_t width, size_t height, size_t strideBytes,
-              int bytesPerPixel, Conversion conversion);
+void CopyRows(uint8_t* dest, const uint8_t* source, size_t width, size_t height, size_t strideBytes, int bytesPerPixel,
+              Conversion conversion);
 
 }  // namespace pixels

@@ -72,10 +72,10 @@ QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, in
             const DWORD code = GetLastError();
             const std::string share = std::string("the share \"") + shareName + "\"";
             const bool taken = code == ERROR_ALREADY_EXISTS || code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY;
-            return RefuseCreate((taken ? share + " is already served by another process"
-                                       : "the system refused an object of " + share) +
-                                    " (system error " + std::to_string(code) + ")",
-                                code);
+            return RefuseCreate(
+                (taken ? share + " is already served by another process" : "the system refused an object of " + share) +
+                    " (system error " + std::to_string(code) + ")",
+                code);
         }
         auto handle = std::make_unique<QuorvexServer>();
         handle->server = std::move(server);
@@ -91,7 +91,9 @@ void QUORVEX_SERVER_CALL QuorvexServerDestroy(QuorvexServer* server) {
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int width, int height, int bytesPerPixel) {
-    return Guarded(server, [&](CameraServer& s) { return s.SetDimensions(DimensionsBlock{width, height, bytesPerPixel}); });
+    return Guarded(server, [&](CameraServer& s) {
+        return s.SetDimensions(DimensionsBlock{width, height, bytesPerPixel});
+    });
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount) {

@@ -82,7 +82,8 @@ bool Camera::Open(int32_t newPort, int* dimensions) {
             dimensions[0] = frameWidth;
             dimensions[1] = frameHeight;
         } else {
-            LogMessage(1, driverState, "Camera::Open: Could not retrieve image dimensions within given timeout=%d, port=%d\n",
+            LogMessage(1, driverState,
+                       "Camera::Open: Could not retrieve image dimensions within given timeout=%d, port=%d\n",
                        timeout.value, newPort);
             SetConnected(false);
         }
@@ -133,7 +134,8 @@ void Camera::SetConnected(bool connected) {
 
 void Camera::SetCompleteCB(CompleteCallback cb) {
     const CompleteCallback previous = completeCallback;
-    LogMessage(2, driverState, "Camera::SetCompleteCB: %s%s%s\n", previous != nullptr ? "CB was already assigned. " : "",
+    LogMessage(2, driverState, "Camera::SetCompleteCB: %s%s%s\n",
+               previous != nullptr ? "CB was already assigned. " : "",
                previous != nullptr && previous == cb ? "The new CB is the same function. " : "",
                cb == nullptr ? "Resetting CB to null. " : "");
     completeCallback = cb;

@@ -94,7 +94,8 @@ void CameraList::DestroyInstance() {
     platform::UniqueThread destroyer(
         CreateThread(nullptr, 0, &CameraList::static_DestroyDetached, detached.get(), 0, nullptr));
     if (!destroyer) {
-        LogMessage(1, GetDriverState(), "CameraList::DestroyInstance: ERROR: cannot start the thread to destroy the registry\n");
+        LogMessage(1, GetDriverState(),
+                   "CameraList::DestroyInstance: ERROR: cannot start the thread to destroy the registry\n");
     }
     // Owned by that thread now; without one, the registry is left in place,
     // as at process exit, rather than freed under the callback.
@@ -206,9 +207,10 @@ Camera* CameraList::GetByPort(int port) {
         }
         if (camera->port == port) {
             if (!camera->isOpen) {
-                LogMessage(1, GetDriverState(),
-                           "CameraList::GetByPort: ERROR: found camera on requested port %d, but the camera is closed\n",
-                           port);
+                LogMessage(
+                    1, GetDriverState(),
+                    "CameraList::GetByPort: ERROR: found camera on requested port %d, but the camera is closed\n",
+                    port);
             }
             return camera;
         }

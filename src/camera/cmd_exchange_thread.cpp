@@ -103,7 +103,8 @@ bool CmdExchangeThread::Init(int32_t newPort, Camera* owner, const char* newShar
     LogMessage(2, Log(), "CmdExchangeThread::Init: thread created:%d on port=%d\n",
                static_cast<int>(reinterpret_cast<intptr_t>(threadHandle.get())), newPort);
     if (!threadHandle) {
-        LogMessage(2, Log(), "CmdExchangeThread::Init: ERROR: failed to initialize camera thread on port=%d\n", newPort);
+        LogMessage(2, Log(), "CmdExchangeThread::Init: ERROR: failed to initialize camera thread on port=%d\n",
+                   newPort);
         return false;
     }
     LogMessage(2, Log(), "CmdExchangeThread::Init: leaving on port=%d\n", newPort);
@@ -195,8 +196,8 @@ DWORD WINAPI CmdExchangeThread::static_ThreadMain(LPVOID parameter) {
 }
 
 DWORD CmdExchangeThread::ThreadMain() {
-    LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: entering, clock=%ld on port=%d", static_cast<long>(ProcessClock()),
-               port.load());
+    LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: entering, clock=%ld on port=%d",
+               static_cast<long>(ProcessClock()), port.load());
     state = StateAttach;
     frameDropLogged = false;
     for (;;) {
@@ -267,11 +268,13 @@ void CmdExchangeThread::PauseUnlessStopped(DWORD milliseconds) {
 }
 
 void CmdExchangeThread::Attach() {
-    LogMessage(2, Log(), "CmdExchangeThread::Attach: attaching to named pipe=%s, port=%d", shareName.c_str(), port.load());
+    LogMessage(2, Log(), "CmdExchangeThread::Attach: attaching to named pipe=%s, port=%d", shareName.c_str(),
+               port.load());
     try {
         pipe.Connect(shareName);
     } catch (const Win32Exception& error) {
-        LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: Exception named pipe=%s: %d, %s. Attempting after 1s, port=%d",
+        LogMessage(2, Log(),
+                   "CmdExchangeThread::ThreadMain: Exception named pipe=%s: %d, %s. Attempting after 1s, port=%d",
                    shareName.c_str(), static_cast<int>(error.ErrorCode), error.what(), port.load());
         PauseUnlessStopped(kRetryPauseMs);
         return;
@@ -335,7 +338,8 @@ void CmdExchangeThread::ProcessHeader() {
         break;
     case ImageReady:
         if (!segment.IsAttached() && !segment.Open(shareName)) {
-            LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: could not attach to shared memory at %s, port=%d\n",
+            LogMessage(2, Log(),
+                       "CmdExchangeThread::ProcessRunningStates: could not attach to shared memory at %s, port=%d\n",
                        shareName.c_str(), port.load());
             DropAndRetryLater();
             return;
@@ -368,7 +372,8 @@ void CmdExchangeThread::ProcessDimensions() {
     // Any change of shape, not only of size: rows are addressed with the
     // buffer's own stride.
     if (camera->isOpen && camera->imageBuffer.Geometry() != received) {
-        LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: WARNING: dimesnions changed, requesting reset, port=%d",
+        LogMessage(2, Log(),
+                   "CmdExchangeThread::ProcessRunningStates: WARNING: dimesnions changed, requesting reset, port=%d",
                    port.load());
         RequestReset();
     }
@@ -400,7 +405,8 @@ void CmdExchangeThread::ProcessDimensions() {
     }
     StartHeaderRead();
     if (!camera->isConnected) {
-        LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: camera share is not connected, request reset, port=%d",
+        LogMessage(2, Log(),
+                   "CmdExchangeThread::ProcessRunningStates: camera share is not connected, request reset, port=%d",
                    port.load());
         RequestReset();
     }
@@ -414,22 +420,25 @@ void CmdExchangeThread::StopAfterError() {
 }
 
 void CmdExchangeThread::RefuseFrame() {
-    LogMessage(1, Log(), "CmdExchangeThread::ProcessRunningStates: ERROR: buffer not assigned or size incorrect, port=%d",
+    LogMessage(1, Log(),
+               "CmdExchangeThread::ProcessRunningStates: ERROR: buffer not assigned or size incorrect, port=%d",
                port.load());
     StopAfterError();
 }
 
 void CmdExchangeThread::ProcessImage() {
     if (camera == nullptr) {
-        LogMessage(1, Log(), "CmdExchangeThread::ProcessRunningStates: ERROR: camera not assigned, port=%d", port.load());
+        LogMessage(1, Log(), "CmdExchangeThread::ProcessRunningStates: ERROR: camera not assigned, port=%d",
+                   port.load());
         stop = true;
         return;
     }
     if (!dimensionsValid.load(std::memory_order_acquire)) {
-        LogMessage(1, Log(),
-                   "CmdExchangeThread::ProcessRunningStates: ERROR: image available, but dimensions were not assigned as "
-                   "yet, port=%d",
-                   port.load());
+        LogMessage(
+            1, Log(),
+            "CmdExchangeThread::ProcessRunningStates: ERROR: image available, but dimensions were not assigned as "
+            "yet, port=%d",
+            port.load());
         stop = true;
         return;
     }
@@ -506,7 +515,8 @@ void CmdExchangeThread::RequestReset() {
     if (callback != nullptr) {
         callback(0, port.load(), "Reset", "");
     } else {
-        LogMessage(1, Log(), "CmdExchangeThread::RequestReset: ERROR: command callback not assigned, port=%d", port.load());
+        LogMessage(1, Log(), "CmdExchangeThread::RequestReset: ERROR: command callback not assigned, port=%d",
+                   port.load());
     }
 }
 

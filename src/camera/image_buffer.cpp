@@ -65,7 +65,8 @@ ImageBuffer::RowStatus ImageBuffer::LocateRow(int32_t row, uint8_t*& line) {
 
 void ImageBuffer::LogRowProblem(RowStatus status, int32_t row) {
     if (status == RowStatus::Unallocated) {
-        LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n");
+        LogMessage(1, GetDriverState(),
+                   "ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n");
     } else if (status == RowStatus::OutOfRange) {
         LogMessage(1, GetDriverState(), "ImageBuffer::GetLine: ERROR: line index out of range: %d", row);
     }

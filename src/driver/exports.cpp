@@ -41,8 +41,8 @@ int initialize(const char* systemPath, DebugMsgProc proc) {
         const int refCount = ++state->refCount;
         SYSTEMTIME now;
         GetLocalTime(&now);
-        LogMessage(1, state, "initialize: Shared Memory camera driver V%s, refcount=%d, %d-%d-%d %d:%d:%d\n", kVersionText,
-                   refCount, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+        LogMessage(1, state, "initialize: Shared Memory camera driver V%s, refcount=%d, %d-%d-%d %d:%d:%d\n",
+                   kVersionText, refCount, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
         return 1;
     } catch (...) {
         LogMessage(1, state, "initialize: Shared Memory camera driver -- EXCEPTION occured\n");
@@ -155,8 +155,8 @@ int openCVLPort(int grabberNo, int portNo, const char* cameraName, int* dimensio
         LogMessage(2, state, "openCVLPort: leaving -- Camera %s OPENED on port %d\n", camera->name.c_str(), portNo);
         return 1;
     } catch (...) {
-        LogMessage(1, state, "openCVLPort: --EXCEPTION caught grabberNo=%d, portNo=%d, cameraName=%s\n", grabberNo, portNo,
-                   NullSafe(cameraName));
+        LogMessage(1, state, "openCVLPort: --EXCEPTION caught grabberNo=%d, portNo=%d, cameraName=%s\n", grabberNo,
+                   portNo, NullSafe(cameraName));
         return 0;
     }
 }

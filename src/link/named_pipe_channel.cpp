@@ -40,8 +40,8 @@ NamedPipeChannel::~NamedPipeChannel() {
 
 void NamedPipeChannel::Connect(const std::string& shareName) {
     for (;;) {
-        handle.reset(CreateFileA(PipePath(shareName).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+        handle.reset(CreateFileA(PipePath(shareName).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
         if (handle) {
             DWORD mode = PIPE_READMODE_MESSAGE;
             if (!SetNamedPipeHandleState(handle.get(), &mode, nullptr, nullptr)) {

@@ -43,7 +43,8 @@ bool CSharedMemory::Open(const std::string& segmentName) {
     if (!newMapping) {
         const DWORD error = GetLastError();
         if (error == ERROR_INVALID_HANDLE) {
-            LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: Shared memory segment already in use\n");
+            LogMessage(1, GetDriverState(),
+                       "CSharedMemory::CSharedMemory: ERROR: Shared memory segment already in use\n");
         } else {
             LogMessage(1, GetDriverState(),
                        "CSharedMemory::CSharedMemory: ERROR: Unable to access shared memory segment, err=%d\n",
@@ -55,7 +56,8 @@ bool CSharedMemory::Open(const std::string& segmentName) {
     SIZE_T newViewSize = 0;
     if (!newView || !QueryViewSize(newView.get(), newViewSize)) {
         const DWORD error = GetLastError();
-        LogMessage(1, GetDriverState(), "CSharedMemory::CSharedMemory: ERROR: Unable to map shared memory segment, err=%d\n",
+        LogMessage(1, GetDriverState(),
+                   "CSharedMemory::CSharedMemory: ERROR: Unable to map shared memory segment, err=%d\n",
                    static_cast<int>(error));
         return false;
     }

@@ -33,8 +33,8 @@ std::list<std::string>& PendingLines() {
 void FormatTimestamp() {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    std::snprintf(timestampBuffer, sizeof timestampBuffer, "%.2d/%.2d/%.2d %.2d:%.2d:%.2d: ",
-                  now.wDay, now.wMonth, now.wYear % 100, now.wHour, now.wMinute, now.wSecond);
+    std::snprintf(timestampBuffer, sizeof timestampBuffer, "%.2d/%.2d/%.2d %.2d:%.2d:%.2d: ", now.wDay, now.wMonth,
+                  now.wYear % 100, now.wHour, now.wMinute, now.wSecond);
 }
 
 void AppendToLogFile(DriverState* state) {

@@ -28,8 +28,8 @@ void IniSection::Exchange(Param<int32_t>& param) {
 void IniSection::Exchange(Param<std::string>& param) {
     if (loading) {
         char buffer[kTextValueCapacity] = {};
-        GetPrivateProfileStringA(section.c_str(), param.key.c_str(), param.value.c_str(), buffer,
-                                 kTextValueCapacity, fileName.c_str());
+        GetPrivateProfileStringA(section.c_str(), param.key.c_str(), param.value.c_str(), buffer, kTextValueCapacity,
+                                 fileName.c_str());
         param.value = buffer;
     } else {
         WritePrivateProfileStringA(section.c_str(), param.key.c_str(), param.value.c_str(), fileName.c_str());

@@ -22,9 +22,7 @@ public:
     virtual ~Param() = default;
 
     // Writes "key=value\n".
-    virtual std::ostream& Print(std::ostream& stream) const {
-        return stream << key << "=" << value << "\n";
-    }
+    virtual std::ostream& Print(std::ostream& stream) const { return stream << key << "=" << value << "\n"; }
 
     std::string key;
     T value;
@@ -47,7 +45,8 @@ std::string GetIniPath(DriverState* state);
 // Reads or writes one section of one INI file, one parameter at a time.
 class IniSection {
 public:
-    IniSection(std::string fileName_, std::string section_) : fileName(std::move(fileName_)), section(std::move(section_)) {}
+    IniSection(std::string fileName_, std::string section_)
+        : fileName(std::move(fileName_)), section(std::move(section_)) {}
 
     void Exchange(Param<int32_t>& param);
     void Exchange(Param<std::string>& param);

@@ -8,7 +8,7 @@ const char* Win32Exception::what() const noexcept {
     text_[0] = '\0';
     // No insert arguments are passed, so inserts must stay as they are
     // rather than be read from nowhere.
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ErrorCode, 0,
-                   text_, kTextCapacity, nullptr);
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ErrorCode, 0, text_,
+                   kTextCapacity, nullptr);
     return text_;
 }

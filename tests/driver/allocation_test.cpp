@@ -70,9 +70,9 @@ struct Counting {
     std::vector<uint8_t> row = std::vector<uint8_t>(kWidth);
     std::atomic<int> frames{0};
     std::atomic<int> failedRows{0};
-    int64_t atWarmUp = 0;         // allocations when the counted frames begin
-    int64_t atEnd = 0;            // ... and when they end
-    int64_t duringRowReads = 0;   // allocations inside getCVLGrabRow calls
+    int64_t atWarmUp = 0;        // allocations when the counted frames begin
+    int64_t atEnd = 0;           // ... and when they end
+    int64_t duringRowReads = 0;  // allocations inside getCVLGrabRow calls
     HANDLE done = nullptr;
 };
 

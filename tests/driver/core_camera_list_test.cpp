@@ -183,16 +183,11 @@ struct AvailabilityCase {
 };
 
 const AvailabilityCase kAvailability[] = {
-    {"FirstExact", "Camera 1", true},
-    {"LastExact", "Camera 32", true},
-    {"SmallLetters", "camera 1", false},
-    {"CapitalLetters", "CAMERA 1", false},
-    {"TrailingBlank", "Camera 1 ", false},
-    {"LeadingBlank", " Camera 1", false},
-    {"LeadingZero", "Camera 01", false},
-    {"BeyondTheLast", "Camera 33", false},
-    {"Prefix", "Camera", false},
-    {"Empty", "", false},
+    {"FirstExact", "Camera 1", true},      {"LastExact", "Camera 32", true},
+    {"SmallLetters", "camera 1", false},   {"CapitalLetters", "CAMERA 1", false},
+    {"TrailingBlank", "Camera 1 ", false}, {"LeadingBlank", " Camera 1", false},
+    {"LeadingZero", "Camera 01", false},   {"BeyondTheLast", "Camera 33", false},
+    {"Prefix", "Camera", false},           {"Empty", "", false},
 };
 
 class CameraListAvailabilityTest : public CameraListTest, public testing::WithParamInterface<AvailabilityCase> {};
@@ -285,9 +280,10 @@ TEST_F(CameraListTest, NoPortWhileCamerasAreClosedGivesTheFirstClosedCamera) {
     Camera* camera = list->GetByPort(kNoPort);
 
     EXPECT_EQ(list->GetByName("Camera 1"), camera);
-    EXPECT_EQ(std::vector<std::string>{
-                  "CameraList::GetByPort: ERROR: found camera on requested port -2, but the camera is closed\n"},
-              RegistryLines());
+    EXPECT_EQ(
+        std::vector<std::string>{
+            "CameraList::GetByPort: ERROR: found camera on requested port -2, but the camera is closed\n"},
+        RegistryLines());
 }
 
 TEST_F(CameraListTest, OpenCameraIsFoundByItsPortAndNoPortSkipsIt) {

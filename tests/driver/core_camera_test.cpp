@@ -13,8 +13,8 @@
 
 namespace {
 
-using coretest::IniSectionText;
 using coretest::Captured;
+using coretest::IniSectionText;
 
 using Clock = std::chrono::steady_clock;
 
@@ -227,11 +227,8 @@ struct TimeoutCase {
 };
 
 const TimeoutCase kTimeouts[] = {
-    {"BelowMinimumIsRaised", 50, 100},
-    {"NegativeIsRaised", -5, 100},
-    {"AtMinimumStays", 100, 100},
-    {"InRangeStays", 260, 260},
-    {"AboveMaximumIsLowered", 60000, 10000},
+    {"BelowMinimumIsRaised", 50, 100}, {"NegativeIsRaised", -5, 100},           {"AtMinimumStays", 100, 100},
+    {"InRangeStays", 260, 260},        {"AboveMaximumIsLowered", 60000, 10000},
 };
 
 class CameraTimeoutTest : public CameraTest, public testing::WithParamInterface<TimeoutCase> {};
@@ -457,8 +454,8 @@ TEST_P(CameraPropertyTest, KnownNamesIgnoreCaseOthersLeaveTheValue) {
     std::vector<std::string> expected{"Camera::GetProperty: prop=" + std::string(row.property) + "\n"};
     if (row.known) {
         EXPECT_EQ(row.value, value);
-        expected.push_back("Camera::GetProperty: prop=" + std::string(row.property) + ", value=" +
-                           std::to_string(row.value) + "\n");
+        expected.push_back("Camera::GetProperty: prop=" + std::string(row.property) +
+                           ", value=" + std::to_string(row.value) + "\n");
     } else {
         EXPECT_EQ(12345, value);
     }

@@ -141,9 +141,9 @@ TEST_P(ImageBufferRefusedSizeTest, ThrowsLogsAndKeepsTheEarlierBlock) {
         EXPECT_STREQ(kIncorrectSize, error.what());
     }
 
-    EXPECT_EQ(std::vector<std::string>{"ImageBuffer::Allocate: ERROR: incorrect size " + std::to_string(row.logged) +
-                                       "\n"},
-              Captured().Messages());
+    EXPECT_EQ(
+        std::vector<std::string>{"ImageBuffer::Allocate: ERROR: incorrect size " + std::to_string(row.logged) + "\n"},
+        Captured().Messages());
     EXPECT_EQ(block, buffer.Data());
     EXPECT_EQ(64 * 48 * 3, buffer.Size());
     EXPECT_EQ(64, buffer.Width());

@@ -68,8 +68,8 @@ public:
             return read;
         }
         if (bytes != kMessageSize || request.magic != HeaderMagic || request.type != Dimensions) {
-            return testing::AssertionFailure() << "not a dimensions request: " << bytes << " bytes, type "
-                                               << request.type;
+            return testing::AssertionFailure()
+                   << "not a dimensions request: " << bytes << " bytes, type " << request.type;
         }
         return testing::AssertionSuccess();
     }
@@ -453,7 +453,8 @@ TEST_F(LinkStatesTest, ImageBeforeAnyDimensionsEndsTheThread) {
     ASSERT_TRUE(segment.Ready());
     ReachHeader();
     ASSERT_TRUE(server.SendHeader(ImageReady));
-    EXPECT_TRUE(Logged(Ported("ProcessRunningStates: ERROR: image available, but dimensions were not assigned as yet")));
+    EXPECT_TRUE(
+        Logged(Ported("ProcessRunningStates: ERROR: image available, but dimensions were not assigned as yet")));
     ExpectEnded();
 }
 

@@ -19,8 +19,8 @@
 
 namespace {
 
-using coretest::kLogFileLineEnd;
 using coretest::Captured;
+using coretest::kLogFileLineEnd;
 
 class LogTest : public coretest::CoreTest {
 protected:

@@ -186,7 +186,11 @@ struct LoadCase {
 // Loading starts from Marked(): a key that is missing keeps that value.
 std::vector<LoadCase> LoadCases() {
     return {
-        {"AllThreeKeys", "Camera 1", {"PipeName=Other Share", "LogLevel=2", "ConnectionTimeout=250"}, "Other Share", 2,
+        {"AllThreeKeys",
+         "Camera 1",
+         {"PipeName=Other Share", "LogLevel=2", "ConnectionTimeout=250"},
+         "Other Share",
+         2,
          250},
         {"PipeNameOnly", "Camera 1", {"PipeName=Only Share"}, "Only Share", 3, 777},
         {"LogLevelOnly", "Camera 1", {"LogLevel=4"}, "Marked Share", 4, 777},

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "support/log_recorder.h"
-#include "support/row_name.h"
 #include "platform/known_differences.h"
 #include "platform/win32.h"
 #include "quorvex.h"
 #include "support/driver_state.h"
+#include "support/log_recorder.h"
+#include "support/row_name.h"
 #include "support/temp_dir.h"
 
 namespace coretest {
@@ -110,8 +110,8 @@ inline std::string IniSectionText(const std::string& section, const std::vector<
 // A camera's section for an open without a server: a share name that nobody
 // serves and the shortest wait (an open takes about 120 ms).
 inline std::string ServerlessSection(const std::string& camera, int logLevel) {
-    return IniSectionText(camera, {"PipeName=" + UniqueShareName(), "LogLevel=" + std::to_string(logLevel),
-                                   "ConnectionTimeout=100"});
+    return IniSectionText(
+        camera, {"PipeName=" + UniqueShareName(), "LogLevel=" + std::to_string(logLevel), "ConnectionTimeout=100"});
 }
 
 // ---- The registry's text exception ----

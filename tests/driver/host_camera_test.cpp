@@ -38,9 +38,8 @@ struct PropertyRow {
 
 TEST_F(HostCamera, PropertiesBeforeAnyFrame) {
     ASSERT_TRUE(OpenCamera(3));
-    const PropertyRow rows[] = {{"Width", true},     {"Height", true},     {"PixelSize", true},
-                                {"pixelsize", true}, {"WIDTH", true},      {"Depth", false},
-                                {"", false},         {"Width ", false}};
+    const PropertyRow rows[] = {{"Width", true}, {"Height", true}, {"PixelSize", true}, {"pixelsize", true},
+                                {"WIDTH", true}, {"Depth", false}, {"", false},         {"Width ", false}};
     for (const PropertyRow& row : rows) {
         SCOPED_TRACE(row.name);
         log.Clear();
@@ -121,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HostCamera, SetCmdCallbackLogsSetAndUnset) {
     ASSERT_TRUE(OpenCamera(3));
     EXPECT_EQ(driver.setCmdCallback(kGrabber, kPort, &SomeCommand), 1);
-    EXPECT_EQ(HostMessages(), (Lines{"setCmdCallback: portNo=5\n", "Camera::SetCmdCallback: cmd callback set, port=5\n"}));
+    EXPECT_EQ(HostMessages(),
+              (Lines{"setCmdCallback: portNo=5\n", "Camera::SetCmdCallback: cmd callback set, port=5\n"}));
     log.Clear();
     EXPECT_EQ(driver.setCmdCallback(kGrabber, kPort, nullptr), 1);
     EXPECT_EQ(HostMessages(),

@@ -41,9 +41,9 @@ TEST_F(HostConfigure, UnknownNamesReturnZeroWithoutLeavingLine) {
         SCOPED_TRACE(name);
         log.Clear();
         EXPECT_EQ(driver.configureCamera(nullptr, name), 0);
-        EXPECT_EQ(HostMessages(), (Lines{std::string("configureCamera: entering cameraName=") + name + "\n",
-                                         std::string("configureCamera: ERROR: cannot find camera by name: ") +
-                                             name + "\n"}));
+        EXPECT_EQ(HostMessages(),
+                  (Lines{std::string("configureCamera: entering cameraName=") + name + "\n",
+                         std::string("configureCamera: ERROR: cannot find camera by name: ") + name + "\n"}));
     }
 }
 

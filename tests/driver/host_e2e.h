@@ -249,8 +249,7 @@ protected:
     // How many received messages start with `prefix`.
     int CountStartingWith(const std::string& prefix) const;
     // Waits until Count(text) reaches `count`.
-    testing::AssertionResult WaitForLine(const std::string& text, int count = 1,
-                                         DWORD milliseconds = kWaitMs) const;
+    testing::AssertionResult WaitForLine(const std::string& text, int count = 1, DWORD milliseconds = kWaitMs) const;
     // Every message received, one per line, for failure output.
     std::string Dump() const;
 

@@ -45,7 +45,8 @@ void ReadFrameInCallback(int port, PortRecord& record) {
     int width = 0;
     int height = 0;
     int bitsPerPixel = 0;
-    bool good = driver.getProperty(0, port, "Width", &width) == 1 && driver.getProperty(0, port, "Height", &height) == 1 &&
+    bool good = driver.getProperty(0, port, "Width", &width) == 1 &&
+                driver.getProperty(0, port, "Height", &height) == 1 &&
                 driver.getProperty(0, port, "PixelSize", &bitsPerPixel) == 1 && width > 0 && height > 0;
     const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(bitsPerPixel / 8);
     std::vector<uint8_t> line(good ? rowBytes : 0);
@@ -128,9 +129,8 @@ testing::AssertionResult E2ETest::StartStreaming(Server& server, const std::stri
     return DeliverAndReadBack(server, port, format, 1);
 }
 
-testing::AssertionResult E2ETest::OpenCamera(const char* camera, int port, const std::string& shareName,
-                                             int logLevel, int connectionTimeout, int* dimensions,
-                                             bool setCallbacks) {
+testing::AssertionResult E2ETest::OpenCamera(const char* camera, int port, const std::string& shareName, int logLevel,
+                                             int connectionTimeout, int* dimensions, bool setCallbacks) {
     WriteSection(camera, hosttest::CameraSection{shareName, logLevel, connectionTimeout});
     dimensions[0] = hosttest::kPoison;
     dimensions[1] = hosttest::kPoison;
@@ -138,8 +138,8 @@ testing::AssertionResult E2ETest::OpenCamera(const char* camera, int port, const
         return testing::AssertionFailure() << "openCVLPort(" << camera << ", port " << port << ") failed\n" << Dump();
     }
     openPorts.push_back(port);
-    if (setCallbacks && (driver.setCmdCallback(0, port, &OnCommand) != 1 ||
-                         driver.setCompleteCallback(0, port, &OnComplete) != 1)) {
+    if (setCallbacks &&
+        (driver.setCmdCallback(0, port, &OnCommand) != 1 || driver.setCompleteCallback(0, port, &OnComplete) != 1)) {
         return testing::AssertionFailure() << "cannot set the callbacks of port " << port;
     }
     return testing::AssertionSuccess();
@@ -184,8 +184,8 @@ testing::AssertionResult E2ETest::DeliverAndReadBack(Server& server, int port, c
         }
         if (std::memcmp(line.data(), frame.data() + rowBytes * static_cast<size_t>(row), rowBytes) != 0) {
             uint32_t found = 0;
-            return testing::AssertionFailure() << "row " << row << " of frame " << seed << " differs: "
-                                               << CheckRow(line.data(), rowBytes, row, found).message();
+            return testing::AssertionFailure() << "row " << row << " of frame " << seed
+                                               << " differs: " << CheckRow(line.data(), rowBytes, row, found).message();
         }
         for (size_t i = rowBytes; i < line.size(); ++i) {
             if (line[i] != kMarker) {

@@ -10,7 +10,8 @@ namespace e2e {
 namespace {
 
 uint8_t PatternByte(uint32_t seed, int row, size_t offset) {
-    const uint32_t mixed = seed * 2654435761u ^ static_cast<uint32_t>(row) * 40503u ^ static_cast<uint32_t>(offset) * 97u;
+    const uint32_t mixed =
+        seed * 2654435761u ^ static_cast<uint32_t>(row) * 40503u ^ static_cast<uint32_t>(offset) * 97u;
     return static_cast<uint8_t>(mixed ^ mixed >> 8 ^ mixed >> 16);
 }
 
@@ -44,8 +45,8 @@ std::string ShareName() {
 }
 
 std::string ConnectionLine(const char* camera, int port, bool connected, const std::string& shareName) {
-    return Format("Camera '%s' on port %d %s share '%s'\n", camera, port, connected ? "connected to" : "disconnected from",
-                  shareName.c_str());
+    return Format("Camera '%s' on port %d %s share '%s'\n", camera, port,
+                  connected ? "connected to" : "disconnected from", shareName.c_str());
 }
 
 // ---- Frames ----
@@ -75,8 +76,8 @@ testing::AssertionResult CheckRow(const uint8_t* bytes, size_t count, int row, u
     seed = GetLittleEndian(bytes);
     const uint32_t stampedRow = GetLittleEndian(bytes + 4);
     if (stampedRow != static_cast<uint32_t>(row)) {
-        return testing::AssertionFailure() << "row " << row << " holds the bytes of row " << stampedRow << " (seed "
-                                           << seed << ")";
+        return testing::AssertionFailure()
+               << "row " << row << " holds the bytes of row " << stampedRow << " (seed " << seed << ")";
     }
     for (size_t offset = kRowStampBytes; offset < count; ++offset) {
         if (bytes[offset] != PatternByte(seed, row, offset)) {

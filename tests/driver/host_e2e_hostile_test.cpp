@@ -27,7 +27,8 @@ TEST_F(E2EHostile, UnknownHeadersAreAnsweredByAnotherDimensionsRequest) {
         ASSERT_TRUE(server.SendHeader(type, 77));
         ++expectedRequests;
         EXPECT_TRUE(WaitUntil([&] { return server.Requests() == expectedRequests; })) << server.Requests();
-        EXPECT_TRUE(WaitForLine(Format("CmdExchangeThread::ProcessRunningStates: Unknown header received. %d\n", type)));
+        EXPECT_TRUE(
+            WaitForLine(Format("CmdExchangeThread::ProcessRunningStates: Unknown header received. %d\n", type)));
     }
     Sleep(100);
     EXPECT_EQ(expectedRequests, server.Requests()) << "one request per unknown header, no more";
@@ -46,9 +47,10 @@ TEST_F(E2EHostile, AMissingSegmentDropsTheLinkAndItReconnects) {
 
     ASSERT_TRUE(server.SendHeader(ImageReady, 1));
     EXPECT_TRUE(WaitForLine("CSharedMemory::CSharedMemory: ERROR: Unable to access shared memory segment, err=2\n"));
-    EXPECT_TRUE(WaitForLine(Format("CmdExchangeThread::ProcessRunningStates: could not attach to shared memory at %s, "
-                                   "port=2\n",
-                                   share.c_str())));
+    EXPECT_TRUE(
+        WaitForLine(Format("CmdExchangeThread::ProcessRunningStates: could not attach to shared memory at %s, "
+                           "port=2\n",
+                           share.c_str())));
     EXPECT_TRUE(WaitForLine(ConnectionLine("Camera 2", 2, false, share)));
     EXPECT_TRUE(WaitUntil([&] { return server.Connections() == 2 && server.Requests() == 2; }, kReconnectWaitMs))
         << server.Connections() << " connections, " << server.Requests() << " requests";
@@ -67,8 +69,9 @@ TEST_F(E2EHostile, AFrameBeforeAnyDimensionsEndsTheLink) {
     ASSERT_TRUE(server.WaitForClients(1));
 
     ASSERT_EQ(1, server.SendHeader(ImageReady, 1));
-    EXPECT_TRUE(WaitForLine("CmdExchangeThread::ProcessRunningStates: ERROR: image available, but dimensions were not "
-                            "assigned as yet, port=3"));
+    EXPECT_TRUE(
+        WaitForLine("CmdExchangeThread::ProcessRunningStates: ERROR: image available, but dimensions were not "
+                    "assigned as yet, port=3"));
     EXPECT_TRUE(WaitForLine("CmdExchangeThread::ThreadMain: leaving on port=3\n"));
     EXPECT_TRUE(server.WaitForNoClients());
     // The link stays down: dimensions now reach nobody.

@@ -76,8 +76,8 @@ protected:
         const int before = Port(kPort).frames;
         const int reached = sourceimage::Publish(server.get(), image);
         if (reached != 1) {
-            return testing::AssertionFailure() << "PublishFrameEx reached " << reached << " clients: "
-                                               << QuorvexServerLastError(server.get());
+            return testing::AssertionFailure()
+                   << "PublishFrameEx reached " << reached << " clients: " << QuorvexServerLastError(server.get());
         }
         testing::AssertionResult arrived = WaitForFrames(kPort, before + 1);
         if (!arrived) {
@@ -121,22 +121,21 @@ TEST_P(PublishExLayouts, HostReceivesTheRowsInItsChannelOrder) {
     EXPECT_STREQ("", QuorvexServerLastError(server.get()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, PublishExLayouts,
-    testing::Values(LayoutRow{"Gray8Packed", kGray8, 0, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Gray8Padded", kGray8, 3, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Rgb24Packed", kRgb24, 0, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Rgb24Padded", kRgb24, 5, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Bgr24Packed", kBgr24, 0, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Bgr24Padded", kBgr24, 7, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Rgba32Padded", kRgba32, 4, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Bgra32Packed", kBgra32, 0, QUORVEX_ORDER_RGB},
-                    LayoutRow{"Rgb24ToBgr", kRgb24, 0, QUORVEX_ORDER_BGR},
-                    LayoutRow{"Bgr24ToBgr", kBgr24, 2, QUORVEX_ORDER_BGR},
-                    LayoutRow{"Rgba32ToBgr", kRgba32, 0, QUORVEX_ORDER_BGR},
-                    LayoutRow{"Bgra32ToBgr", kBgra32, 8, QUORVEX_ORDER_BGR},
-                    LayoutRow{"Gray8InBgrOrder", kGray8, 1, QUORVEX_ORDER_BGR}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Formats, PublishExLayouts,
+                         testing::Values(LayoutRow{"Gray8Packed", kGray8, 0, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Gray8Padded", kGray8, 3, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Rgb24Packed", kRgb24, 0, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Rgb24Padded", kRgb24, 5, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Bgr24Packed", kBgr24, 0, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Bgr24Padded", kBgr24, 7, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Rgba32Padded", kRgba32, 4, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Bgra32Packed", kBgra32, 0, QUORVEX_ORDER_RGB},
+                                         LayoutRow{"Rgb24ToBgr", kRgb24, 0, QUORVEX_ORDER_BGR},
+                                         LayoutRow{"Bgr24ToBgr", kBgr24, 2, QUORVEX_ORDER_BGR},
+                                         LayoutRow{"Rgba32ToBgr", kRgba32, 0, QUORVEX_ORDER_BGR},
+                                         LayoutRow{"Bgra32ToBgr", kBgra32, 8, QUORVEX_ORDER_BGR},
+                                         LayoutRow{"Gray8InBgrOrder", kGray8, 1, QUORVEX_ORDER_BGR}),
+                         RowName());
 
 TEST_F(PublishExTest, NewSizeOrPixelSizeSendsDimensionsBeforeTheFrame) {
     ASSERT_TRUE(Serve(160 * 120 * 4));

@@ -165,8 +165,8 @@ TEST_P(E2EReopenInsideTheFrame, TheSameThreadGoesOnOnTheNewPort) {
         << "the reopened camera's frames come from another thread";
     EXPECT_EQ(1, Count(kThreadStarts)) << "a second thread was started for the camera\n" << Dump();
     EXPECT_EQ(1, Count(Format("CmdExchangeThread::Init: reopened on its own thread, port=%d\n", row.secondPort)));
-    EXPECT_TRUE(WaitForLine(ConnectionLine("Camera 1", row.secondPort, true, share),
-                            row.firstPort == row.secondPort ? 2 : 1));
+    EXPECT_TRUE(
+        WaitForLine(ConnectionLine("Camera 1", row.secondPort, true, share), row.firstPort == row.secondPort ? 2 : 1));
     int width = hosttest::kPoison;
     EXPECT_EQ(1, driver.getProperty(0, row.secondPort, "Width", &width));
     EXPECT_EQ(64, width);
@@ -179,8 +179,7 @@ TEST_P(E2EReopenInsideTheFrame, TheSameThreadGoesOnOnTheNewPort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, E2EReopenInsideTheFrame,
-                         testing::Values(ReopenCase{"SamePort", 21, 21}, ReopenCase{"AnotherPort", 21, 22}),
-                         RowName());
+                         testing::Values(ReopenCase{"SamePort", 21, 21}, ReopenCase{"AnotherPort", 21, 22}), RowName());
 
 // The host answers "Reset" by closing and reopening: the link starts afresh
 // with the new size in place, and asks for no further reset.

@@ -47,13 +47,12 @@ TEST_P(E2EShapeChange, TheBufferFollowsAndTheHostIsAskedToReset) {
     EXPECT_EQ(0, driver.getCVLGrabRow(0, 30, line.data(), row.after.height, 0, row.after.width - 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, E2EShapeChange,
-    testing::Values(ShapeChange{"WideToTall", {32, 16, 1}, {16, 32, 1}},
-                    ShapeChange{"TallToWide", {16, 32, 3}, {32, 16, 3}},
-                    ShapeChange{"TwoToFourBytesPerPixel", {32, 8, 2}, {16, 8, 4}},
-                    ShapeChange{"FourToOneBytesPerPixelSameRows", {16, 8, 4}, {64, 8, 1}}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Shapes, E2EShapeChange,
+                         testing::Values(ShapeChange{"WideToTall", {32, 16, 1}, {16, 32, 1}},
+                                         ShapeChange{"TallToWide", {16, 32, 3}, {32, 16, 3}},
+                                         ShapeChange{"TwoToFourBytesPerPixel", {32, 8, 2}, {16, 8, 4}},
+                                         ShapeChange{"FourToOneBytesPerPixelSameRows", {16, 8, 4}, {64, 8, 1}}),
+                         RowName());
 
 using E2EStreamRows = E2ETest;
 
@@ -99,8 +98,8 @@ TEST_P(E2EHostilePixelSize, PixelSizeIsHeldAtTheIntsLimits) {
     int dimensions[2];
     ASSERT_TRUE(OpenCamera("Camera 3", 32, share, kLevelDetails, kLongTimeout, dimensions));
     ASSERT_EQ(1, QuorvexServerSetDimensions(server.get(), 2, 2, row.bytesPerPixel));
-    ASSERT_TRUE(WaitForLine(Format("CmdExchangeThread::ProcessRunningStates: dimensions received, w=2, h=2, bpp=%d, port=32",
-                                   row.bytesPerPixel)));
+    ASSERT_TRUE(WaitForLine(Format(
+        "CmdExchangeThread::ProcessRunningStates: dimensions received, w=2, h=2, bpp=%d, port=32", row.bytesPerPixel)));
     int bits = hosttest::kPoison;
     EXPECT_EQ(1, driver.getProperty(0, 32, "PixelSize", &bits));
     EXPECT_EQ(row.bitsPerPixel, bits);

@@ -31,8 +31,8 @@ testing::AssertionResult StartAndAwaitReady(platform::ChildProcess& child, const
         return testing::AssertionFailure() << "cannot start " << testsupport::SelfPath() << " " << arguments[0];
     }
     if (WaitForSingleObject(ready.get(), kWaitMs) != WAIT_OBJECT_0) {
-        return testing::AssertionFailure() << "the child " << arguments[0] << " did not get ready within " << kWaitMs
-                                           << " ms";
+        return testing::AssertionFailure()
+               << "the child " << arguments[0] << " did not get ready within " << kWaitMs << " ms";
     }
     return testing::AssertionSuccess();
 }

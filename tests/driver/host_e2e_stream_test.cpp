@@ -17,8 +17,9 @@ namespace {
 // holds.
 class Publisher {
 public:
-    Publisher(Server& server, const FrameFormat& format, DWORD periodMs,
-              std::function<bool()> startWhen = [] { return true; })
+    Publisher(
+        Server& server, const FrameFormat& format, DWORD periodMs,
+        std::function<bool()> startWhen = [] { return true; })
         : worker([this, &server, format, periodMs, startWhen] {
               while (!quit && !startWhen()) {
                   Sleep(1);
@@ -80,7 +81,8 @@ TEST_F(E2EStream, OpenWithTheServerDownTimesOutAndConnectsWhenTheServerStarts) {
     EXPECT_LT(waited, 3000u);
     EXPECT_EQ(0, dimensions[0]);
     EXPECT_EQ(0, dimensions[1]);
-    EXPECT_EQ(1, Count("Camera::Open: Could not retrieve image dimensions within given timeout=200, port=5\n")) << Dump();
+    EXPECT_EQ(1, Count("Camera::Open: Could not retrieve image dimensions within given timeout=200, port=5\n"))
+        << Dump();
     EXPECT_EQ(0, Count(ConnectionLine("Camera 2", 5, true, share)));
 
     Server server;
@@ -123,7 +125,8 @@ TEST_P(E2EFrameBytes, FramesArriveWithTheServersBytes) {
     std::vector<uint8_t> line(rowBytes, 0xA5);
     ASSERT_EQ(1, driver.getCVLGrabRow(0, 2, line.data(), 4, 5, format.width - 1));
     EXPECT_EQ(0, std::memcmp(line.data(), frame.data() + 4 * rowBytes, shortened));
-    EXPECT_EQ(std::vector<uint8_t>(rowBytes - shortened, 0xA5), std::vector<uint8_t>(line.begin() + shortened, line.end()));
+    EXPECT_EQ(std::vector<uint8_t>(rowBytes - shortened, 0xA5),
+              std::vector<uint8_t>(line.begin() + shortened, line.end()));
 
     EXPECT_EQ(0, driver.getCVLGrabRow(0, 2, line.data(), format.height, 0, format.width - 1));
     EXPECT_EQ(0, driver.getCVLGrabRow(0, 2, line.data(), -1, 0, format.width - 1));

@@ -90,8 +90,7 @@ int HostTest::Finalize() {
     return driver.finalize();
 }
 
-void HostTest::WriteSection(const std::string& cameraName, const CameraSection& section,
-                            const std::string& directory) {
+void HostTest::WriteSection(const std::string& cameraName, const CameraSection& section, const std::string& directory) {
     const std::string folder = directory.empty() ? systemDir.Path() : directory;
     std::map<std::string, CameraSection>& sections = iniFiles[folder];
     sections[cameraName] = section;
@@ -119,8 +118,8 @@ testing::AssertionResult HostTest::SetLogLevel(int level) {
     driver.closeCVLPort(kGrabber, kLogLevelPort);
     log.Clear();
     if (opened != 1) {
-        return testing::AssertionFailure() << "opening " << kLogLevelCamera << " to set log level " << level
-                                           << " returned " << opened;
+        return testing::AssertionFailure()
+               << "opening " << kLogLevelCamera << " to set log level " << level << " returned " << opened;
     }
     logLevelChanged = level != 1;
     return testing::AssertionSuccess();
@@ -133,8 +132,7 @@ testing::AssertionResult HostTest::OpenSilent(const char* cameraName, int port, 
     log.Clear();
     if (opened != 1 || dimensions[0] != 0 || dimensions[1] != 0) {
         return testing::AssertionFailure() << "openCVLPort(" << cameraName << ", port " << port << ") returned "
-                                           << opened << " with dimensions " << dimensions[0] << ", "
-                                           << dimensions[1];
+                                           << opened << " with dimensions " << dimensions[0] << ", " << dimensions[1];
     }
     return testing::AssertionSuccess();
 }

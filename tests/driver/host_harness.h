@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "support/log_recorder.h"
-#include "support/temp_dir.h"
-#include "support/unique_name.h"
-#include "support/row_name.h"
 #include "driver_exports.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "quorvex.h"
+#include "support/log_recorder.h"
+#include "support/row_name.h"
+#include "support/temp_dir.h"
+#include "support/unique_name.h"
 
 namespace hosttest {
 

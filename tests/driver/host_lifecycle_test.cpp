@@ -28,7 +28,8 @@ testing::AssertionResult IsBanner(const std::string& message, int refCount, std:
     const int fields = std::sscanf(message.c_str() + start.size(), "%d-%d-%d %d:%d:%d%1[\n]", &when.tm_year,
                                    &when.tm_mon, &when.tm_mday, &when.tm_hour, &when.tm_min, &when.tm_sec, end);
     if (fields != 7 || message.back() != '\n' || message.find('\n') != message.size() - 1) {
-        return testing::AssertionFailure() << "\"" << message << "\" has no date and time of the form %d-%d-%d %d:%d:%d";
+        return testing::AssertionFailure()
+               << "\"" << message << "\" has no date and time of the form %d-%d-%d %d:%d:%d";
     }
     if (when.tm_year < 2000 || when.tm_mon < 1 || when.tm_mon > 12) {
         return testing::AssertionFailure() << "\"" << message << "\": year or month out of range";
@@ -75,8 +76,8 @@ protected:
                                 "Camera::Open: Could not retrieve image dimensions within given timeout=" +
                                     std::to_string(timeout) + ", port=5\n"};
         if (opened != 1 || messages != expected) {
-            return testing::AssertionFailure() << "openCVLPort returned " << opened
-                                               << ", lines: " << testing::PrintToString(messages);
+            return testing::AssertionFailure()
+                   << "openCVLPort returned " << opened << ", lines: " << testing::PrintToString(messages);
         }
         return testing::AssertionSuccess();
     }
@@ -191,8 +192,7 @@ TEST_P(HostInitializeWithoutPath, KeepsTheEarlierSystemPath) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, HostInitializeWithoutPath,
-                         testing::Values(MissingPath{"Null", nullptr}, MissingPath{"Empty", ""}),
-                         RowName());
+                         testing::Values(MissingPath{"Null", nullptr}, MissingPath{"Empty", ""}), RowName());
 
 TEST_F(HostLifecycle, InitializeWithAPathReplacesTheEarlierOne) {
     const testsupport::TempDir other;

@@ -31,8 +31,8 @@ protected:
         int value = kPoison;
         const int result = driver.getProperty(kGrabber, port, "Width", &value);
         if (result != 1 || value != 0) {
-            return testing::AssertionFailure() << "getProperty on port " << port << " returned " << result
-                                               << " with width " << value;
+            return testing::AssertionFailure()
+                   << "getProperty on port " << port << " returned " << result << " with width " << value;
         }
         return testing::AssertionSuccess();
     }
@@ -42,8 +42,8 @@ protected:
         int value = kPoison;
         const int result = driver.getProperty(kGrabber, port, "Width", &value);
         if (result != 0 || value != kPoison) {
-            return testing::AssertionFailure() << "getProperty on port " << port << " returned " << result
-                                               << " with width " << value;
+            return testing::AssertionFailure()
+                   << "getProperty on port " << port << " returned " << result << " with width " << value;
         }
         return testing::AssertionSuccess();
     }
@@ -71,9 +71,9 @@ TEST_P(HostOpenRefused, ReturnsZeroWithItsErrorAndNoCameraOpens) {
     EXPECT_EQ(driver.openCVLPort(kGrabber, 5, row.cameraName, dimensions), 0);
     EXPECT_EQ(dimensions[0], 0);
     EXPECT_EQ(dimensions[1], 0);
-    EXPECT_EQ(HostMessages(),
-              (Lines{"openCVLPort: entering grabberNo=0, portNo=5, cameraName=" + Shown(row.cameraName) + "\n",
-                     row.error}));
+    EXPECT_EQ(
+        HostMessages(),
+        (Lines{"openCVLPort: entering grabberNo=0, portNo=5, cameraName=" + Shown(row.cameraName) + "\n", row.error}));
     log.Clear();
     EXPECT_TRUE(PortIsFree(5));
 }
@@ -91,8 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RefusedName{"UndefinedInCapitals", "UNDEFINED", UndefinedLine("UNDEFINED")},
                     RefusedName{"UndefinedAsWritten", "Undefined", UndefinedLine("Undefined")},
                     RefusedName{"UdefinertInSmallLetters", "udefinert", UndefinedLine("udefinert")},
-                    RefusedName{"Empty", "", UndefinedLine("")},
-                    RefusedName{"Null", nullptr, UndefinedLine(nullptr)},
+                    RefusedName{"Empty", "", UndefinedLine("")}, RefusedName{"Null", nullptr, UndefinedLine(nullptr)},
                     RefusedName{"CameraNameInSmallLetters", "camera 1", CannotFindLine("camera 1")},
                     RefusedName{"TrailingBlank", "Camera 1 ", CannotFindLine("Camera 1 ")},
                     RefusedName{"BeyondTheLastCamera", "Camera 33", CannotFindLine("Camera 33")}),

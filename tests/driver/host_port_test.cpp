@@ -58,33 +58,32 @@ int GrabRowLeavingDest(const DriverExports& driver, int port) {
 
 INSTANTIATE_TEST_SUITE_P(
     Exports, HostFreePort,
-    testing::Values(
-        FreePortCall{"GetProperty", GetPropertyLeavingValue, "--EXCEPTION caught at getProperty\n"},
-        FreePortCall{"SetCompleteCallback",
-                     [](const DriverExports& driver, int port) {
-                         return driver.setCompleteCallback(kGrabber, port, &SomeComplete);
-                     },
-                     "setCompleteCallback: --EXCEPTION caught \n"},
-        FreePortCall{"SetCmdCallback",
-                     [](const DriverExports& driver, int port) {
-                         return driver.setCmdCallback(kGrabber, port, &SomeCommand);
-                     },
-                     "setCmdCallback: --EXCEPTION caught \n"},
-        FreePortCall{"GetCVLGrabRow", GrabRowLeavingDest, "getCVLGrabRow: --EXCEPTION caught \n"},
-        FreePortCall{"CloseCVLPort",
-                     [](const DriverExports& driver, int port) {
-                         driver.closeCVLPort(kGrabber, port);
-                         return 0;
-                     },
-                     "closeCVLPort: --EXCEPTION caught  grabberNo=0, portNo=7\n"}),
+    testing::Values(FreePortCall{"GetProperty", GetPropertyLeavingValue, "--EXCEPTION caught at getProperty\n"},
+                    FreePortCall{"SetCompleteCallback",
+                                 [](const DriverExports& driver, int port) {
+                                     return driver.setCompleteCallback(kGrabber, port, &SomeComplete);
+                                 },
+                                 "setCompleteCallback: --EXCEPTION caught \n"},
+                    FreePortCall{"SetCmdCallback",
+                                 [](const DriverExports& driver, int port) {
+                                     return driver.setCmdCallback(kGrabber, port, &SomeCommand);
+                                 },
+                                 "setCmdCallback: --EXCEPTION caught \n"},
+                    FreePortCall{"GetCVLGrabRow", GrabRowLeavingDest, "getCVLGrabRow: --EXCEPTION caught \n"},
+                    FreePortCall{"CloseCVLPort",
+                                 [](const DriverExports& driver, int port) {
+                                     driver.closeCVLPort(kGrabber, port);
+                                     return 0;
+                                 },
+                                 "closeCVLPort: --EXCEPTION caught  grabberNo=0, portNo=7\n"}),
     RowName());
 
 class HostClose : public HostTest {
 protected:
     static Lines CloseNotFound(int port) {
         const std::string numbers = "grabberNo=0, portNo=" + std::to_string(port) + "\n";
-        return {"closeCVLPort: entering " + numbers, NotFoundLine(port),
-                "closeCVLPort: --EXCEPTION caught  " + numbers, "closeCVLPort: leaving " + numbers};
+        return {"closeCVLPort: entering " + numbers, NotFoundLine(port), "closeCVLPort: --EXCEPTION caught  " + numbers,
+                "closeCVLPort: leaving " + numbers};
     }
 
     // What stopping an open camera on `port` logs at level 2, from
@@ -176,8 +175,8 @@ TEST_F(HostClose, TheLastFinalizeClosesACameraLeftOpen) {
     for (const std::string& line : CameraClosing(5)) {
         expected.push_back(line);
     }
-    for (const char* line : {"CameraList::Destroy: leaving\n", "CameraList::~CameraList: leaving\n",
-                             "finalize: leaving, refcount=0\n"}) {
+    for (const char* line :
+         {"CameraList::Destroy: leaving\n", "CameraList::~CameraList: leaving\n", "finalize: leaving, refcount=0\n"}) {
         expected.push_back(line);
     }
     EXPECT_EQ(HostMessages(), expected);

@@ -20,8 +20,8 @@ protected:
         const int ports = driver.getCVLMaxNoOfPorts();
         const int trigger = driver.setHWTrigger(kGrabber, kCameraPort, 1);
         if (grabbers != 1 || ports != 20 || trigger != 0) {
-            return testing::AssertionFailure() << "grabbers " << grabbers << ", ports " << ports << ", setHWTrigger "
-                                               << trigger;
+            return testing::AssertionFailure()
+                   << "grabbers " << grabbers << ", ports " << ports << ", setHWTrigger " << trigger;
         }
         return testing::AssertionSuccess();
     }

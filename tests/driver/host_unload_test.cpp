@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process.h"
 #include "host_harness.h"
 #include "platform/process.h"
 #include "platform/win32.h"
 #include "quorvex.h"
+#include "support/child_process.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "gst_children.h"
 #include "gst_test_support.h"
 #include "quorvex_server.h"
-#include "support/row_name.h"
 #include "support/child_process.h"
+#include "support/row_name.h"
 #include "test_host.h"
 
 namespace {
@@ -133,14 +133,13 @@ TEST_P(SinkStream, EveryFrameReachesTheHostByteForByte) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, SinkStream,
-    testing::Values(StreamRow{"gray8", "GRAY8", 320, 1, "rgb", {0}},
-                    StreamRow{"rgb", "RGB", 320, 3, "rgb", {0, 1, 2}},
-                    StreamRow{"bgrx", "BGRx", 320, 4, "rgb", {2, 1, 0, 3}},
-                    // 321 pixels of 3 bytes: GStreamer pads each row by one byte.
-                    StreamRow{"rgb_padded_rows_bgr_order", "RGB", 321, 3, "bgr", {2, 1, 0}}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Formats, SinkStream,
+                         testing::Values(StreamRow{"gray8", "GRAY8", 320, 1, "rgb", {0}},
+                                         StreamRow{"rgb", "RGB", 320, 3, "rgb", {0, 1, 2}},
+                                         StreamRow{"bgrx", "BGRx", 320, 4, "rgb", {2, 1, 0, 3}},
+                                         // 321 pixels of 3 bytes: GStreamer pads each row by one byte.
+                                         StreamRow{"rgb_padded_rows_bgr_order", "RGB", 321, 3, "bgr", {2, 1, 0}}),
+                         RowName());
 
 // ---- A caps change while playing ----
 
@@ -187,12 +186,14 @@ TEST_F(SinkTest, ASecondSinkOnTheSameShareFailsWithAnElementErrorAndTheFirstGoes
     ASSERT_TRUE(host_.Open(dir_.Path(), share_));
     auto first = StartPipeline(dir_, "first.txt",
                                "videotestsrc is-live=true ! video/x-raw,format=GRAY8,width=64,height=48,framerate=50/1 "
-                               "! quorvexsink share=" + share_);
+                               "! quorvexsink share=" +
+                                   share_);
     ASSERT_TRUE(host_.WaitForFrames(5, gsttest::kPipelineMs));
 
     auto second = StartPipeline(dir_, "second.txt",
                                 "videotestsrc num-buffers=10 ! video/x-raw,format=GRAY8,width=64,height=48 ! "
-                                "quorvexsink share=" + share_);
+                                "quorvexsink share=" +
+                                    share_);
     int exitCode = 0;
     ASSERT_TRUE(second->Finish(exitCode, gsttest::kPipelineMs));
     EXPECT_NE(0, exitCode);
@@ -249,7 +250,8 @@ TEST_F(SinkTest, AVideoFilePlayedThroughDecodebinReachesTheHost) {
     ASSERT_TRUE(RunPipeline(dir_, "encode.txt",
                             "videotestsrc num-buffers=" + std::to_string(kFileFrames) +
                                 " pattern=ball ! video/x-raw,width=160,height=120,framerate=30/1 ! x264enc ! mp4mux ! "
-                                "filesink location=" + movie));
+                                "filesink location=" +
+                                movie));
     ASSERT_TRUE(host_.Open(dir_.Path(), share_));
     ASSERT_TRUE(RunPipeline(dir_, "play.txt",
                             "filesrc location=" + movie + " ! decodebin ! videoconvert ! quorvexsink share=" + share_ +
@@ -261,8 +263,6 @@ TEST_F(SinkTest, AVideoFilePlayedThroughDecodebinReachesTheHost) {
     EXPECT_EQ(160, frames.back().width);
     EXPECT_EQ(120, frames.back().height);
 }
-
-
 
 TEST_F(SinkTest, AnH264StreamOverRtpReachesTheHost) {
     const std::string missing = MissingElements({"x264enc", "rtph264pay", "rtph264depay", "avdec_h264"});
@@ -276,13 +276,15 @@ TEST_F(SinkTest, AnH264StreamOverRtpReachesTheHost) {
         dir_, "receiver.txt",
         "udpsrc address=127.0.0.1 port=" + std::to_string(port) +
             " caps=application/x-rtp,media=video,clock-rate=90000,encoding-name=H264,payload=96 ! rtph264depay ! "
-            "avdec_h264 ! videoconvert ! video/x-raw,format=GRAY8 ! quorvexsink share=" + share_);
+            "avdec_h264 ! videoconvert ! video/x-raw,format=GRAY8 ! quorvexsink share=" +
+            share_);
     ASSERT_TRUE(receiver->WaitForOutput("PLAYING", gsttest::kPipelineMs));
     ASSERT_TRUE(RunPipeline(dir_, "sender.txt",
                             "videotestsrc num-buffers=150 is-live=true pattern=ball ! "
                             "video/x-raw,width=320,height=240,framerate=30/1 ! x264enc tune=zerolatency "
                             "speed-preset=ultrafast key-int-max=15 ! rtph264pay config-interval=1 pt=96 ! "
-                            "udpsink host=127.0.0.1 port=" + std::to_string(port)));
+                            "udpsink host=127.0.0.1 port=" +
+                                std::to_string(port)));
     EXPECT_TRUE(host_.WaitForFrames(30, 5000)) << receiver->Output();
     ASSERT_TRUE(receiver->Interrupt());
     int exitCode = -1;
@@ -306,7 +308,8 @@ TEST(GstInspect, DocumentsBothElementsAndTheirProperties) {
     };
     const Expected rows[] = {
         {"quorvexsink",
-         {"Quorvex camera server", "share", "max-clients", "order", "wait-for-hosts", "GRAY8", "BGRx", "\"Camera Share\""}},
+         {"Quorvex camera server", "share", "max-clients", "order", "wait-for-hosts", "GRAY8", "BGRx",
+          "\"Camera Share\""}},
         {"quorvexsrc", {"Quorvex camera", "camera", "share", "system-dir", "port", "RGBA", "\"Camera 1\""}},
     };
     for (const Expected& row : rows) {

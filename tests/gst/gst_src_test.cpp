@@ -64,8 +64,8 @@ TEST_P(SourceRecording, RecordsThePixelsTheGrabSaves) {
     }
 
     ToolRun server(dir_, "server.txt");
-    std::vector<std::string> serverArgs = {"--share", share_, "--size", "160x120", "--bpp",
-                                           std::to_string(row.bytesPerPixel), "--fps", "25"};
+    std::vector<std::string> serverArgs = {
+        "--share", share_, "--size", "160x120", "--bpp", std::to_string(row.bytesPerPixel), "--fps", "25"};
     if (row.resizeEvery > 0) {
         serverArgs.insert(serverArgs.end(), {"--resize-every", std::to_string(row.resizeEvery)});
     }

@@ -31,7 +31,9 @@ TestHost* TestHost::current_ = nullptr;
 
 TestHost::TestHost() : driver_(hosttest::HostLibrary::Get().Exports()) {}
 
-TestHost::~TestHost() { Close(); }
+TestHost::~TestHost() {
+    Close();
+}
 
 testing::AssertionResult TestHost::Open(const std::string& systemDir, const std::string& share) {
     if (!hosttest::HostLibrary::Get().Loaded()) {

@@ -41,7 +41,8 @@ class CreateArgumentsTest : public testing::TestWithParam<CreateRow> {};
 
 TEST_P(CreateArgumentsTest, AreRefused) {
     SetLastError(0xdeadbeef);
-    linktest::ServerPtr server(QuorvexServerCreate(GetParam().shareName, GetParam().segmentBytes, GetParam().maxClients));
+    linktest::ServerPtr server(
+        QuorvexServerCreate(GetParam().shareName, GetParam().segmentBytes, GetParam().maxClients));
     EXPECT_EQ(nullptr, server);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     const std::string reason = QuorvexServerLastError(nullptr);

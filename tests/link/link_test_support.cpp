@@ -33,16 +33,16 @@ ServerPtr StartServer(const std::string& shareName, int segmentBytes, int maxCli
     return server;
 }
 
-testing::AssertionResult ConnectClient(NamedPipeChannel& channel, const std::string& shareName,
-                                       QuorvexServer* server, int expectedClients) {
+testing::AssertionResult ConnectClient(NamedPipeChannel& channel, const std::string& shareName, QuorvexServer* server,
+                                       int expectedClients) {
     try {
         channel.Connect(shareName);
     } catch (const Win32Exception& e) {
         return testing::AssertionFailure() << "Connect threw " << e.ErrorCode << ": " << e.what();
     }
     if (QuorvexServerWaitForClients(server, expectedClients, kWaitMs) != 1) {
-        return testing::AssertionFailure() << "server counts " << QuorvexServerClientCount(server)
-                                           << " clients, not " << expectedClients;
+        return testing::AssertionFailure()
+               << "server counts " << QuorvexServerClientCount(server) << " clients, not " << expectedClients;
     }
     return testing::AssertionSuccess();
 }

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "support/unique_name.h"
-#include "support/log_recorder.h"
-#include "support/row_name.h"
 #include "link/messages.h"
 #include "link/named_pipe_channel.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
+#include "support/log_recorder.h"
+#include "support/row_name.h"
+#include "support/unique_name.h"
 
 namespace linktest {
 
@@ -50,8 +50,8 @@ using ServerPtr = std::unique_ptr<QuorvexServer, ServerDeleter>;
 ServerPtr StartServer(const std::string& shareName, int segmentBytes, int maxClients);
 
 // Connects a client and waits until the server has counted it.
-testing::AssertionResult ConnectClient(NamedPipeChannel& channel, const std::string& shareName,
-                                       QuorvexServer* server, int expectedClients);
+testing::AssertionResult ConnectClient(NamedPipeChannel& channel, const std::string& shareName, QuorvexServer* server,
+                                       int expectedClients);
 
 // Reads one 12-byte message within kWaitMs. The buffer is poisoned first, so
 // a read that delivers nothing shows.

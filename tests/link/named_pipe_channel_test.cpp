@@ -265,8 +265,7 @@ TEST_P(ServerLossTest, PendingReadAndNextReadReportTheLoss) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, ServerLossTest,
-                         testing::Values(ServerLossRow{"Dropped", false}, ServerLossRow{"Destroyed", true}),
-                         RowName());
+                         testing::Values(ServerLossRow{"Dropped", false}, ServerLossRow{"Destroyed", true}), RowName());
 
 TEST(NamedPipeChannelTest, CloseIsHarmlessWhenClosedAndTheChannelCanReconnect) {
     const std::string name = UniqueName("reuse");

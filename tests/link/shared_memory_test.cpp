@@ -179,8 +179,9 @@ class NameOfOtherKindTest : public testing::TestWithParam<OtherKindRow> {};
 TEST_P(NameOfOtherKindTest, IsReportedAsInUse) {
     LogCapture log;
     const std::string name = UniqueName("kind");
-    platform::UniqueHandle<platform::NullHandleTraits> holder(
-        GetParam().event ? CreateEventA(nullptr, TRUE, FALSE, name.c_str()) : CreateMutexA(nullptr, FALSE, name.c_str()));
+    platform::UniqueHandle<platform::NullHandleTraits> holder(GetParam().event
+                                                                  ? CreateEventA(nullptr, TRUE, FALSE, name.c_str())
+                                                                  : CreateMutexA(nullptr, FALSE, name.c_str()));
     ASSERT_TRUE(holder) << GetLastError();
     CSharedMemory segment;
     EXPECT_FALSE(segment.Open(name));
@@ -190,8 +191,7 @@ TEST_P(NameOfOtherKindTest, IsReportedAsInUse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Holders, NameOfOtherKindTest,
-                         testing::Values(OtherKindRow{"Mutex", false}, OtherKindRow{"Event", true}),
-                         RowName());
+                         testing::Values(OtherKindRow{"Mutex", false}, OtherKindRow{"Event", true}), RowName());
 
 TEST(CSharedMemoryTest, MutexNameHeldByAnEventFailsBeforeTheMapping) {
     LogCapture log;
@@ -344,8 +344,8 @@ TEST(CSharedMemoryTest, MutexAbandonedByAKilledServerProcessIsTaken) {
     ASSERT_TRUE(ready);
     testsupport::TempDir folder;
     platform::ChildProcess server;
-    ASSERT_TRUE(server.Start(testsupport::SelfPath(), {"--child=segment-holder", name, readyName},
-                             folder.File("server.txt")));
+    ASSERT_TRUE(
+        server.Start(testsupport::SelfPath(), {"--child=segment-holder", name, readyName}, folder.File("server.txt")));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 2 * kWaitMs))
         << "the server process did not come up: " << folder.Read("server.txt");
 

@@ -111,8 +111,7 @@ testing::AssertionResult FailedUntouched(const Outcome& outcome, DWORD error) {
 class SystemText : public testing::TestWithParam<TextCase> {};
 
 TEST_P(SystemText, IsStoredWithLineEnd) {
-    EXPECT_TRUE(StoredExactly(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, kBufferSize),
-                              GetParam().text));
+    EXPECT_TRUE(StoredExactly(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, kBufferSize), GetParam().text));
 }
 
 TEST_P(SystemText, IgnoringInsertsChangesNothing) {
@@ -133,8 +132,8 @@ TEST_P(SystemText, FitsExactlyWithTerminator) {
 
 TEST_P(SystemText, OneShortFailsWithoutWriting) {
     const DWORD oneShort = static_cast<DWORD>(std::strlen(GetParam().text));
-    EXPECT_TRUE(FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, oneShort),
-                                ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_TRUE(
+        FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, oneShort), ERROR_INSUFFICIENT_BUFFER));
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, SystemText, testing::ValuesIn(kTexts), RowName());
@@ -148,8 +147,8 @@ TEST_P(SystemTextWithInserts, IsStoredAsItStandsWhenInsertsAreIgnored) {
 }
 
 TEST_P(SystemTextWithInserts, FailsWithoutArguments) {
-    EXPECT_TRUE(FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, kBufferSize),
-                                ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(
+        FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, kBufferSize), ERROR_INVALID_PARAMETER));
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, SystemTextWithInserts, testing::ValuesIn(kTextsWithInserts), RowName());
@@ -162,8 +161,8 @@ struct UnknownCase {
 class UnknownCode : public testing::TestWithParam<UnknownCase> {};
 
 TEST_P(UnknownCode, FailsWithMessageNotFound) {
-    EXPECT_TRUE(FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, kBufferSize),
-                                ERROR_MR_MID_NOT_FOUND));
+    EXPECT_TRUE(
+        FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, GetParam().code, 0, kBufferSize), ERROR_MR_MID_NOT_FOUND));
     EXPECT_TRUE(FailedUntouched(
         Format(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, GetParam().code, 0, kBufferSize),
         ERROR_MR_MID_NOT_FOUND));
@@ -175,8 +174,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, UnknownCode,
                          RowName());
 
 TEST(FormatMessage, EmptyBufferIsTooSmall) {
-    EXPECT_TRUE(FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, ERROR_FILE_NOT_FOUND, 0, 0),
-                                ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_TRUE(
+        FailedUntouched(Format(FORMAT_MESSAGE_FROM_SYSTEM, ERROR_FILE_NOT_FOUND, 0, 0), ERROR_INSUFFICIENT_BUFFER));
 }
 
 TEST(FormatMessage, WithoutASourceFails) {

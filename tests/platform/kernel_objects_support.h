@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "support/unique_name.h"
 #include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/unique_name.h"
 
 namespace kernel_objects {
 

@@ -15,18 +15,24 @@ inline bool RunningOnWine() {
 }
 constexpr bool kIsPosixSubset = false;
 #else
-inline bool RunningOnWine() { return false; }
+inline bool RunningOnWine() {
+    return false;
+}
 constexpr bool kIsPosixSubset = true;
 #endif
 
 // Wine rewrites a whole profile from what it parsed when it changes one value:
 // blank lines go, blanks around "=" go and every line ends in "\r\n". Windows
 // and the subset change only the lines concerned.
-inline bool ProfileWriteReformatsFile() { return RunningOnWine(); }
+inline bool ProfileWriteReformatsFile() {
+    return RunningOnWine();
+}
 
 // Wine drops one character too many from a quoted value that fills the
 // buffer exactly ("\"q v\"" into 4 bytes gives "q ").
-inline bool ProfileQuotedValueLosesCharAtExactSize() { return RunningOnWine(); }
+inline bool ProfileQuotedValueLosesCharAtExactSize() {
+    return RunningOnWine();
+}
 
 // A null file name means win.ini to Windows; the subset refuses it.
 constexpr bool kNullProfileFileIsWinIni = !kIsPosixSubset;

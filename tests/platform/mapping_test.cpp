@@ -9,8 +9,8 @@
 #include "kernel_objects_support.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "support/row_name.h"
 #include "support/child_process.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -158,15 +158,14 @@ TEST(Mappings, TheNameGoesWithTheLastHandleWhileViewsKeepTheBytes) {
 
 TEST(Mappings, BadCreationsFail) {
     SetLastError(kPoison);
-    EXPECT_EQ(nullptr, CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0,
-                                          UniqueName("empty").c_str()));
+    EXPECT_EQ(nullptr,
+              CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, UniqueName("empty").c_str()));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     SetLastError(kPoison);
     EXPECT_EQ(nullptr, CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, 0x12345, 0, 4096, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     SetLastError(kPoison);
-    EXPECT_EQ(nullptr, CreateFileMappingA(reinterpret_cast<HANDLE>(0x1234), nullptr, PAGE_READWRITE, 0, 4096,
-                                          nullptr));
+    EXPECT_EQ(nullptr, CreateFileMappingA(reinterpret_cast<HANDLE>(0x1234), nullptr, PAGE_READWRITE, 0, 4096, nullptr));
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
 }
 
@@ -205,8 +204,7 @@ TEST_P(BadViews, FailWithTheDocumentedError) {
 INSTANTIATE_TEST_SUITE_P(Rows, BadViews,
                          testing::Values(ViewErrorRow{"OffsetOffTheGranularity", 4096, 0, ERROR_MAPPED_ALIGNMENT},
                                          ViewErrorRow{"LongerThanTheMapping", 0, 0x20001, ERROR_ACCESS_DENIED},
-                                         ViewErrorRow{"PastTheEndFromAnOffset", 0x10000, 0x10001,
-                                                      ERROR_ACCESS_DENIED}),
+                                         ViewErrorRow{"PastTheEndFromAnOffset", 0x10000, 0x10001, ERROR_ACCESS_DENIED}),
                          RowName());
 
 TEST(Mappings, AViewAtAnOffsetSeesTheBytesFromThere) {

@@ -11,8 +11,8 @@
 #include "kernel_objects_support.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "support/row_name.h"
 #include "support/child_process.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -619,30 +619,28 @@ TEST_F(Pipes, EachClientTalksToItsOwnInstance) {
 
 // Serves one client in a process of its own: answers its request with "pong"
 // and waits for it to leave (args: pipe path, ready event).
-const bool kPipeServerVerb =
-    testsupport::RegisterChildVerb("pipe-server", [](const std::vector<std::string>& args) {
-        if (args.size() != 2) {
-            return 2;
-        }
-        UniqueFile server(CreateNamedPipeA(args[0].c_str(), PIPE_ACCESS_DUPLEX, kMessagePipe, 1, 4096, 4096, 0,
-                                           nullptr));
-        if (!server || !kernel_objects::SignalParent(args[1])) {
-            return 3;
-        }
-        if (!ConnectNamedPipe(server.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
-            return 4;
-        }
-        char request[16];
-        DWORD count = 0;
-        if (!ReadFile(server.get(), request, sizeof request, &count, nullptr) || std::string(request, count) != "ping") {
-            return 5;
-        }
-        if (!WriteFile(server.get(), "pong", 4, &count, nullptr)) {
-            return 6;
-        }
-        const BOOL readAfterClose = ReadFile(server.get(), request, sizeof request, &count, nullptr);
-        return !readAfterClose && GetLastError() == ERROR_BROKEN_PIPE ? 0 : 7;
-    });
+const bool kPipeServerVerb = testsupport::RegisterChildVerb("pipe-server", [](const std::vector<std::string>& args) {
+    if (args.size() != 2) {
+        return 2;
+    }
+    UniqueFile server(CreateNamedPipeA(args[0].c_str(), PIPE_ACCESS_DUPLEX, kMessagePipe, 1, 4096, 4096, 0, nullptr));
+    if (!server || !kernel_objects::SignalParent(args[1])) {
+        return 3;
+    }
+    if (!ConnectNamedPipe(server.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+        return 4;
+    }
+    char request[16];
+    DWORD count = 0;
+    if (!ReadFile(server.get(), request, sizeof request, &count, nullptr) || std::string(request, count) != "ping") {
+        return 5;
+    }
+    if (!WriteFile(server.get(), "pong", 4, &count, nullptr)) {
+        return 6;
+    }
+    const BOOL readAfterClose = ReadFile(server.get(), request, sizeof request, &count, nullptr);
+    return !readAfterClose && GetLastError() == ERROR_BROKEN_PIPE ? 0 : 7;
+});
 
 TEST_F(Pipes, AServerInAnotherProcessAnswersTheClient) {
     const std::string readyName = UniqueName("ready");
@@ -663,25 +661,24 @@ TEST_F(Pipes, AServerInAnotherProcessAnswersTheClient) {
 
 // Talks to the parent's pipe from a process of its own: sends "ping" and
 // expects "pong" (args: pipe path).
-const bool kPipeClientVerb =
-    testsupport::RegisterChildVerb("pipe-client", [](const std::vector<std::string>& args) {
-        if (args.size() != 1 || !WaitNamedPipeA(args[0].c_str(), kPatience)) {
-            return 2;
-        }
-        UniqueFile client = OpenClient(args[0], false);
-        if (!client || !SetMessageReadMode(client.get())) {
-            return 3;
-        }
-        DWORD count = 0;
-        if (!WriteFile(client.get(), "ping", 4, &count, nullptr)) {
-            return 4;
-        }
-        char answer[16];
-        if (!ReadFile(client.get(), answer, sizeof answer, &count, nullptr)) {
-            return 5;
-        }
-        return std::string(answer, count) == "pong" ? 0 : 6;
-    });
+const bool kPipeClientVerb = testsupport::RegisterChildVerb("pipe-client", [](const std::vector<std::string>& args) {
+    if (args.size() != 1 || !WaitNamedPipeA(args[0].c_str(), kPatience)) {
+        return 2;
+    }
+    UniqueFile client = OpenClient(args[0], false);
+    if (!client || !SetMessageReadMode(client.get())) {
+        return 3;
+    }
+    DWORD count = 0;
+    if (!WriteFile(client.get(), "ping", 4, &count, nullptr)) {
+        return 4;
+    }
+    char answer[16];
+    if (!ReadFile(client.get(), answer, sizeof answer, &count, nullptr)) {
+        return 5;
+    }
+    return std::string(answer, count) == "pong" ? 0 : 6;
+});
 
 TEST_F(Pipes, AClientInAnotherProcessIsServed) {
     UniqueFile server = MakeServer(name_);
@@ -704,8 +701,8 @@ const bool kPipeServerAndHangVerb =
         if (args.size() != 2) {
             return 2;
         }
-        const HANDLE server = CreateNamedPipeA(args[0].c_str(), PIPE_ACCESS_DUPLEX, kMessagePipe, 1, 4096, 4096, 0,
-                                               nullptr);
+        const HANDLE server =
+            CreateNamedPipeA(args[0].c_str(), PIPE_ACCESS_DUPLEX, kMessagePipe, 1, 4096, 4096, 0, nullptr);
         if (server == INVALID_HANDLE_VALUE || !kernel_objects::SignalParent(args[1])) {
             return 3;
         }

@@ -13,8 +13,8 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/win32.h"
-#include "support/row_name.h"
 #include "support/child_process.h"
+#include "support/row_name.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -23,7 +23,9 @@ constexpr unsigned kExitWaitMs = 20000;
 constexpr int kInterruptedExit = 7;
 constexpr int kNeverInterruptedExit = 3;
 
-int ExitWith(const std::vector<std::string>& args) { return std::stoi(args.at(0)); }
+int ExitWith(const std::vector<std::string>& args) {
+    return std::stoi(args.at(0));
+}
 
 int EchoArgs(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
@@ -124,9 +126,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, ProcessExitCode,
                          RowName());
 
 TEST_F(ProcessTest, ArgumentsArriveWhole) {
-    const std::vector<std::string> args = {"plain",         "two words",    "",          "quote\"inside",
-                                           "trailing\\",    "a\\\\b \"q\"", "tab\there", "\\\"",
-                                           "Camera Share"};
+    const std::vector<std::string> args = {"plain",        "two words", "",     "quote\"inside", "trailing\\",
+                                           "a\\\\b \"q\"", "tab\there", "\\\"", "Camera Share"};
     ASSERT_TRUE(StartVerb("echo-args", args));
     ASSERT_EQ(0, Finish());
     std::string expected;
@@ -185,7 +186,9 @@ TEST_F(ProcessTest, ASecondStartIsRefusedWhileTheFirstChildRuns) {
     EXPECT_FALSE(dir_.Exists("other.txt"));
 }
 
-TEST(ProgramPath, NamesThisProgram) { EXPECT_EQ(testsupport::SelfPath(), platform::ProgramPath()); }
+TEST(ProgramPath, NamesThisProgram) {
+    EXPECT_EQ(testsupport::SelfPath(), platform::ProgramPath());
+}
 
 struct FolderRow {
     std::string name;
@@ -195,7 +198,9 @@ struct FolderRow {
 
 class FolderOf : public testing::TestWithParam<FolderRow> {};
 
-TEST_P(FolderOf, DropsTheLastPart) { EXPECT_EQ(GetParam().folder, platform::FolderOf(GetParam().path)); }
+TEST_P(FolderOf, DropsTheLastPart) {
+    EXPECT_EQ(GetParam().folder, platform::FolderOf(GetParam().path));
+}
 
 INSTANTIATE_TEST_SUITE_P(Paths, FolderOf,
                          testing::Values(FolderRow{"posix", "/usr/bin/tool", "/usr/bin"},

@@ -31,8 +31,7 @@ ReadResult ReadString(const char* section, const char* key, const char* defaultV
                       const std::string& fileName) {
     std::string buffer(kBufferSize, kPoison);
     SetLastError(kPoisonError);
-    const DWORD result =
-        GetPrivateProfileStringA(section, key, defaultValue, &buffer[0], size, fileName.c_str());
+    const DWORD result = GetPrivateProfileStringA(section, key, defaultValue, &buffer[0], size, fileName.c_str());
     return {result, GetLastError(), buffer};
 }
 
@@ -62,10 +61,10 @@ struct StringCase {
 
 const StringCase kStringCases[] = {
     {"PlainValue", "[Sec]\r\nkey=value\r\n", "Sec", "key", "d", kBufferSize, "value"},
-    {"SectionAndKeyIgnoreCase", "[Camera 1]\r\nPipeName=Camera Share\r\n", "CAMERA 1", "pipename", "d",
-     kBufferSize, "Camera Share"},
-    {"BlanksAroundKeyAndValueTrimmed", "[Sec]\r\n  spaced  =   some value   \r\n", "Sec", "spaced", "d",
-     kBufferSize, "some value"},
+    {"SectionAndKeyIgnoreCase", "[Camera 1]\r\nPipeName=Camera Share\r\n", "CAMERA 1", "pipename", "d", kBufferSize,
+     "Camera Share"},
+    {"BlanksAroundKeyAndValueTrimmed", "[Sec]\r\n  spaced  =   some value   \r\n", "Sec", "spaced", "d", kBufferSize,
+     "some value"},
     {"TabsTrimmed", "[Sec]\r\ntab\t=\tt\t\r\n", "Sec", "tab", "d", kBufferSize, "t"},
     {"BlanksAroundArgumentsIgnored", "[Sec]\r\nkey=value\r\n", " Sec ", "  key ", "d", kBufferSize, "value"},
     {"BlanksInsideHeaderIgnored", "[ Spaced Sec ]\r\nk=v\r\n", "Spaced Sec", "k", "d", kBufferSize, "v"},
@@ -112,8 +111,8 @@ protected:
 TEST_P(ProfileString, CopiesValueOrDefault) {
     const StringCase& row = GetParam();
     dir_.Write(kFileName, row.file);
-    EXPECT_TRUE(Copied(ReadString(row.section, row.key, row.defaultValue, row.size, dir_.File(kFileName)),
-                       row.expected));
+    EXPECT_TRUE(
+        Copied(ReadString(row.section, row.key, row.defaultValue, row.size, dir_.File(kFileName)), row.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ProfileString, testing::ValuesIn(kStringCases), RowName());
@@ -150,8 +149,8 @@ TEST_F(ProfileStringFile, NullBufferGivesZero) {
 TEST_F(ProfileStringFile, NullFileNameGivesDefault) {
     // Windows reads win.ini instead, which has no such section either.
     std::string buffer(kBufferSize, kPoison);
-    const DWORD result = GetPrivateProfileStringA("Quorvex Test Section Nobody Has", "key", "def", &buffer[0],
-                                                  kBufferSize, nullptr);
+    const DWORD result =
+        GetPrivateProfileStringA("Quorvex Test Section Nobody Has", "key", "def", &buffer[0], kBufferSize, nullptr);
     EXPECT_TRUE(Copied({result, 0, buffer}, "def"));
 }
 
@@ -239,19 +238,18 @@ const WriteCase kWriteCases[] = {
     {"CreatesFile", nullptr, "Camera 1", "PipeName", "Camera Share", "[Camera 1]\r\nPipeName=Camera Share\r\n",
      nullptr},
     {"FillsEmptyFile", "", "A", "y", "2", "[A]\r\ny=2\r\n", nullptr},
-    {"AddsKeyAtEndOfItsSection", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", "A", "z", "3",
-     "[A]\r\nx=1\r\nz=3\r\n[B]\r\ny=2\r\n", nullptr},
+    {"AddsKeyAtEndOfItsSection", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", "A", "z", "3", "[A]\r\nx=1\r\nz=3\r\n[B]\r\ny=2\r\n",
+     nullptr},
     {"AddsSectionAtEnd", "[A]\r\nx=1\r\n", "B", "y", "2", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", nullptr},
     {"AddsKeyToEmptySection", "[A]\r\n[B]\r\nx=1\r\n", "A", "y", "2", "[A]\r\ny=2\r\n[B]\r\nx=1\r\n", nullptr},
-    {"ReplacesValueKeepingKeySpelling", "[Camera 1]\r\nPipeName=Camera Share\r\nLogLevel=1\r\n", "camera 1",
-     "PIPENAME", "Other", "[Camera 1]\r\nPipeName=Other\r\nLogLevel=1\r\n", nullptr},
+    {"ReplacesValueKeepingKeySpelling", "[Camera 1]\r\nPipeName=Camera Share\r\nLogLevel=1\r\n", "camera 1", "PIPENAME",
+     "Other", "[Camera 1]\r\nPipeName=Other\r\nLogLevel=1\r\n", nullptr},
     {"SameValueChangesNothing", "[A]\r\nx=1\r\n", "A", "x", "1", "[A]\r\nx=1\r\n", nullptr},
     {"ValueLosesLeadingBlanksOnly", "[A]\r\n", "A", "Sp", " \t lead and trail  ", "[A]\r\nSp=lead and trail  \r\n",
      nullptr},
     {"EmptyValue", "[A]\r\n", "A", "E", "", "[A]\r\nE=\r\n", nullptr},
     {"NullValueDeletesKey", "[A]\r\nx=1\r\ny=2\r\n", "A", "X", nullptr, "[A]\r\ny=2\r\n", nullptr},
-    {"DeletingLastKeyKeepsHeader", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", "A", "x", nullptr, "[A]\r\n[B]\r\ny=2\r\n",
-     nullptr},
+    {"DeletingLastKeyKeepsHeader", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", "A", "x", nullptr, "[A]\r\n[B]\r\ny=2\r\n", nullptr},
     {"NullValueForMissingKeyChangesNothing", "[A]\r\nx=1\r\n", "A", "y", nullptr, "[A]\r\nx=1\r\n", nullptr},
     {"NullKeyDeletesSection", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n[C]\r\nz=3\r\n", "b", nullptr, nullptr,
      "[A]\r\nx=1\r\n[C]\r\nz=3\r\n", nullptr},
@@ -260,18 +258,16 @@ const WriteCase kWriteCases[] = {
     {"DeletingKeyCreatesNoFile", nullptr, "A", "x", nullptr, nullptr, nullptr},
     {"DeletingSectionCreatesNoFile", nullptr, "A", nullptr, nullptr, nullptr, nullptr},
     {"LastLineWithoutEndGetsOneBeforeNewKey", "[A]\r\nx=1", "A", "y", "2", "[A]\r\nx=1\r\ny=2\r\n", nullptr},
-    {"LastLineWithoutEndGetsOneBeforeNewSection", "[A]\r\nx=1", "B", "y", "2", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n",
-     nullptr},
+    {"LastLineWithoutEndGetsOneBeforeNewSection", "[A]\r\nx=1", "B", "y", "2", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", nullptr},
     {"ReplacedLastLineGetsEnd", "[A]\r\nx=1", "A", "x", "2", "[A]\r\nx=2\r\n", nullptr},
     {"EmptySectionNameWritesBeforeFirstHeader", "[A]\r\nx=1\r\n", "", "p", "1", "p=1\r\n[A]\r\nx=1\r\n", nullptr},
-    {"CommentsAndOtherSectionsKept", "; leading comment\r\n[A]\r\nx=1\r\n; inner comment\r\ny=2\r\n[B]\r\nz=3\r\n",
-     "A", "y", "22", "; leading comment\r\n[A]\r\nx=1\r\n; inner comment\r\ny=22\r\n[B]\r\nz=3\r\n", nullptr},
+    {"CommentsAndOtherSectionsKept", "; leading comment\r\n[A]\r\nx=1\r\n; inner comment\r\ny=2\r\n[B]\r\nz=3\r\n", "A",
+     "y", "22", "; leading comment\r\n[A]\r\nx=1\r\n; inner comment\r\ny=22\r\n[B]\r\nz=3\r\n", nullptr},
     {"NewKeyGoesAfterComment", "[A]\r\nx=1\r\n; inner comment\r\n[B]\r\nz=3\r\n", "A", "new", "n",
      "[A]\r\nx=1\r\n; inner comment\r\nnew=n\r\n[B]\r\nz=3\r\n", nullptr},
     {"OnlyFirstOfTwoSectionsChanged", "[A]\r\nx=1\r\n[A]\r\ny=2\r\n", "A", "y", "3",
      "[A]\r\nx=1\r\ny=3\r\n[A]\r\ny=2\r\n", nullptr},
-    {"OnlyFirstOfTwoSectionsDeleted", "[A]\r\nx=1\r\n[A]\r\ny=2\r\n", "A", nullptr, nullptr, "[A]\r\ny=2\r\n",
-     nullptr},
+    {"OnlyFirstOfTwoSectionsDeleted", "[A]\r\nx=1\r\n[A]\r\ny=2\r\n", "A", nullptr, nullptr, "[A]\r\ny=2\r\n", nullptr},
     {"SpacedKeyLineReplacedWhole", "[A]\r\n  x = 1  \r\n", "A", "x", "2", "[A]\r\nx=2\r\n", nullptr},
     {"BlankLinesAndSpacingOfOtherLinesKept", "[A]\r\n  x = 1  \r\n\r\n[B]\r\nz=3\r\n", "A", "y", "2",
      "[A]\r\n  x = 1  \r\ny=2\r\n\r\n[B]\r\nz=3\r\n", "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n"},

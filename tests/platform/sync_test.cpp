@@ -10,8 +10,8 @@
 #include "known_differences.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "support/row_name.h"
 #include "support/child_process.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -61,13 +61,12 @@ TEST_P(EventStates, WaitsSeeTheInitialStateAndAutoResetConsumesIt) {
     EXPECT_EQ(row.secondWait, WaitForSingleObject(event.get(), 0));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, EventStates,
-    testing::Values(EventRow{"ManualSignalled", TRUE, TRUE, WAIT_OBJECT_0, WAIT_OBJECT_0},
-                    EventRow{"ManualUnsignalled", TRUE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT},
-                    EventRow{"AutoSignalled", FALSE, TRUE, WAIT_OBJECT_0, WAIT_TIMEOUT},
-                    EventRow{"AutoUnsignalled", FALSE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, EventStates,
+                         testing::Values(EventRow{"ManualSignalled", TRUE, TRUE, WAIT_OBJECT_0, WAIT_OBJECT_0},
+                                         EventRow{"ManualUnsignalled", TRUE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT},
+                                         EventRow{"AutoSignalled", FALSE, TRUE, WAIT_OBJECT_0, WAIT_TIMEOUT},
+                                         EventRow{"AutoUnsignalled", FALSE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT}),
+                         RowName());
 
 TEST(Events, SetAndResetChangeAManualEventForEveryWaiter) {
     UniqueEvent event = MakeEvent(true, false);
@@ -166,8 +165,7 @@ TEST_P(EventNames, NamesThatDifferNameDifferentObjects) {
 INSTANTIATE_TEST_SUITE_P(Rows, EventNames,
                          testing::Values(NameRow{"SlashAndUnderscore", "a/b", "a_b"},
                                          NameRow{"SpaceAndDot", "a b.c", "a_b_c"},
-                                         NameRow{"CaseMatters", "Name", "name"},
-                                         NameRow{"LastCharacter", "1", "2"}),
+                                         NameRow{"CaseMatters", "Name", "name"}, NameRow{"LastCharacter", "1", "2"}),
                          RowName());
 
 // --- Waits ------------------------------------------------------------------

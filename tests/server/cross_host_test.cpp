@@ -88,8 +88,8 @@ TEST_F(CrossBitness, FramesOfA64BitServerReachA32BitHostByteForByte) {
     const int runs[][2] = {{0, crossplan::kRestartAt}, {crossplan::kRestartAt, crossplan::kStepCount}};
     for (const auto& run : runs) {
         platform::ChildProcess server;
-        const std::string output = systemDir.Path() + platform::kPathSeparator + "server" +
-                                   std::to_string(run[0]) + ".out";
+        const std::string output =
+            systemDir.Path() + platform::kPathSeparator + "server" + std::to_string(run[0]) + ".out";
         ASSERT_TRUE(server.Start(serverPath, {share, std::to_string(run[0]), std::to_string(run[1])}, output))
             << "cannot start " << serverPath;
         int exitCode = -1;

@@ -16,10 +16,16 @@ struct Step {
 };
 
 constexpr Step kSteps[] = {
-    {sourceimage::kGray8, 333, 7, 0},  {sourceimage::kGray8, 333, 7, 5},   {sourceimage::kRgb24, 333, 7, 3},
-    {sourceimage::kBgr24, 200, 50, 0}, {sourceimage::kRgba32, 64, 48, 4}, {sourceimage::kBgra32, 64, 48, 0},
+    {sourceimage::kGray8, 333, 7, 0},
+    {sourceimage::kGray8, 333, 7, 5},
+    {sourceimage::kRgb24, 333, 7, 3},
+    {sourceimage::kBgr24, 200, 50, 0},
+    {sourceimage::kRgba32, 64, 48, 4},
+    {sourceimage::kBgra32, 64, 48, 0},
     // The server restarts here.
-    {sourceimage::kBgra32, 64, 48, 0}, {sourceimage::kGray8, 640, 480, 0}, {sourceimage::kRgb24, 101, 3, 1},
+    {sourceimage::kBgra32, 64, 48, 0},
+    {sourceimage::kGray8, 640, 480, 0},
+    {sourceimage::kRgb24, 101, 3, 1},
 };
 constexpr int kStepCount = sizeof kSteps / sizeof kSteps[0];
 constexpr int kRestartAt = 6;

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     const int first = std::stoi(argv[2]);
     const int end = std::stoi(argv[3]);
     std::printf("cross_server: %d-bit, steps %d to %d\n", static_cast<int>(8 * sizeof(void*)), first, end - 1);
-    platform::UniqueEvent ack(OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE,
-                                         crossplan::AckEventName(share).c_str()));
+    platform::UniqueEvent ack(
+        OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, crossplan::AckEventName(share).c_str()));
     if (!ack || first < 0 || end > crossplan::kStepCount) {
         return 2;
     }

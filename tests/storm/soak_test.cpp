@@ -102,8 +102,8 @@ testing::AssertionResult SoakTest::OpenCamera(int port) {
         return testing::AssertionFailure() << "openCVLPort refused port " << port;
     }
     if (dimensions[0] != kCalmWidth || dimensions[1] != kCalmHeight) {
-        return testing::AssertionFailure() << "port " << port << " opened with " << dimensions[0] << " x "
-                                           << dimensions[1];
+        return testing::AssertionFailure()
+               << "port " << port << " opened with " << dimensions[0] << " x " << dimensions[1];
     }
     return testing::AssertionSuccess();
 }
@@ -179,8 +179,8 @@ TEST_F(SoakTest, FramesResumeSoonAfterEachOfFiftyKillsOfTheServer) {
             ++killsWhileHeld;
         }
         server.Kill();
-        ASSERT_TRUE(server.Start(share, settings.seed + static_cast<uint32_t>(kill) + 1, ServerMode::Calm,
-                                 ServerOutput()));
+        ASSERT_TRUE(
+            server.Start(share, settings.seed + static_cast<uint32_t>(kill) + 1, ServerMode::Calm, ServerOutput()));
         const DWORD restarted = GetTickCount();
         const bool resumed = FramesArrive(FrameCounts(kPorts), kResumeLimitMs);
         slowest = std::max(slowest, Since(restarted));

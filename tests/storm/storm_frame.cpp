@@ -51,7 +51,8 @@ FrameCheck CheckFrame(const std::vector<uint8_t>& frame, int rowBytes, int heigh
         check.verdict = Verdict::Unfinished;
         return check;
     }
-    if (Word(frame.data(), 2) != static_cast<uint32_t>(rowBytes) || Word(frame.data(), 3) != static_cast<uint32_t>(height)) {
+    if (Word(frame.data(), 2) != static_cast<uint32_t>(rowBytes) ||
+        Word(frame.data(), 3) != static_cast<uint32_t>(height)) {
         check.verdict = Verdict::OtherGeometry;
         return check;
     }

@@ -49,8 +49,7 @@ platform::UniqueEvent ManualEvent(bool signalled = false) {
 // One pipe instance and its client.
 class Slot {
 public:
-    Slot(std::string pipePath, HANDLE quit) : path(std::move(pipePath)), quitEvent(quit) {
-    }
+    Slot(std::string pipePath, HANDLE quit) : path(std::move(pipePath)), quitEvent(quit) {}
     Slot(const Slot&) = delete;
     Slot& operator=(const Slot&) = delete;
 
@@ -60,8 +59,8 @@ public:
         while (WaitForSingleObject(quitEvent, 0) == WAIT_TIMEOUT) {
             platform::UniqueFile instance(CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                                           PIPE_UNLIMITED_INSTANCES, kPipeBufferBytes,
-                                                           kPipeBufferBytes, 0, nullptr));
+                                                           PIPE_UNLIMITED_INSTANCES, kPipeBufferBytes, kPipeBufferBytes,
+                                                           0, nullptr));
             if (!instance) {
                 Sleep(50);
                 continue;
@@ -132,8 +131,8 @@ private:
                 platform::CriticalSectionLock guard(lock);
                 readOverlapped = OVERLAPPED{};
                 readOverlapped.hEvent = readEvent.get();
-                readPending = !ReadFile(pipe.get(), message.data(), static_cast<DWORD>(message.size()), nullptr,
-                                        &readOverlapped);
+                readPending =
+                    !ReadFile(pipe.get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &readOverlapped);
                 if (readPending && GetLastError() != ERROR_IO_PENDING) {
                     readPending = false;
                     if (GetLastError() != ERROR_MORE_DATA) {
@@ -146,8 +145,7 @@ private:
                 return;
             }
             DWORD bytes = 0;
-            if (!GetOverlappedResult(pipe.get(), &readOverlapped, &bytes, FALSE) &&
-                GetLastError() != ERROR_MORE_DATA) {
+            if (!GetOverlappedResult(pipe.get(), &readOverlapped, &bytes, FALSE) && GetLastError() != ERROR_MORE_DATA) {
                 return;
             }
             MessageHeader header{};
@@ -324,10 +322,10 @@ private:
     }
 
     Geometry AbsurdGeometry() {
-        static constexpr Geometry kAbsurd[] = {
-            {0, 0, 0},        {0, 100, 1},      {-16, 100, 1},  {100, -1, 1},       {100, 100, -3},
-            {65536, 65536, 1}, {46341, 46341, 1}, {40, 40, 12},  {64, 64, 16},       {4096, 4096, 4},
-            {2000, 2000, 3},  {1, 1, 1},        {3, 1, 1},      {2147483647, 1, 1}, {1024, 1024, 1}};
+        static constexpr Geometry kAbsurd[] = {{0, 0, 0},      {0, 100, 1},        {-16, 100, 1},     {100, -1, 1},
+                                               {100, 100, -3}, {65536, 65536, 1},  {46341, 46341, 1}, {40, 40, 12},
+                                               {64, 64, 16},   {4096, 4096, 4},    {2000, 2000, 3},   {1, 1, 1},
+                                               {3, 1, 1},      {2147483647, 1, 1}, {1024, 1024, 1}};
         if (Chance(20)) {
             return Geometry{Uniform(-100000, 100000), Uniform(-100000, 100000), Uniform(-20, 20)};
         }

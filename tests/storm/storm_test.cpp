@@ -342,11 +342,11 @@ void StormTest::RunStorm() {
     finished = true;
     watchdog.join();
 
-    std::printf("storm seed %u: %d frames (%s; longest read %u ms), %d resets, %d closes (slowest %u ms), "
-                "%d re-entries, %u server runs\n",
-                settings.seed, frames.load(), tally.Summary().c_str(), static_cast<unsigned>(longestFrameRead.load()),
-                resets.load(), closes.load(), static_cast<unsigned>(slowestClose.load()), reentries.load(),
-                serverRuns + 1);
+    std::printf(
+        "storm seed %u: %d frames (%s; longest read %u ms), %d resets, %d closes (slowest %u ms), "
+        "%d re-entries, %u server runs\n",
+        settings.seed, frames.load(), tally.Summary().c_str(), static_cast<unsigned>(longestFrameRead.load()),
+        resets.load(), closes.load(), static_cast<unsigned>(slowestClose.load()), reentries.load(), serverRuns + 1);
     {
         std::lock_guard<std::mutex> guard(failureLock);
         for (const std::string& failure : failures) {

@@ -59,17 +59,14 @@ TEST_P(ParseSizeRows, ReadsWidthByHeight) {
     EXPECT_EQ(row.ok ? row.height : kPoison, size.height);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, ParseSizeRows,
-                         testing::Values(SizeRow{"vga", "640x480", true, 640, 480},
-                                         SizeRow{"capital_x", "64X48", true, 64, 48},
-                                         SizeRow{"largest", "8192x8192", true, 8192, 8192},
-                                         SizeRow{"too_wide", "8193x10", false, 0, 0},
-                                         SizeRow{"zero_height", "10x0", false, 0, 0},
-                                         SizeRow{"no_x", "640", false, 0, 0},
-                                         SizeRow{"no_height", "640x", false, 0, 0},
-                                         SizeRow{"two_x", "1x2x3", false, 0, 0},
-                                         SizeRow{"blank", "640 x 480", false, 0, 0}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ParseSizeRows,
+    testing::Values(SizeRow{"vga", "640x480", true, 640, 480}, SizeRow{"capital_x", "64X48", true, 64, 48},
+                    SizeRow{"largest", "8192x8192", true, 8192, 8192}, SizeRow{"too_wide", "8193x10", false, 0, 0},
+                    SizeRow{"zero_height", "10x0", false, 0, 0}, SizeRow{"no_x", "640", false, 0, 0},
+                    SizeRow{"no_height", "640x", false, 0, 0}, SizeRow{"two_x", "1x2x3", false, 0, 0},
+                    SizeRow{"blank", "640 x 480", false, 0, 0}),
+    RowName());
 
 // One parser with one option of each kind.
 class ArgParserTest : public testing::Test {
@@ -152,17 +149,18 @@ TEST_P(ArgParserErrors, SayWhatIsWrong) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ArgParserErrors,
-    testing::Values(ErrorRow{"unknown", {"--colour", "red"}, "unknown option --colour"},
-                    ErrorRow{"unknown_with_value", {"--colour=red"}, "unknown option --colour"},
-                    ErrorRow{"positional", {"file.png"}, "unexpected argument \"file.png\""},
-                    ErrorRow{"single_dash", {"-v"}, "unexpected argument \"-v\""},
-                    ErrorRow{"bare_dashes", {"--"}, "unexpected argument \"--\""},
-                    ErrorRow{"missing_value", {"--count"}, "--count needs a value N"},
-                    ErrorRow{"flag_with_value", {"--verbose=yes"}, "--verbose takes no value"},
-                    ErrorRow{"out_of_range", {"--count", "0"}, "--count: \"0\" is not a whole number from 1 to 100"},
-                    ErrorRow{"not_a_number", {"--count=ten"}, "--count: \"ten\" is not a whole number from 1 to 100"},
-                    ErrorRow{"empty_text", {"--name="}, "--name: \"\" is empty"},
-                    ErrorRow{"bad_size", {"--size", "big"}, "--size: \"big\" is not a size WxH with numbers from 1 to 1000"}),
+    testing::Values(
+        ErrorRow{"unknown", {"--colour", "red"}, "unknown option --colour"},
+        ErrorRow{"unknown_with_value", {"--colour=red"}, "unknown option --colour"},
+        ErrorRow{"positional", {"file.png"}, "unexpected argument \"file.png\""},
+        ErrorRow{"single_dash", {"-v"}, "unexpected argument \"-v\""},
+        ErrorRow{"bare_dashes", {"--"}, "unexpected argument \"--\""},
+        ErrorRow{"missing_value", {"--count"}, "--count needs a value N"},
+        ErrorRow{"flag_with_value", {"--verbose=yes"}, "--verbose takes no value"},
+        ErrorRow{"out_of_range", {"--count", "0"}, "--count: \"0\" is not a whole number from 1 to 100"},
+        ErrorRow{"not_a_number", {"--count=ten"}, "--count: \"ten\" is not a whole number from 1 to 100"},
+        ErrorRow{"empty_text", {"--name="}, "--name: \"\" is empty"},
+        ErrorRow{"bad_size", {"--size", "big"}, "--size: \"big\" is not a size WxH with numbers from 1 to 1000"}),
     RowName());
 
 TEST_F(ArgParserTest, UsageListsEveryOptionWithItsHelp) {

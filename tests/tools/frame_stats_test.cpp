@@ -33,19 +33,20 @@ TEST_P(SequenceRows, CountLostRepeatedAndOutOfOrder) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, SequenceRows,
-    testing::Values(SequenceRow{"empty", {}, 0, 0, 0}, SequenceRow{"one", {7}, 0, 0, 0},
-                    SequenceRow{"in_order", {5, 6, 7, 8}, 0, 0, 0},
-                    SequenceRow{"start_anywhere", {1000, 1001}, 0, 0, 0},
-                    SequenceRow{"one_gap", {1, 2, 4}, 1, 0, 0}, SequenceRow{"wide_gap", {1, 11}, 9, 0, 0},
-                    SequenceRow{"repeat", {1, 2, 2, 3}, 0, 1, 0}, SequenceRow{"repeat_twice", {4, 4, 4}, 0, 2, 0},
-                    // A server restarted from 1: counted once, then counting
-                    // goes on from there.
-                    SequenceRow{"restart", {10, 11, 1, 2, 4}, 1, 0, 1},
-                    SequenceRow{"mixed", {1, 3, 3, 4, 8, 8, 9}, 4, 2, 0},
-                    SequenceRow{"wraps_no_further", {0xFFFFFFFEu, 0xFFFFFFFFu}, 0, 0, 0}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Sequences, SequenceRows,
+                         testing::Values(SequenceRow{"empty", {}, 0, 0, 0}, SequenceRow{"one", {7}, 0, 0, 0},
+                                         SequenceRow{"in_order", {5, 6, 7, 8}, 0, 0, 0},
+                                         SequenceRow{"start_anywhere", {1000, 1001}, 0, 0, 0},
+                                         SequenceRow{"one_gap", {1, 2, 4}, 1, 0, 0},
+                                         SequenceRow{"wide_gap", {1, 11}, 9, 0, 0},
+                                         SequenceRow{"repeat", {1, 2, 2, 3}, 0, 1, 0},
+                                         SequenceRow{"repeat_twice", {4, 4, 4}, 0, 2, 0},
+                                         // A server restarted from 1: counted once, then counting
+                                         // goes on from there.
+                                         SequenceRow{"restart", {10, 11, 1, 2, 4}, 1, 0, 1},
+                                         SequenceRow{"mixed", {1, 3, 3, 4, 8, 8, 9}, 4, 2, 0},
+                                         SequenceRow{"wraps_no_further", {0xFFFFFFFEu, 0xFFFFFFFFu}, 0, 0, 0}),
+                         RowName());
 
 tools::LatencyRecorder Recorder(const std::vector<int64_t>& samples) {
     tools::LatencyRecorder recorder;

@@ -45,8 +45,7 @@ protected:
             ASSERT_TRUE(list.Finish(exitCode));
             ASSERT_EQ(kExitOk, exitCode) << list.Output();
             listed = list.Output();
-            if (listed.find("Aravis-Fake-" + serial_ + ": Aravis Fake, GigEVision at 127.0.0.1") !=
-                std::string::npos) {
+            if (listed.find("Aravis-Fake-" + serial_ + ": Aravis Fake, GigEVision at 127.0.0.1") != std::string::npos) {
                 return;
             }
         }

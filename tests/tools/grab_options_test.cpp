@@ -82,16 +82,16 @@ TEST_P(GrabOptionErrors, AreRefusedWithAReason) {
     EXPECT_NE(std::string::npos, text.find(GetParam().error)) << text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, GrabOptionErrors,
-    testing::Values(ErrorRow{"log_level_5", {"--log-level", "5"}, "from 0 to 4"},
-                    ErrorRow{"timeout_too_short", {"--connect-timeout", "99"}, "from 100 to 10000"},
-                    ErrorRow{"negative_port", {"--port", "-1"}, "--port: \"-1\""},
-                    ErrorRow{"every_zero", {"--save", "d", "--every", "0"}, "from 1 to"},
-                    ErrorRow{"every_without_save", {"--every", "5"}, "--every needs --save"},
-                    ErrorRow{"frames_missing_value", {"--frames"}, "--frames needs a value"},
-                    ErrorRow{"empty_camera", {"--camera", ""}, "is empty"},
-                    ErrorRow{"unknown", {"--fps", "30"}, "unknown option --fps"}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, GrabOptionErrors,
+                         testing::Values(ErrorRow{"log_level_5", {"--log-level", "5"}, "from 0 to 4"},
+                                         ErrorRow{
+                                             "timeout_too_short", {"--connect-timeout", "99"}, "from 100 to 10000"},
+                                         ErrorRow{"negative_port", {"--port", "-1"}, "--port: \"-1\""},
+                                         ErrorRow{"every_zero", {"--save", "d", "--every", "0"}, "from 1 to"},
+                                         ErrorRow{"every_without_save", {"--every", "5"}, "--every needs --save"},
+                                         ErrorRow{"frames_missing_value", {"--frames"}, "--frames needs a value"},
+                                         ErrorRow{"empty_camera", {"--camera", ""}, "is empty"},
+                                         ErrorRow{"unknown", {"--fps", "30"}, "unknown option --fps"}),
+                         RowName());
 
 }  // namespace

@@ -22,17 +22,18 @@ TEST_P(WildcardRows, Match) {
     EXPECT_EQ(GetParam().match, tools::WildcardMatch(GetParam().wildcard, GetParam().file));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, WildcardRows,
-    testing::Values(WildcardRow{"star_suffix", "*.png", "a.png", true},
-                    WildcardRow{"case_ignored", "*.png", "A.PNG", true},
-                    WildcardRow{"wrong_suffix", "*.png", "a.pngx", false},
-                    WildcardRow{"star_empty", "frame*.png", "frame.png", true},
-                    WildcardRow{"question_one", "f?.bmp", "f1.bmp", true},
-                    WildcardRow{"question_not_empty", "f?.bmp", "f.bmp", false},
-                    WildcardRow{"backtrack", "*ab*c", "aabxbc", true}, WildcardRow{"only_star", "*", "", true},
-                    WildcardRow{"literal", "a.png", "b.png", false}, WildcardRow{"two_stars", "**x", "yyx", true}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, WildcardRows,
+                         testing::Values(WildcardRow{"star_suffix", "*.png", "a.png", true},
+                                         WildcardRow{"case_ignored", "*.png", "A.PNG", true},
+                                         WildcardRow{"wrong_suffix", "*.png", "a.pngx", false},
+                                         WildcardRow{"star_empty", "frame*.png", "frame.png", true},
+                                         WildcardRow{"question_one", "f?.bmp", "f1.bmp", true},
+                                         WildcardRow{"question_not_empty", "f?.bmp", "f.bmp", false},
+                                         WildcardRow{"backtrack", "*ab*c", "aabxbc", true},
+                                         WildcardRow{"only_star", "*", "", true},
+                                         WildcardRow{"literal", "a.png", "b.png", false},
+                                         WildcardRow{"two_stars", "**x", "yyx", true}),
+                         RowName());
 
 struct ChannelRow {
     std::string name;

@@ -38,8 +38,7 @@ TEST_P(SensorConversion, GivesTheBytesHostsReceive) {
     tools::Image frame;
     frame.pixels.assign(64, 0xEE);
     std::string error;
-    ASSERT_TRUE(tools::ConvertSensorFrame(row.format, row.width, 1, row.camera.data(), row.camera.size(), frame,
-                                          error))
+    ASSERT_TRUE(tools::ConvertSensorFrame(row.format, row.width, 1, row.camera.data(), row.camera.size(), frame, error))
         << error;
     EXPECT_EQ(row.width, frame.geometry.width);
     EXPECT_EQ(1, frame.geometry.height);
@@ -49,14 +48,15 @@ TEST_P(SensorConversion, GivesTheBytesHostsReceive) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SensorConversion,
-    testing::Values(ConversionRow{"mono8", SensorFormat::Mono8, 3, {0, 128, 255}, {0, 128, 255}, 1},
-                    ConversionRow{"mono10_top_bits", SensorFormat::Mono10, 3, {0xFF, 0x03, 0x00, 0x02, 0x03, 0x00},
-                                  {0xFF, 0x80, 0x00}, 1},
-                    ConversionRow{"mono12_top_bits", SensorFormat::Mono12, 2, {0xFF, 0x0F, 0x10, 0x08}, {0xFF, 0x81}, 1},
-                    ConversionRow{"mono12_overrange_saturates", SensorFormat::Mono12, 1, {0x00, 0xF0}, {0xFF}, 1},
-                    ConversionRow{"mono16_high_byte", SensorFormat::Mono16, 2, {0x34, 0x12, 0xFF, 0xFF}, {0x12, 0xFF}, 1},
-                    ConversionRow{"rgb8_as_is", SensorFormat::RGB8, 2, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}, 3},
-                    ConversionRow{"bgr8_swapped", SensorFormat::BGR8, 2, {1, 2, 3, 4, 5, 6}, {3, 2, 1, 6, 5, 4}, 3}),
+    testing::Values(
+        ConversionRow{"mono8", SensorFormat::Mono8, 3, {0, 128, 255}, {0, 128, 255}, 1},
+        ConversionRow{
+            "mono10_top_bits", SensorFormat::Mono10, 3, {0xFF, 0x03, 0x00, 0x02, 0x03, 0x00}, {0xFF, 0x80, 0x00}, 1},
+        ConversionRow{"mono12_top_bits", SensorFormat::Mono12, 2, {0xFF, 0x0F, 0x10, 0x08}, {0xFF, 0x81}, 1},
+        ConversionRow{"mono12_overrange_saturates", SensorFormat::Mono12, 1, {0x00, 0xF0}, {0xFF}, 1},
+        ConversionRow{"mono16_high_byte", SensorFormat::Mono16, 2, {0x34, 0x12, 0xFF, 0xFF}, {0x12, 0xFF}, 1},
+        ConversionRow{"rgb8_as_is", SensorFormat::RGB8, 2, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}, 3},
+        ConversionRow{"bgr8_swapped", SensorFormat::BGR8, 2, {1, 2, 3, 4, 5, 6}, {3, 2, 1, 6, 5, 4}, 3}),
     RowName());
 
 TEST(SensorConversion, AFrameShorterThanItsSizeIsRefused) {

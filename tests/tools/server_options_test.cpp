@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "support/row_name.h"
 #include "server_options.h"
+#include "support/row_name.h"
 
 namespace {
 
@@ -28,10 +28,11 @@ TEST(ServerOptions, EveryOptionReachesItsField) {
     tools::ServerOptions options;
     std::string text;
     ASSERT_EQ(ParseOutcome::Run,
-              tools::ParseServerOptions({"--share", "Line 2", "--size", "320x200", "--bpp", "4", "--fps", "0",
-                                         "--frames", "50", "--clients", "2", "--resize-every", "10", "--stop-after",
-                                         "40", "--drop-after", "30", "--skip-every", "5", "--repeat-every", "6"},
-                                        options, text))
+              tools::ParseServerOptions(
+                  {"--share",      "Line 2", "--size",       "320x200", "--bpp",          "4",  "--fps",        "0",
+                   "--frames",     "50",     "--clients",    "2",       "--resize-every", "10", "--stop-after", "40",
+                   "--drop-after", "30",     "--skip-every", "5",       "--repeat-every", "6"},
+                  options, text))
         << text;
     EXPECT_EQ("Line 2", options.share);
     EXPECT_EQ(320, options.size.width);
@@ -50,9 +51,9 @@ TEST(ServerOptions, EveryOptionReachesItsField) {
 TEST(ServerOptions, GenicamTakesAnOptionalDeviceAndFeatures) {
     tools::ServerOptions options;
     std::string text;
-    ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions({"--genicam", "--feature", "Width=320", "--feature=Gain=2.5",
-                                                            "--frames", "9"},
-                                                           options, text))
+    ASSERT_EQ(ParseOutcome::Run,
+              tools::ParseServerOptions({"--genicam", "--feature", "Width=320", "--feature=Gain=2.5", "--frames", "9"},
+                                        options, text))
         << text;
     ASSERT_TRUE(options.genicam.has_value());
     EXPECT_EQ("", *options.genicam);
@@ -137,32 +138,36 @@ TEST_P(ServerOptionErrors, AreRefusedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ServerOptionErrors,
-    testing::Values(ErrorRow{"bpp_2", {"--bpp", "2"}, "\"2\" is not 1, 3 or 4 bytes per pixel"},
-                    ErrorRow{"bpp_word", {"--bpp=rgb"}, "\"rgb\" is not 1, 3 or 4"},
-                    ErrorRow{"fps_too_high", {"--fps", "5000"}, "from 0 to 1000"},
-                    ErrorRow{"negative_frames", {"--frames", "-1"}, "--frames"},
-                    ErrorRow{"too_many_clients", {"--clients", "9"}, "from 1 to 8"},
-                    ErrorRow{"empty_share", {"--share="}, "is empty"},
-                    ErrorRow{"too_small_for_pattern", {"--size", "4x4"}, "too small for the test pattern"},
-                    ErrorRow{"half_size_too_small", {"--size", "8x4", "--resize-every", "5"}, "also at half the size"},
-                    ErrorRow{"images_with_size", {"--images", "x.png", "--size", "10x10"}, "--size works with the test pattern only"},
-                    ErrorRow{"images_with_skip", {"--images", "x.png", "--skip-every", "3"}, "--skip-every works"},
-                    ErrorRow{"repeat_every_1", {"--repeat-every", "1"}, "give 2 or more"},
-                    ErrorRow{"stray_argument", {"pattern"}, "unexpected argument \"pattern\""},
-                    ErrorRow{"stdin_without_format", {"--stdin", "4x4"}, "--stdin needs --format"},
-                    ErrorRow{"format_without_stdin", {"--format", "gray8"}, "give --stdin WxH too"},
-                    ErrorRow{"unknown_format", {"--stdin", "4x4", "--format", "yuv420"},
-                             "\"yuv420\" is not gray8, rgb24, bgr24, rgba32 or bgra32"},
-                    ErrorRow{"stdin_bad_size", {"--stdin", "4by4", "--format", "gray8"}, "--stdin"},
-                    ErrorRow{"stdin_with_images", {"--stdin", "4x4", "--format", "gray8", "--images", "x.png"},
-                             "--images does not go with --stdin"},
-                    ErrorRow{"stdin_with_bpp", {"--stdin", "4x4", "--format", "gray8", "--bpp", "3"},
-                             "--bpp does not go with --stdin"},
-                    ErrorRow{"feature_without_genicam", {"--feature", "Width=8"}, "--feature needs --genicam"},
-                    ErrorRow{"feature_without_value", {"--genicam", "--feature", "Width"}, "is not NAME=VALUE"},
-                    ErrorRow{"feature_without_name", {"--genicam", "--feature", "=8"}, "is not NAME=VALUE"},
-                    ErrorRow{"genicam_with_size", {"--genicam", "--size", "64x64"}, "--size does not work with --genicam"},
-                    ErrorRow{"genicam_with_fps", {"--genicam", "--fps=5"}, "--fps does not work with --genicam"}),
+    testing::Values(
+        ErrorRow{"bpp_2", {"--bpp", "2"}, "\"2\" is not 1, 3 or 4 bytes per pixel"},
+        ErrorRow{"bpp_word", {"--bpp=rgb"}, "\"rgb\" is not 1, 3 or 4"},
+        ErrorRow{"fps_too_high", {"--fps", "5000"}, "from 0 to 1000"},
+        ErrorRow{"negative_frames", {"--frames", "-1"}, "--frames"},
+        ErrorRow{"too_many_clients", {"--clients", "9"}, "from 1 to 8"},
+        ErrorRow{"empty_share", {"--share="}, "is empty"},
+        ErrorRow{"too_small_for_pattern", {"--size", "4x4"}, "too small for the test pattern"},
+        ErrorRow{"half_size_too_small", {"--size", "8x4", "--resize-every", "5"}, "also at half the size"},
+        ErrorRow{
+            "images_with_size", {"--images", "x.png", "--size", "10x10"}, "--size works with the test pattern only"},
+        ErrorRow{"images_with_skip", {"--images", "x.png", "--skip-every", "3"}, "--skip-every works"},
+        ErrorRow{"repeat_every_1", {"--repeat-every", "1"}, "give 2 or more"},
+        ErrorRow{"stray_argument", {"pattern"}, "unexpected argument \"pattern\""},
+        ErrorRow{"stdin_without_format", {"--stdin", "4x4"}, "--stdin needs --format"},
+        ErrorRow{"format_without_stdin", {"--format", "gray8"}, "give --stdin WxH too"},
+        ErrorRow{"unknown_format",
+                 {"--stdin", "4x4", "--format", "yuv420"},
+                 "\"yuv420\" is not gray8, rgb24, bgr24, rgba32 or bgra32"},
+        ErrorRow{"stdin_bad_size", {"--stdin", "4by4", "--format", "gray8"}, "--stdin"},
+        ErrorRow{"stdin_with_images",
+                 {"--stdin", "4x4", "--format", "gray8", "--images", "x.png"},
+                 "--images does not go with --stdin"},
+        ErrorRow{
+            "stdin_with_bpp", {"--stdin", "4x4", "--format", "gray8", "--bpp", "3"}, "--bpp does not go with --stdin"},
+        ErrorRow{"feature_without_genicam", {"--feature", "Width=8"}, "--feature needs --genicam"},
+        ErrorRow{"feature_without_value", {"--genicam", "--feature", "Width"}, "is not NAME=VALUE"},
+        ErrorRow{"feature_without_name", {"--genicam", "--feature", "=8"}, "is not NAME=VALUE"},
+        ErrorRow{"genicam_with_size", {"--genicam", "--size", "64x64"}, "--size does not work with --genicam"},
+        ErrorRow{"genicam_with_fps", {"--genicam", "--fps=5"}, "--fps does not work with --genicam"}),
     RowName());
 
 }  // namespace

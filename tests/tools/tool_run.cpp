@@ -16,14 +16,13 @@ std::string ToolPath(const char* fileName) {
 
 std::string UniqueShare() {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("QuorvexToolsTest-") + test->name() + "-" +
-                       std::to_string(tools::SharedClockMicroseconds());
+    std::string name =
+        std::string("QuorvexToolsTest-") + test->name() + "-" + std::to_string(tools::SharedClockMicroseconds());
     std::replace(name.begin(), name.end(), '/', '-');
     return name;
 }
 
-ToolRun::ToolRun(const testsupport::TempDir& dir, const std::string& outputName)
-    : dir_(dir), outputName_(outputName) {}
+ToolRun::ToolRun(const testsupport::TempDir& dir, const std::string& outputName) : dir_(dir), outputName_(outputName) {}
 
 testing::AssertionResult ToolRun::Start(const std::string& tool, const std::vector<std::string>& args) {
     tool_ = tool;
@@ -97,9 +96,8 @@ std::unique_ptr<ToolRun> ToolsTest::StartServer(const std::vector<std::string>& 
 
 std::unique_ptr<ToolRun> ToolsTest::StartGrab(const std::vector<std::string>& args) {
     auto grab = std::make_unique<ToolRun>(dir_, "grab.txt");
-    EXPECT_TRUE(grab->Start(GrabTool(), Joined({"--system-dir", dir_.Path(), "--share", share_, "--connect-timeout",
-                                                "2000"},
-                                               args)));
+    EXPECT_TRUE(grab->Start(
+        GrabTool(), Joined({"--system-dir", dir_.Path(), "--share", share_, "--connect-timeout", "2000"}, args)));
     return grab;
 }
 

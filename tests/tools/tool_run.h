@@ -67,7 +67,8 @@ std::vector<std::string> Joined(std::vector<std::string> first, const std::vecto
 class ToolsTest : public testing::Test {
 protected:
     // A server on this case's share, started and serving.
-    std::unique_ptr<ToolRun> StartServer(const std::vector<std::string>& args, const std::string& output = "server.txt");
+    std::unique_ptr<ToolRun> StartServer(const std::vector<std::string>& args,
+                                         const std::string& output = "server.txt");
 
     // A grab of this case's share, with a short connection time-out.
     std::unique_ptr<ToolRun> StartGrab(const std::vector<std::string>& args);

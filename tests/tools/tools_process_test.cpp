@@ -8,8 +8,8 @@
 
 #include "image_files.h"
 #include "platform/win32.h"
-#include "support/row_name.h"
 #include "settings_file.h"
+#include "support/row_name.h"
 #include "support/temp_dir.h"
 #include "test_pattern.h"
 #include "tool_run.h"
@@ -53,10 +53,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ArgumentRow{"server_unknown_option", true, {"--colour", "red"}, "unknown option --colour"},
                     ArgumentRow{"server_bpp_2", true, {"--bpp", "2"}, "--bpp: \"2\" is not 1, 3 or 4 bytes per pixel"},
                     ArgumentRow{"server_size_without_height", true, {"--size", "640"}, "--size: \"640\" is not a size"},
-                    ArgumentRow{"server_images_and_size", true, {"--images", "a.png", "--size", "8x8"},
+                    ArgumentRow{"server_images_and_size",
+                                true,
+                                {"--images", "a.png", "--size", "8x8"},
                                 "--size works with the test pattern only"},
                     ArgumentRow{"server_missing_value", true, {"--fps"}, "--fps needs a value N"},
-                    ArgumentRow{"grab_log_level_9", false, {"--log-level", "9"}, "--log-level: \"9\" is not a whole number from 0 to 4"},
+                    ArgumentRow{"grab_log_level_9",
+                                false,
+                                {"--log-level", "9"},
+                                "--log-level: \"9\" is not a whole number from 0 to 4"},
                     ArgumentRow{"grab_every_without_save", false, {"--every", "3"}, "--every needs --save"},
                     ArgumentRow{"grab_stray_argument", false, {"Camera 1"}, "unexpected argument \"Camera 1\""}),
     RowName());
@@ -192,8 +197,8 @@ TEST_P(GrabPngs, EqualTheServedImage) {
         pixels[i] = static_cast<uint8_t>((i * 7) ^ (i >> 5));
     }
     ASSERT_TRUE(tools::SavePng(dir_.File("served.png"), geometry, pixels.data()));
-    auto server = StartServer({"--images", dir_.File("served.png"), "--bpp", std::to_string(geometry.bytesPerPixel),
-                               "--fps", "25"});
+    auto server = StartServer(
+        {"--images", dir_.File("served.png"), "--bpp", std::to_string(geometry.bytesPerPixel), "--fps", "25"});
     const std::string summary = Grab({"--frames", "3", "--save", dir_.File("out")});
     Interrupt(*server);
     EXPECT_NE(std::string::npos, summary.find("test pattern: none found")) << summary;
@@ -219,8 +224,8 @@ TEST_P(GrabPngs, HoldTheWholeTestPattern) {
     for (const char* name : {"frame-000002.png", "frame-000004.png"}) {
         tools::Image image;
         std::string error;
-        ASSERT_TRUE(tools::LoadImageFile(dir_.File("out") + platform::kPathSeparator + name,
-                                         GetParam().bytesPerPixel, image, error))
+        ASSERT_TRUE(tools::LoadImageFile(dir_.File("out") + platform::kPathSeparator + name, GetParam().bytesPerPixel,
+                                         image, error))
             << error;
         const tools::PatternReading reading = tools::ReadPattern(image.geometry, image.pixels.data());
         EXPECT_EQ(tools::PatternCheck::Intact, reading.check) << name;

@@ -206,8 +206,8 @@ class ViewerColours : public ViewerTest, public testing::WithParamInterface<int>
 TEST_P(ViewerColours, ShowsTheStreamingPatternAsGrabbedWithItsStatusLine) {
     const int bpp = GetParam();
     const tools::FrameGeometry geometry{kWidth, kHeight, bpp};
-    auto server = StartServer({"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--bpp",
-                               std::to_string(bpp), "--fps", "5"});
+    auto server = StartServer(
+        {"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--bpp", std::to_string(bpp), "--fps", "5"});
     auto viewer = StartViewer();
     const std::string grabbed = dir_.File("grabbed");
     auto grab = StartGrab({"--frames", "25", "--save", grabbed});
@@ -225,8 +225,8 @@ TEST_P(ViewerColours, ShowsTheStreamingPatternAsGrabbedWithItsStatusLine) {
     ASSERT_EQ(toolstest::kExitOk, exitCode) << grab->Output();
     tools::Image frame;
     ASSERT_TRUE(GrabbedFrame(grabbed, bpp, shown.reading.stamp.frameNumber, frame));
-    EXPECT_TRUE(frame.pixels == shown.frame.pixels) << "frame " << shown.reading.stamp.frameNumber
-                                                    << " on the screen differs from the one grabbed";
+    EXPECT_TRUE(frame.pixels == shown.frame.pixels)
+        << "frame " << shown.reading.stamp.frameNumber << " on the screen differs from the one grabbed";
 
     // Space holds the picture, S saves it, Q ends the viewer.
     ASSERT_TRUE(PressKey(kTitle, Key::Space));
@@ -243,19 +243,21 @@ TEST_P(ViewerColours, ShowsTheStreamingPatternAsGrabbedWithItsStatusLine) {
     const std::string status = LastLine(viewer->Output());
     EXPECT_LT(0, toolstest::NumberAfter(status, ""));
     EXPECT_NE(std::string::npos, status.find(" fps, 0 lost, 0 repeated, latency ")) << status;
-    EXPECT_NE(std::string::npos, status.find(bpp == 1 ? " ms, 0 resets, 320x240 gray, paused"
-                                                      : " ms, 0 resets, 320x240 RGB, paused"))
+    EXPECT_NE(std::string::npos,
+              status.find(bpp == 1 ? " ms, 0 resets, 320x240 gray, paused" : " ms, 0 resets, 320x240 RGB, paused"))
         << status;
     Interrupt(*server);
 }
 
-std::string ColourName(const testing::TestParamInfo<int>& row) { return row.param == 1 ? "gray" : "rgb"; }
+std::string ColourName(const testing::TestParamInfo<int>& row) {
+    return row.param == 1 ? "gray" : "rgb";
+}
 
 INSTANTIATE_TEST_SUITE_P(Bytes, ViewerColours, testing::Values(1, 3), ColourName);
 
 TEST_F(ViewerTest, FollowsAResetToHalfTheSizeScaledToFit) {
-    auto server = StartServer({"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", "10",
-                               "--resize-every", "40"});
+    auto server = StartServer(
+        {"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", "10", "--resize-every", "40"});
     auto viewer = StartViewer();
     ASSERT_TRUE(viewer->WaitForOutput(" resets, 160x120 gray"));
     tools::Image screen;

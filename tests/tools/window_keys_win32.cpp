@@ -25,8 +25,10 @@ testing::AssertionResult PressKey(const std::string& title, Key key) {
     }
     const bool posted = key == Key::Escape ? PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 1) != FALSE
                                            : PostMessageA(window, WM_CHAR,
-                                                          key == Key::Space ? ' ' : key == Key::S ? 's' : 'q', 1) !=
-                                                 FALSE;
+                                                          key == Key::Space ? ' '
+                                                          : key == Key::S   ? 's'
+                                                                            : 'q',
+                                                          1) != FALSE;
     if (!posted) {
         return testing::AssertionFailure() << "PostMessage failed, error " << GetLastError();
     }

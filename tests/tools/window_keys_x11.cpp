@@ -30,8 +30,8 @@ testing::AssertionResult PressKey(const std::string& title, Key key) {
                                 "$' windowfocus --sync && timeout 20 xdotool key " + KeyName(key);
     const int status = std::system(command.c_str());
     if (status != 0) {
-        return testing::AssertionFailure() << "\"" << command << "\" failed with status " << status
-                                           << " (xdotool is in the package of that name)";
+        return testing::AssertionFailure()
+               << "\"" << command << "\" failed with status " << status << " (xdotool is in the package of that name)";
     }
     return testing::AssertionSuccess();
 }

@@ -288,8 +288,7 @@ public:
                 if (found != nullptr) {
                     presence->shown = true;
                     api.signal_connect_data(found, "destroy", reinterpret_cast<GCallback>(&OnDestroyed),
-                                            std::make_unique<PresenceHolder>(presence).release(),
-                                            &ReleasePresence, 0);
+                                            std::make_unique<PresenceHolder>(presence).release(), &ReleasePresence, 0);
                 }
             });
             if (found != nullptr) {
@@ -339,7 +338,8 @@ public:
                 sent = api.test_widget_send_key(entry, kKeyBackSpace, 0) != 0;
             }
             for (const char key : text) {
-                sent = sent && api.test_widget_send_key(entry, api.unicode_to_keyval(static_cast<unsigned char>(key)), 0);
+                sent =
+                    sent && api.test_widget_send_key(entry, api.unicode_to_keyval(static_cast<unsigned char>(key)), 0);
             }
         });
         if (!ran || !sent) {
@@ -393,9 +393,8 @@ public:
 
     Rect WorkArea() override {
         GdkRectangle area{};
-        OnGtkThread([&] {
-            api.monitor_get_workarea(api.display_get_primary_monitor(api.display_get_default()), &area);
-        });
+        OnGtkThread(
+            [&] { api.monitor_get_workarea(api.display_get_primary_monitor(api.display_get_default()), &area); });
         return Rect{area.x, area.y, area.x + area.width, area.y + area.height};
     }
 
@@ -494,8 +493,8 @@ private:
             }
             std::this_thread::sleep_for(kPoll);
         } while (Clock::now() < deadline);
-        return testing::AssertionFailure() << "control " << controlId << " holds \"" << actual << "\", expected \""
-                                           << expected << "\"";
+        return testing::AssertionFailure()
+               << "control " << controlId << " holds \"" << actual << "\", expected \"" << expected << "\"";
     }
 
     const GtkApi& api;

@@ -187,9 +187,9 @@ protected:
         const bool enabled = dialog->IsEnabled(kIdOk);
         const std::string shown = dialog->Text(IDC_STATUS_BAR);
         if (enabled != okEnabled || shown != status) {
-            return testing::AssertionFailure() << "OK is " << (enabled ? "enabled" : "disabled") << " with status \""
-                                               << shown << "\"; expected " << (okEnabled ? "enabled" : "disabled")
-                                               << " with \"" << status << "\"";
+            return testing::AssertionFailure()
+                   << "OK is " << (enabled ? "enabled" : "disabled") << " with status \"" << shown << "\"; expected "
+                   << (okEnabled ? "enabled" : "disabled") << " with \"" << status << "\"";
         }
         return testing::AssertionSuccess();
     }
@@ -200,17 +200,15 @@ protected:
         const std::string level = dialog->Text(IDC_LOG_LEVEL);
         const bool checked = dialog->IsChecked(IDC_LOG_INTO_FILE);
         if (share != shareName || level != logLevel || checked != logIntoFile) {
-            return testing::AssertionFailure() << "the dialog shows \"" << share << "\", \"" << level << "\", "
-                                               << (checked ? "checked" : "unchecked") << "; expected \"" << shareName
-                                               << "\", \"" << logLevel << "\", "
-                                               << (logIntoFile ? "checked" : "unchecked");
+            return testing::AssertionFailure()
+                   << "the dialog shows \"" << share << "\", \"" << level << "\", "
+                   << (checked ? "checked" : "unchecked") << "; expected \"" << shareName << "\", \"" << logLevel
+                   << "\", " << (logIntoFile ? "checked" : "unchecked");
         }
         return testing::AssertionSuccess();
     }
 
-    std::string SystemFile(const char* name) const {
-        return systemDir.Path() + platform::kPathSeparator + name;
-    }
+    std::string SystemFile(const char* name) const { return systemDir.Path() + platform::kPathSeparator + name; }
 
     // The settings file's bytes; "<no file>" when there is none.
     std::string IniFile() const {
@@ -392,13 +390,13 @@ TEST_P(DialogStored, OpensWithOkDisabled) {
     EXPECT_EQ(IniFile(), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, DialogStored,
-                         testing::Values(StoredRow{"LogLevelAboveMaximum", CameraSection{"Share", 9, 100}, "9", kBadLevel},
-                                         StoredRow{"LogLevelBelowMinimum", CameraSection{"Share", -3, 100}, "-3",
-                                                   kBadLevel},
-                                         StoredRow{"EmptyShareName", CameraSection{"", 1, 100}, "1", kNoShare},
-                                         StoredRow{"BothInvalid", CameraSection{"", 12, 100}, "12", kNoShare}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DialogStored,
+    testing::Values(StoredRow{"LogLevelAboveMaximum", CameraSection{"Share", 9, 100}, "9", kBadLevel},
+                    StoredRow{"LogLevelBelowMinimum", CameraSection{"Share", -3, 100}, "-3", kBadLevel},
+                    StoredRow{"EmptyShareName", CameraSection{"", 1, 100}, "1", kNoShare},
+                    StoredRow{"BothInvalid", CameraSection{"", 12, 100}, "12", kNoShare}),
+    RowName());
 
 enum class Closing { OkButton, EnterKey, CancelButton, EscapeKey, CloseBox };
 

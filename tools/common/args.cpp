@@ -55,41 +55,44 @@ void ArgParser::Flag(const std::string& name, bool& target, const std::string& h
 }
 
 void ArgParser::Int(const std::string& name, int& target, int min, int max, const std::string& help) {
-    Custom(name, "N",
-           [&target, min, max](const std::string& text, std::string& reason) {
-               if (ParseInt(text, min, max, target)) {
-                   return true;
-               }
-               reason = "is not a whole number from " + std::to_string(min) + " to " + std::to_string(max);
-               return false;
-           },
-           help);
+    Custom(
+        name, "N",
+        [&target, min, max](const std::string& text, std::string& reason) {
+            if (ParseInt(text, min, max, target)) {
+                return true;
+            }
+            reason = "is not a whole number from " + std::to_string(min) + " to " + std::to_string(max);
+            return false;
+        },
+        help);
 }
 
 void ArgParser::Text(const std::string& name, const std::string& valueName, std::string& target,
                      const std::string& help) {
-    Custom(name, valueName,
-           [&target](const std::string& text, std::string& reason) {
-               if (text.empty()) {
-                   reason = "is empty";
-                   return false;
-               }
-               target = text;
-               return true;
-           },
-           help);
+    Custom(
+        name, valueName,
+        [&target](const std::string& text, std::string& reason) {
+            if (text.empty()) {
+                reason = "is empty";
+                return false;
+            }
+            target = text;
+            return true;
+        },
+        help);
 }
 
 void ArgParser::Size(const std::string& name, Size2D& target, int max, const std::string& help) {
-    Custom(name, "WxH",
-           [&target, max](const std::string& text, std::string& reason) {
-               if (ParseSize(text, max, target)) {
-                   return true;
-               }
-               reason = "is not a size WxH with numbers from 1 to " + std::to_string(max);
-               return false;
-           },
-           help);
+    Custom(
+        name, "WxH",
+        [&target, max](const std::string& text, std::string& reason) {
+            if (ParseSize(text, max, target)) {
+                return true;
+            }
+            reason = "is not a size WxH with numbers from 1 to " + std::to_string(max);
+            return false;
+        },
+        help);
 }
 
 void ArgParser::Custom(const std::string& name, const std::string& valueName, Converter convert,

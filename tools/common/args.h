@@ -70,7 +70,7 @@ private:
         std::string name;       // without the leading dashes
         std::string valueName;  // empty for a flag
         std::string help;
-        Converter convert;      // a flag's converter ignores its text
+        Converter convert;  // a flag's converter ignores its text
         bool valueOptional = false;
     };
     const Option* Find(const std::string& name) const;

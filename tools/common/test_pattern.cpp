@@ -42,7 +42,9 @@ void PutLe64(uint8_t* at, uint64_t value) {
     PutLe32(at + 4, static_cast<uint32_t>(value >> 32));
 }
 
-uint64_t GetLe64(const uint8_t* at) { return GetLe32(at) | (uint64_t{GetLe32(at + 4)} << 32); }
+uint64_t GetLe64(const uint8_t* at) {
+    return GetLe32(at) | (uint64_t{GetLe32(at + 4)} << 32);
+}
 
 // What a frame shows: where the box and the digit plate are, and the values
 // the bands start from. Computed once per frame, used for every row.
@@ -62,7 +64,9 @@ struct Scene {
 };
 
 // A band value: kLow plus `value` modulo kSpan.
-uint8_t Band(int64_t value) { return static_cast<uint8_t>(kLow + value % kSpan); }
+uint8_t Band(int64_t value) {
+    return static_cast<uint8_t>(kLow + value % kSpan);
+}
 
 Scene MakeScene(const FrameGeometry& geometry, uint32_t frameNumber) {
     Scene scene;
@@ -81,8 +85,8 @@ Scene MakeScene(const FrameGeometry& geometry, uint32_t frameNumber) {
     scene.digits = std::to_string(frameNumber);
     scene.plateLeft = scene.cell;
     scene.plateTop = 2 * scene.cell;
-    scene.plateRight = scene.plateLeft + static_cast<int>(scene.digits.size()) * (kGlyphWidth + 1) * scene.cell +
-                       scene.cell;
+    scene.plateRight =
+        scene.plateLeft + static_cast<int>(scene.digits.size()) * (kGlyphWidth + 1) * scene.cell + scene.cell;
     scene.plateBottom = scene.plateTop + (kGlyphHeight + 2) * scene.cell;
     if (geometry.bytesPerPixel >= 3) {
         scene.columnBand.resize(static_cast<size_t>(width));
@@ -174,8 +178,7 @@ void PutStamp(const FrameGeometry& geometry, const PatternStamp& stamp, uint8_t*
 
 // Copies the bytes of [begin, end) of the frame that fall into the row
 // starting at `rowStart` over the row's painted bytes.
-void CopyOverlap(const uint8_t* pixels, int64_t begin, int64_t end, int64_t rowStart, int64_t rowBytes,
-                 uint8_t* row) {
+void CopyOverlap(const uint8_t* pixels, int64_t begin, int64_t end, int64_t rowStart, int64_t rowBytes, uint8_t* row) {
     const int64_t from = std::max(begin, rowStart);
     const int64_t to = std::min(end, rowStart + rowBytes);
     if (from < to) {
@@ -209,8 +212,7 @@ PatternReading ReadPattern(const FrameGeometry& geometry, const uint8_t* pixels)
 
     const int64_t size = geometry.Bytes();
     const uint8_t* tail = pixels + size - kPatternTailBytes;
-    if (GetLe32(tail) != reading.stamp.frameNumber ||
-        GetLe32(tail + 4) != TailCheck(reading.stamp.timestampUs)) {
+    if (GetLe32(tail) != reading.stamp.frameNumber || GetLe32(tail + 4) != TailCheck(reading.stamp.timestampUs)) {
         return reading;
     }
     // Every row is painted afresh and compared; the stamp's bytes, already

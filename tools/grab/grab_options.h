@@ -10,10 +10,10 @@
 namespace tools {
 
 struct GrabOptions : HostOptions {
-    int frames = 0;          // 0: until Ctrl+C
-    int timeoutSeconds = 10; // longest wait for a frame; 0: no limit
-    std::string saveDir;     // empty: no PNG files
-    int every = 1;           // save every K-th frame
+    int frames = 0;           // 0: until Ctrl+C
+    int timeoutSeconds = 10;  // longest wait for a frame; 0: no limit
+    std::string saveDir;      // empty: no PNG files
+    int every = 1;            // save every K-th frame
     bool configure = false;
 };
 

@@ -151,7 +151,8 @@ void GrabSession::OnFrame(const FrameGeometry& geometry, const uint8_t* pixels, 
         }
         if (!options_.saveDir.empty() && index % options_.every == 0) {
             if (saveQueue_.size() < kMostQueuedSaves) {
-                saveQueue_.push_back(SavedFrame{index, geometry, std::vector<uint8_t>(pixels, pixels + geometry.Bytes())});
+                saveQueue_.push_back(
+                    SavedFrame{index, geometry, std::vector<uint8_t>(pixels, pixels + geometry.Bytes())});
             } else {
                 ++saveSkipped_;
             }

@@ -27,7 +27,9 @@ HostCamera::~HostCamera() {
     current_ = nullptr;
 }
 
-void HostCamera::Say(const std::string& text) { console_.Line(tool_ + ": " + text); }
+void HostCamera::Say(const std::string& text) {
+    console_.Line(tool_ + ": " + text);
+}
 
 bool HostCamera::Prepare(int& exitCode) {
     exitCode = kExitFailure;
@@ -107,8 +109,8 @@ bool HostCamera::Open(FrameListener& listener, int dimensions[2]) {
     }
     open_ = true;
     if (dimensions[0] > 0 && dimensions[1] > 0) {
-        Say(options_.camera + " open on port " + std::to_string(options_.port) + ", " +
-            std::to_string(dimensions[0]) + "x" + std::to_string(dimensions[1]));
+        Say(options_.camera + " open on port " + std::to_string(options_.port) + ", " + std::to_string(dimensions[0]) +
+            "x" + std::to_string(dimensions[1]));
     } else {
         Say(options_.camera + " open on port " + std::to_string(options_.port) +
             ", no dimensions yet: waiting for its server");

@@ -10,8 +10,8 @@ std::string SettingsFilePath(const std::string& systemDir) {
 
 bool WriteCameraSetting(const std::string& systemDir, const std::string& camera, const std::string& key,
                         const std::string& value) {
-    return WritePrivateProfileStringA(camera.c_str(), key.c_str(), value.c_str(), SettingsFilePath(systemDir).c_str()) !=
-           FALSE;
+    return WritePrivateProfileStringA(camera.c_str(), key.c_str(), value.c_str(),
+                                      SettingsFilePath(systemDir).c_str()) != FALSE;
 }
 
 }  // namespace tools

@@ -12,7 +12,9 @@ FrameGeometry PatternSource::OtherSize(const FrameGeometry& main) {
     return FrameGeometry{(main.width + 1) / 2, (main.height + 1) / 2, main.bytesPerPixel};
 }
 
-int64_t PatternSource::LargestFrameBytes() const { return std::max(sizes_[0].Bytes(), sizes_[1].Bytes()); }
+int64_t PatternSource::LargestFrameBytes() const {
+    return std::max(sizes_[0].Bytes(), sizes_[1].Bytes());
+}
 
 const Image& PatternSource::Produce(const FrameStep& step) {
     if (step.repeat && !frame_.pixels.empty()) {
@@ -24,7 +26,9 @@ const Image& PatternSource::Produce(const FrameStep& step) {
     return frame_;
 }
 
-std::string PatternSource::Describe() const { return "the test pattern"; }
+std::string PatternSource::Describe() const {
+    return "the test pattern";
+}
 
 std::unique_ptr<ImageSource> ImageSource::Load(const std::string& pattern, int bytesPerPixel, std::string& error) {
     const std::vector<std::string> files = ListImageFiles(pattern, error);
@@ -58,6 +62,8 @@ const Image& ImageSource::Produce(const FrameStep& step) {
     return *current_;
 }
 
-std::string ImageSource::Describe() const { return std::to_string(images_.size()) + " image file(s)"; }
+std::string ImageSource::Describe() const {
+    return std::to_string(images_.size()) + " image file(s)";
+}
 
 }  // namespace tools

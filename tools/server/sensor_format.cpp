@@ -11,8 +11,8 @@ struct FormatName {
 };
 
 constexpr FormatName kNames[] = {
-    {"Mono8", SensorFormat::Mono8},   {"Mono10", SensorFormat::Mono10},    {"Mono12", SensorFormat::Mono12},
-    {"Mono16", SensorFormat::Mono16}, {"RGB8", SensorFormat::RGB8},        {"BGR8", SensorFormat::BGR8},
+    {"Mono8", SensorFormat::Mono8},     {"Mono10", SensorFormat::Mono10},   {"Mono12", SensorFormat::Mono12},
+    {"Mono16", SensorFormat::Mono16},   {"RGB8", SensorFormat::RGB8},       {"BGR8", SensorFormat::BGR8},
     {"RGB8Packed", SensorFormat::RGB8}, {"BGR8Packed", SensorFormat::BGR8},
 };
 // The first six names are the formats' own; the rest are older spellings.

@@ -43,8 +43,8 @@ public:
     int Run() {
         uint64_t largestFrame = 0;
         if (options_.fromStdin) {
-            largestFrame = static_cast<uint64_t>(options_.stdinSize.width) * options_.stdinSize.height *
-                           options_.bytesPerPixel;
+            largestFrame =
+                static_cast<uint64_t>(options_.stdinSize.width) * options_.stdinSize.height * options_.bytesPerPixel;
         } else {
             std::string error;
             source_ = MakeSource(options_, error);
@@ -55,7 +55,8 @@ public:
             largestFrame = source_->LargestFrameBytes();
         }
         int exitCode = kExitOk;
-        server_ = CreateServer(options_.share, static_cast<int64_t>(largestFrame), options_.clients, console_, exitCode);
+        server_ =
+            CreateServer(options_.share, static_cast<int64_t>(largestFrame), options_.clients, console_, exitCode);
         if (!server_) {
             return exitCode;
         }
@@ -74,8 +75,8 @@ private:
         std::ostringstream line;
         line << "quorvex-server: serving \"" << options_.share << "\" with ";
         if (options_.fromStdin) {
-            line << "raw " << options_.formatName << " frames from standard input, " << options_.stdinSize.width
-                 << "x" << options_.stdinSize.height;
+            line << "raw " << options_.formatName << " frames from standard input, " << options_.stdinSize.width << "x"
+                 << options_.stdinSize.height;
         } else {
             line << source_->Describe();
             if (options_.images.empty()) {
@@ -132,8 +133,8 @@ private:
                                            frame.geometry.bytesPerPixel);
                 announced = frame.geometry;
             }
-            if (QuorvexServerPublishFrame(server_.get(), frame.pixels.data(),
-                                          static_cast<int>(frame.pixels.size())) < 0) {
+            if (QuorvexServerPublishFrame(server_.get(), frame.pixels.data(), static_cast<int>(frame.pixels.size())) <
+                0) {
                 console_.Line("quorvex-server: frame " + std::to_string(step.index) +
                               " not published: " + QuorvexServerLastError(server_.get()));
             }
@@ -204,6 +205,8 @@ private:
 
 }  // namespace
 
-int RunServer(const ServerOptions& options, StatusConsole& console) { return Server(options, console).Run(); }
+int RunServer(const ServerOptions& options, StatusConsole& console) {
+    return Server(options, console).Run();
+}
 
 }  // namespace tools

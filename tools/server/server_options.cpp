@@ -23,9 +23,9 @@ constexpr int kLargestCount = 1000000000;
 
 // The options that shape the test pattern or the image files, which raw
 // input from --stdin replaces.
-const char* const kNotWithStdin[] = {"size",         "bpp",        "images",     "resize-every", "skip-every",
-                                     "repeat-every", "stop-after", "drop-after", "genicam",      "feature",
-                                     "list"};
+const char* const kNotWithStdin[] = {"size",       "bpp",          "images",     "resize-every",
+                                     "skip-every", "repeat-every", "stop-after", "drop-after",
+                                     "genicam",    "feature",      "list"};
 
 }  // namespace
 
@@ -48,16 +48,17 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
         "that carries frame numbers and timestamps, or image files.");
     parser.Text("share", "NAME", options.share, "share name (default \"Camera Share\")");
     parser.Size("size", options.size, kLargestSide, "frame size of the test pattern (default 640x480)");
-    parser.Custom("bpp", "1|3|4",
-                  [&options](const std::string& value, std::string& reason) {
-                      if (value == "1" || value == "3" || value == "4") {
-                          options.bytesPerPixel = value[0] - '0';
-                          return true;
-                      }
-                      reason = "is not 1, 3 or 4 bytes per pixel";
-                      return false;
-                  },
-                  "bytes per pixel: gray, RGB or RGBA (default 1)");
+    parser.Custom(
+        "bpp", "1|3|4",
+        [&options](const std::string& value, std::string& reason) {
+            if (value == "1" || value == "3" || value == "4") {
+                options.bytesPerPixel = value[0] - '0';
+                return true;
+            }
+            reason = "is not 1, 3 or 4 bytes per pixel";
+            return false;
+        },
+        "bytes per pixel: gray, RGB or RGBA (default 1)");
     parser.Int("fps", options.fps, 0, kLargestFps, "frames per second; 0 publishes without pause (default 30)");
     parser.Int("frames", options.frames, 0, kLargestCount, "frames to publish, then quit; 0 until Ctrl+C (default 0)");
     parser.Text("images", "PATTERN", options.images,
@@ -74,32 +75,34 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
                "publish every N-th frame as a copy of the one before");
     parser.Size("stdin", options.stdinSize, kLargestSide,
                 "read raw frames of WxH pixels back to back from standard input and publish each");
-    parser.Custom("format", "gray8|rgb24|bgr24|rgba32|bgra32",
-                  [&options](const std::string& value, std::string& reason) {
-                      if (LookUpRawFormat(value, options.format, options.bytesPerPixel)) {
-                          options.formatName = value;
-                          return true;
-                      }
-                      reason = "is not gray8, rgb24, bgr24, rgba32 or bgra32";
-                      return false;
-                  },
-                  "the pixel layout of the --stdin frames");
+    parser.Custom(
+        "format", "gray8|rgb24|bgr24|rgba32|bgra32",
+        [&options](const std::string& value, std::string& reason) {
+            if (LookUpRawFormat(value, options.format, options.bytesPerPixel)) {
+                options.formatName = value;
+                return true;
+            }
+            reason = "is not gray8, rgb24, bgr24, rgba32 or bgra32";
+            return false;
+        },
+        "the pixel layout of the --stdin frames");
     std::string genicam;
     parser.OptionalText("genicam", "DEVICE", genicam,
                         "serve a GenICam camera (GigE Vision, USB3 Vision) through Aravis: the one named, or the "
                         "first found");
-    parser.Custom("feature", "NAME=VALUE",
-                  [&options](const std::string& value, std::string& reason) {
-                      const size_t equals = value.find('=');
-                      if (equals == 0 || equals == std::string::npos) {
-                          reason = "is not NAME=VALUE";
-                          return false;
-                      }
-                      options.features.push_back(value);
-                      return true;
-                  },
-                  "with --genicam: set a GenICam feature before streaming (ExposureTime, Gain, "
-                  "AcquisitionFrameRate, Width, Height, PixelFormat...); may be repeated");
+    parser.Custom(
+        "feature", "NAME=VALUE",
+        [&options](const std::string& value, std::string& reason) {
+            const size_t equals = value.find('=');
+            if (equals == 0 || equals == std::string::npos) {
+                reason = "is not NAME=VALUE";
+                return false;
+            }
+            options.features.push_back(value);
+            return true;
+        },
+        "with --genicam: set a GenICam feature before streaming (ExposureTime, Gain, "
+        "AcquisitionFrameRate, Width, Height, PixelFormat...); may be repeated");
     parser.Flag("list", options.list, "list the GenICam cameras and quit");
     parser.Flag("help", help, "show this help");
 

@@ -14,9 +14,9 @@ struct ServerOptions {
     std::string share = "Camera Share";  // the driver's default share name
     Size2D size{640, 480};
     int bytesPerPixel = 1;
-    int fps = 30;     // 0: no pacing
-    int frames = 0;   // 0: until interrupted
-    int clients = 4;  // pipe instances, so that several hosts can attach
+    int fps = 30;        // 0: no pacing
+    int frames = 0;      // 0: until interrupted
+    int clients = 4;     // pipe instances, so that several hosts can attach
     std::string images;  // empty: the test pattern
     FaultOptions faults;
     // --stdin: raw frames of this size and format from standard input.

@@ -28,8 +28,8 @@ ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clien
         console.Line("quorvex-server: the share \"" + share + "\" is already served by another process");
         exitCode = kExitShareInUse;
     } else {
-        console.Line("quorvex-server: cannot serve the share \"" + share + "\" (system error " +
-                     std::to_string(error) + ")");
+        console.Line("quorvex-server: cannot serve the share \"" + share + "\" (system error " + std::to_string(error) +
+                     ")");
         exitCode = kExitFailure;
     }
     return nullptr;

@@ -67,7 +67,8 @@ std::string LiveView::StatusText() {
     std::lock_guard<std::mutex> hold(lock_);
     const auto now = Clock::now();
     if (now - rateSince_ >= kRateEvery) {
-        rate_ = static_cast<double>(frames_ - framesAtRateSince_) / std::chrono::duration<double>(now - rateSince_).count();
+        rate_ =
+            static_cast<double>(frames_ - framesAtRateSince_) / std::chrono::duration<double>(now - rateSince_).count();
         rateSince_ = now;
         framesAtRateSince_ = frames_;
     }
@@ -96,9 +97,13 @@ std::string LiveView::StatusText() {
     return text.str();
 }
 
-bool LiveView::StopRequested() const { return platform::InterruptRequested(); }
+bool LiveView::StopRequested() const {
+    return platform::InterruptRequested();
+}
 
-void LiveView::Report() { console_.Status(StatusText()); }
+void LiveView::Report() {
+    console_.Status(StatusText());
+}
 
 void LiveView::TogglePause() {
     bool paused = false;

@@ -185,9 +185,9 @@ int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
     // strip under it.
     RECT bounds{0, 0, std::max(plan.width, kLeastWidth), plan.height + kStatusHeight};
     AdjustWindowRect(&bounds, WS_OVERLAPPEDWINDOW, FALSE);
-    const HWND hwnd = CreateWindowA(kWindowClass, plan.title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                    bounds.right - bounds.left, bounds.bottom - bounds.top, nullptr, nullptr,
-                                    instance, &w);
+    const HWND hwnd =
+        CreateWindowA(kWindowClass, plan.title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                      bounds.right - bounds.left, bounds.bottom - bounds.top, nullptr, nullptr, instance, &w);
     if (hwnd == nullptr) {
         std::fprintf(stderr, "quorvex-view: cannot open a window, error %lu\n", GetLastError());
         return kExitFailure;

@@ -13,7 +13,9 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-void OnSignal(int) { interrupted.store(true); }
+void OnSignal(int) {
+    interrupted.store(true);
+}
 
 }  // namespace
 
@@ -27,9 +29,13 @@ void CatchInterrupt() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool InterruptRequested() { return interrupted.load(); }
+bool InterruptRequested() {
+    return interrupted.load();
+}
 
-bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+bool IsTerminal(std::FILE* stream) {
+    return isatty(fileno(stream)) == 1;
+}
 
 // POSIX streams have no text mode.
 void UseBinaryStandardInput() {}

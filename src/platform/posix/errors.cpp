@@ -175,10 +175,9 @@ void SetLastErrorFromErrno(int error) {
     SetLastError(Win32ErrorFromErrno(error));
 }
 
-DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD languageId,
-                     LPSTR buffer, DWORD size, void* /*arguments*/) {
-    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & ~kSupportedFormatFlags) != 0 ||
-        buffer == nullptr) {
+DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     void* /*arguments*/) {
+    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & ~kSupportedFormatFlags) != 0 || buffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

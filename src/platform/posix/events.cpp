@@ -41,11 +41,11 @@ SegmentWrapper EventWrapper() {
 }  // namespace
 
 EventObject::EventObject(bool manualReset, bool initialState) noexcept
-    : KernelObject(ObjectKind::Event), ownState_(initialState ? 1 : 0), state_(&ownState_),
-      manualReset_(manualReset) {}
+    : KernelObject(ObjectKind::Event), ownState_(initialState ? 1 : 0), state_(&ownState_), manualReset_(manualReset) {}
 
 EventObject::EventObject(std::string name, std::unique_ptr<SharedSegment> segment) noexcept
-    : KernelObject(ObjectKind::Event), name_(std::move(name), std::move(segment)),
+    : KernelObject(ObjectKind::Event),
+      name_(std::move(name), std::move(segment)),
       state_(StateIn(*name_.Segment())),
       manualReset_((name_.Segment()->Flags() & kManualResetFlag) != 0) {}
 

@@ -171,8 +171,8 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
         return result;
     }
     const Clock::time_point deadline = DeadlineAfter(milliseconds);
-    const bool poll = std::any_of(objects, objects + count,
-                                  [](const ObjectPtr& object) { return object->SignalledFromOutside(); });
+    const bool poll =
+        std::any_of(objects, objects + count, [](const ObjectPtr& object) { return object->SignalledFromOutside(); });
     std::condition_variable wake;
     std::unique_lock<std::mutex> guard(WaitLock());
     std::optional<WaitRegistration> registration;

@@ -69,8 +69,8 @@ private:
     UniqueFd epoll_;
     UniqueFd wake_;
     std::unordered_map<uint64_t, Registration> registrations_;  // guarded by lock_
-    uint64_t nextToken_ = 1;                                     // guarded by lock_
-    bool stopping_ = false;                                      // guarded by lock_
+    uint64_t nextToken_ = 1;                                    // guarded by lock_
+    bool stopping_ = false;                                     // guarded by lock_
 
     std::mutex lifecycleLock_;
     int users_ = 0;  // guarded by lifecycleLock_

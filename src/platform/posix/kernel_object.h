@@ -65,7 +65,7 @@ public:
 private:
     friend class HandleTable;
     const ObjectKind kind_;
-    int handleCount_ = 0;        // guarded by the handle table's lock
+    int handleCount_ = 0;          // guarded by the handle table's lock
     WaitNode* waiters_ = nullptr;  // guarded by WaitLock()
 };
 

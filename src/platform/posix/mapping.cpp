@@ -5,8 +5,8 @@
 #include <new>
 
 #include "errno_map.h"
-#include "platform/immortal.h"
 #include "kernel_object.h"
+#include "platform/immortal.h"
 #include "shared_segment.h"
 #include "win32_errors.h"
 #include "win32_handles.h"
@@ -145,8 +145,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES /*attributes*/, DWO
             return nullptr;
         }
         try {
-            HANDLE handle = platform::posix::HandleFor(
-                platform::posix::MappingWrapper()(std::string(), std::move(segment)));
+            HANDLE handle =
+                platform::posix::HandleFor(platform::posix::MappingWrapper()(std::string(), std::move(segment)));
             if (handle != nullptr) {
                 SetLastError(ERROR_SUCCESS);
             }

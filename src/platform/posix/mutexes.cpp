@@ -1,6 +1,6 @@
 // Mutexes: CreateMutexA, OpenMutexA, ReleaseMutex, and the waits on them.
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <ctime>
 #include <new>
 
@@ -79,7 +79,8 @@ public:
     }
 
     MutexObject(std::string name, std::unique_ptr<SharedSegment> segment) noexcept
-        : KernelObject(ObjectKind::Mutex), name_(std::move(name), std::move(segment)),
+        : KernelObject(ObjectKind::Mutex),
+          name_(std::move(name), std::move(segment)),
           state_(static_cast<MutexState*>(name_.Segment()->State())) {}
 
     ~MutexObject() override {

@@ -46,8 +46,12 @@ std::shared_ptr<PipeEnd> PipeEnd::Make(bool server, bool messageType, bool messa
 }
 
 PipeEnd::PipeEnd(bool server, bool messageType, bool messageRead, bool overlapped, EventPtr completion) noexcept
-    : KernelObject(ObjectKind::Pipe), server_(server), messageType_(messageType), overlapped_(overlapped),
-      completion_(std::move(completion)), messageRead_(messageRead),
+    : KernelObject(ObjectKind::Pipe),
+      server_(server),
+      messageType_(messageType),
+      overlapped_(overlapped),
+      completion_(std::move(completion)),
+      messageRead_(messageRead),
       state_(server ? State::Listening : State::Connected) {}
 
 PipeEnd::~PipeEnd() {
@@ -354,7 +358,7 @@ void PipeEnd::OnReady(uint32_t /*events*/) noexcept {
 // socket for what the rest wait for.
 void PipeEnd::Pump() noexcept {
     const std::pair<std::vector<IoRequest>*, PipeOperation> queues[] = {{&reads_, PipeOperation::Read},
-                                                                       {&writes_, PipeOperation::Write}};
+                                                                        {&writes_, PipeOperation::Write}};
     for (const auto& [queue, operation] : queues) {
         while (!queue->empty()) {
             const Outcome outcome = Attempt(operation, queue->front());

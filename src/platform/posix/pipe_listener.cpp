@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "errno_map.h"
-#include "platform/immortal.h"
 #include "pipe_transport.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 
 namespace platform::posix {

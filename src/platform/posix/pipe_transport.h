@@ -1,13 +1,12 @@
 // The pipes' transport, under the pipe ends and listeners; internal to the
 // POSIX subset.
 //
-// Each pipe name has one listening Unix-domain SOCK_SEQPACKET socket, bound in the user's pipe directory by the process that creates its
-// instances. A client connects and sends one request packet: "C" to take an
-// instance, answered "A" plus the pipe type when one is listening and "B"
-// when all are busy; or "W" to wait, answered "A" once one listens. After
-// that every packet carries a tag byte: "D" and the message's bytes, or "X",
-// the server's notice of DisconnectNamedPipe. The tag keeps every packet at
-// least one byte long, so a read of 0 bytes means that the peer has closed.
+// Each pipe name has one listening Unix-domain SOCK_SEQPACKET socket, bound in the user's pipe directory by the process
+// that creates its instances. A client connects and sends one request packet: "C" to take an instance, answered "A"
+// plus the pipe type when one is listening and "B" when all are busy; or "W" to wait, answered "A" once one listens.
+// After that every packet carries a tag byte: "D" and the message's bytes, or "X", the server's notice of
+// DisconnectNamedPipe. The tag keeps every packet at least one byte long, so a read of 0 bytes means that the peer has
+// closed.
 #pragma once
 
 #include <cstddef>

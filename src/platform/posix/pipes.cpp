@@ -110,8 +110,7 @@ ULONG_PTR AwaitCompletion(const OVERLAPPED& overlapped, const EventPtr& event) {
 // Starts `operation` on `handle` and reports as ReadFile, WriteFile and
 // ConnectNamedPipe do. With an overlapped handle and an OVERLAPPED it
 // returns at once; otherwise it waits for the end.
-BOOL RunIo(HANDLE handle, PipeOperation operation, char* buffer, DWORD size, LPDWORD bytes,
-           LPOVERLAPPED overlapped) {
+BOOL RunIo(HANDLE handle, PipeOperation operation, char* buffer, DWORD size, LPDWORD bytes, LPOVERLAPPED overlapped) {
     const auto pipe = LookupAs<PipeEnd>(handle, ObjectKind::Pipe);
     if (!pipe) {
         return FALSE;
@@ -169,8 +168,7 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
     if (!posix::SocketPathOf(name, socketPath)) {
         return INVALID_HANDLE_VALUE;
     }
-    const auto pipe =
-        posix::PipeEnd::Make(true, messageType, messageRead, (openMode & FILE_FLAG_OVERLAPPED) != 0);
+    const auto pipe = posix::PipeEnd::Make(true, messageType, messageRead, (openMode & FILE_FLAG_OVERLAPPED) != 0);
     if (!pipe) {
         return INVALID_HANDLE_VALUE;
     }
@@ -304,8 +302,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
     // The buffer is only read; the request record has one pointer for both directions.
-    return posix::RunIo(file, posix::PipeOperation::Write, static_cast<char*>(const_cast<void*>(buffer)),
-                        bytesToWrite, bytesWritten, overlapped);
+    return posix::RunIo(file, posix::PipeOperation::Write, static_cast<char*>(const_cast<void*>(buffer)), bytesToWrite,
+                        bytesWritten, overlapped);
 }
 
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTransferred, BOOL wait) {

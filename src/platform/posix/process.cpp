@@ -53,7 +53,9 @@ std::string ProgramPath() {
 
 ChildProcess::ChildProcess() : state_(std::make_unique<State>()) {}
 
-ChildProcess::~ChildProcess() { Kill(); }
+ChildProcess::~ChildProcess() {
+    Kill();
+}
 
 bool ChildProcess::Launch(const std::string& program, const std::vector<std::string>& args,
                           const std::string& outputPath) {
@@ -106,7 +108,9 @@ bool ChildProcess::Wait(unsigned timeoutMs, int& exitCode) {
     }
 }
 
-bool ChildProcess::Interrupt() { return IsRunning() && kill(state_->pid, SIGINT) == 0; }
+bool ChildProcess::Interrupt() {
+    return IsRunning() && kill(state_->pid, SIGINT) == 0;
+}
 
 void ChildProcess::Kill() {
     if (!IsRunning()) {
@@ -119,6 +123,8 @@ void ChildProcess::Kill() {
     state_->pid = -1;
 }
 
-bool ChildProcess::IsRunning() const { return state_->pid > 0; }
+bool ChildProcess::IsRunning() const {
+    return state_->pid > 0;
+}
 
 }  // namespace platform

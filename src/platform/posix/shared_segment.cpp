@@ -14,8 +14,8 @@
 #include <sys/stat.h>
 
 #include "errno_map.h"
-#include "platform/immortal.h"
 #include "object_names.h"
+#include "platform/immortal.h"
 #include "win32_errors.h"
 
 namespace platform::posix {
@@ -175,8 +175,8 @@ void RemoveAbandonedNamesNowAndThen() {
 // Creates or opens `name` in the table and the system; `create` false only
 // opens. The handle is made under the table's lock, so that a last close
 // racing with this sees the new handle and keeps the name.
-HANDLE AcquireNamed(std::string_view name, SharedSegment::Kind kind, const SharedSegment::Params& params,
-                    bool create, const SegmentWrapper& wrap, bool& existed) {
+HANDLE AcquireNamed(std::string_view name, SharedSegment::Kind kind, const SharedSegment::Params& params, bool create,
+                    const SegmentWrapper& wrap, bool& existed) {
     RemoveAbandonedNamesNowAndThen();
     NameTable& table = Names();
     // Declared before the lock: dropping the last reference runs the object's
@@ -197,9 +197,8 @@ HANDLE AcquireNamed(std::string_view name, SharedSegment::Kind kind, const Share
             existed = true;
             return HandleFor(object);
         }
-        std::unique_ptr<SharedSegment> segment = create
-                                                     ? SharedSegment::Create(SharedMemoryName(name), params, existed)
-                                                     : SharedSegment::Open(SharedMemoryName(name), kind);
+        std::unique_ptr<SharedSegment> segment = create ? SharedSegment::Create(SharedMemoryName(name), params, existed)
+                                                        : SharedSegment::Open(SharedMemoryName(name), kind);
         if (!segment) {
             return nullptr;
         }
@@ -250,8 +249,8 @@ void SharedSegment::RemoveAbandonedNames() noexcept {
     }
 }
 
-std::unique_ptr<SharedSegment> SharedSegment::Acquire(const std::string& systemName, const Params& params,
-                                                      bool create, bool& existed) {
+std::unique_ptr<SharedSegment> SharedSegment::Acquire(const std::string& systemName, const Params& params, bool create,
+                                                      bool& existed) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         UniqueFd fd(shm_open(systemName.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600));
         if (!fd) {

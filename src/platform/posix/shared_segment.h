@@ -41,8 +41,7 @@ public:
     // Creates the object `systemName` or opens the one that exists
     // (`existed`). Null with the last error set on failure:
     // ERROR_INVALID_HANDLE when the name holds another kind.
-    static std::unique_ptr<SharedSegment> Create(const std::string& systemName, const Params& params,
-                                                 bool& existed);
+    static std::unique_ptr<SharedSegment> Create(const std::string& systemName, const Params& params, bool& existed);
     // Opens the object `systemName`; ERROR_FILE_NOT_FOUND when there is none.
     static std::unique_ptr<SharedSegment> Open(const std::string& systemName, Kind kind);
     // A segment without a name, for unnamed mappings.
@@ -74,8 +73,8 @@ public:
     static uint64_t RoundUpToPage(uint64_t size) noexcept;
 
 private:
-    static std::unique_ptr<SharedSegment> Acquire(const std::string& systemName, const Params& params,
-                                                  bool create, bool& existed);
+    static std::unique_ptr<SharedSegment> Acquire(const std::string& systemName, const Params& params, bool create,
+                                                  bool& existed);
 
     std::string systemName_;  // empty for an anonymous segment
     UniqueFd fd_;

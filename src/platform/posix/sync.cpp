@@ -81,8 +81,8 @@ void GetLocalTime(LPSYSTEMTIME time) {
 DWORD GetTickCount() {
     timespec now{};
     clock_gettime(kTickClock, &now);
-    const uint64_t milliseconds = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                                  static_cast<uint64_t>(now.tv_nsec / kNanosecondsPerMillisecond);
+    const uint64_t milliseconds =
+        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec / kNanosecondsPerMillisecond);
     return static_cast<DWORD>(milliseconds);
 }
 

@@ -40,9 +40,7 @@ public:
 
     DWORD WaitError() const noexcept override { return ERROR_SUCCESS; }
 
-    WaitOutcome TryAcquire() noexcept override {
-        return exited_ ? WaitOutcome::Acquired : WaitOutcome::NotSignalled;
-    }
+    WaitOutcome TryAcquire() noexcept override { return exited_ ? WaitOutcome::Acquired : WaitOutcome::NotSignalled; }
 
     bool ExitCode(DWORD& code) const noexcept {
         std::lock_guard<std::mutex> guard(WaitLock());

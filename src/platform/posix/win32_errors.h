@@ -79,5 +79,5 @@ void SetLastError(DWORD code);
 // ERROR_RESOURCE_LANG_NOT_FOUND for a language other than neutral or English,
 // and ERROR_INVALID_PARAMETER for other flags, a missing buffer or a text
 // with inserts that are not to be ignored.
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
-                     LPSTR buffer, DWORD size, void* arguments);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     void* arguments);

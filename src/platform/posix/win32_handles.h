@@ -60,8 +60,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
 // when the start routine returns, whose result becomes the exit code. Left out:
 // CREATE_SUSPENDED (fails with ERROR_NOT_SUPPORTED), security attributes,
 // ExitThread and TerminateThread.
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
-                    LPVOID parameter, DWORD flags, LPDWORD threadId);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD flags, LPDWORD threadId);
 
 // Stands in for GetExitCodeThread: STILL_ACTIVE while the thread runs.
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);

@@ -24,8 +24,8 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
 // meaning empty) when the file, section or key is missing, cut to size - 1
 // characters and terminated. Returns the number of characters copied; a
 // missing file also sets ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND.
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
-                               DWORD size, LPCSTR fileName);
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                               LPCSTR fileName);
 
 // Sets the key to the value (leading blanks dropped), creating the file, the
 // section and the key as needed; a null value deletes the key, a null key the

@@ -26,9 +26,7 @@ int64_t ProcessCpuNanoseconds() {
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
         return 0;
     }
-    const auto ticks = [](const FILETIME& time) {
-        return (int64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-    };
+    const auto ticks = [](const FILETIME& time) { return (int64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; };
     // FILETIME counts in steps of 100 ns.
     return (ticks(kernel) + ticks(user)) * 100;
 }

@@ -52,8 +52,12 @@ bool InterruptRequested() {
     return interrupted.load();
 }
 
-bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+bool IsTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
 
-void UseBinaryStandardInput() { _setmode(_fileno(stdin), _O_BINARY); }
+void UseBinaryStandardInput() {
+    _setmode(_fileno(stdin), _O_BINARY);
+}
 
 }  // namespace platform

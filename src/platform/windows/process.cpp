@@ -50,7 +50,9 @@ std::string ProgramPath() {
 
 ChildProcess::ChildProcess() : state_(std::make_unique<State>()) {}
 
-ChildProcess::~ChildProcess() { Kill(); }
+ChildProcess::~ChildProcess() {
+    Kill();
+}
 
 bool ChildProcess::Launch(const std::string& program, const std::vector<std::string>& args,
                           const std::string& outputPath) {
@@ -72,8 +74,8 @@ bool ChildProcess::Launch(const std::string& program, const std::vector<std::str
     startup.hStdError = output.get();
     PROCESS_INFORMATION info{};
     // A process group of its own lets Interrupt reach this child alone.
-    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                        nullptr, nullptr, &startup, &info)) {
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
+                        nullptr, &startup, &info)) {
         return false;
     }
     UniqueThread thread(info.hThread);
@@ -114,6 +116,8 @@ void ChildProcess::Kill() {
     state_->process.reset();
 }
 
-bool ChildProcess::IsRunning() const { return static_cast<bool>(state_->process); }
+bool ChildProcess::IsRunning() const {
+    return static_cast<bool>(state_->process);
+}
 
 }  // namespace platform

@@ -26,47 +26,47 @@ constexpr int kSpacing = 6;
 
 // The part of GTK 3 that the dialog uses: prefix, name and type of each
 // function, resolved by the prefixed name.
-#define QUORVEX_GTK_FUNCTIONS(X) \
-    X(gtk_, init_check, int (*)(int*, char***)) \
-    X(gtk_, dialog_new, GtkWidget* (*)()) \
-    X(gtk_, dialog_response, void (*)(GtkWidget*, int)) \
-    X(gtk_, dialog_get_content_area, GtkWidget* (*)(GtkWidget*)) \
-    X(gtk_, dialog_run, int (*)(GtkWidget*)) \
-    X(gtk_, window_set_title, void (*)(GtkWidget*, const char*)) \
-    X(gtk_, window_set_modal, void (*)(GtkWidget*, int)) \
-    X(gtk_, window_set_transient_for, void (*)(GtkWidget*, GtkWidget*)) \
-    X(gtk_, window_set_position, void (*)(GtkWidget*, int)) \
-    X(gtk_, window_set_resizable, void (*)(GtkWidget*, int)) \
-    X(gtk_, grid_new, GtkWidget* (*)()) \
-    X(gtk_, grid_attach, void (*)(GtkWidget*, GtkWidget*, int, int, int, int)) \
-    X(gtk_, grid_set_row_spacing, void (*)(GtkWidget*, unsigned)) \
-    X(gtk_, grid_set_column_spacing, void (*)(GtkWidget*, unsigned)) \
-    X(gtk_, frame_new, GtkWidget* (*)(const char*)) \
-    X(gtk_, container_add, void (*)(GtkWidget*, GtkWidget*)) \
-    X(gtk_, container_set_border_width, void (*)(GtkWidget*, unsigned)) \
-    X(gtk_, label_new, GtkWidget* (*)(const char*)) \
-    X(gtk_, label_set_text, void (*)(GtkWidget*, const char*)) \
-    X(gtk_, label_set_xalign, void (*)(GtkWidget*, float)) \
-    X(gtk_, entry_new, GtkWidget* (*)()) \
-    X(gtk_, entry_set_text, void (*)(GtkWidget*, const char*)) \
-    X(gtk_, entry_get_text, const char* (*)(GtkWidget*)) \
-    X(gtk_, entry_set_activates_default, void (*)(GtkWidget*, int)) \
-    X(gtk_, check_button_new_with_label, GtkWidget* (*)(const char*)) \
-    X(gtk_, toggle_button_get_active, int (*)(GtkWidget*)) \
-    X(gtk_, toggle_button_set_active, void (*)(GtkWidget*, int)) \
-    X(gtk_, button_new_with_label, GtkWidget* (*)(const char*)) \
-    X(gtk_, box_new, GtkWidget* (*)(int, int)) \
+#define QUORVEX_GTK_FUNCTIONS(X)                                                  \
+    X(gtk_, init_check, int (*)(int*, char***))                                   \
+    X(gtk_, dialog_new, GtkWidget* (*)())                                         \
+    X(gtk_, dialog_response, void (*)(GtkWidget*, int))                           \
+    X(gtk_, dialog_get_content_area, GtkWidget* (*)(GtkWidget*))                  \
+    X(gtk_, dialog_run, int (*)(GtkWidget*))                                      \
+    X(gtk_, window_set_title, void (*)(GtkWidget*, const char*))                  \
+    X(gtk_, window_set_modal, void (*)(GtkWidget*, int))                          \
+    X(gtk_, window_set_transient_for, void (*)(GtkWidget*, GtkWidget*))           \
+    X(gtk_, window_set_position, void (*)(GtkWidget*, int))                       \
+    X(gtk_, window_set_resizable, void (*)(GtkWidget*, int))                      \
+    X(gtk_, grid_new, GtkWidget* (*)())                                           \
+    X(gtk_, grid_attach, void (*)(GtkWidget*, GtkWidget*, int, int, int, int))    \
+    X(gtk_, grid_set_row_spacing, void (*)(GtkWidget*, unsigned))                 \
+    X(gtk_, grid_set_column_spacing, void (*)(GtkWidget*, unsigned))              \
+    X(gtk_, frame_new, GtkWidget* (*)(const char*))                               \
+    X(gtk_, container_add, void (*)(GtkWidget*, GtkWidget*))                      \
+    X(gtk_, container_set_border_width, void (*)(GtkWidget*, unsigned))           \
+    X(gtk_, label_new, GtkWidget* (*)(const char*))                               \
+    X(gtk_, label_set_text, void (*)(GtkWidget*, const char*))                    \
+    X(gtk_, label_set_xalign, void (*)(GtkWidget*, float))                        \
+    X(gtk_, entry_new, GtkWidget* (*)())                                          \
+    X(gtk_, entry_set_text, void (*)(GtkWidget*, const char*))                    \
+    X(gtk_, entry_get_text, const char* (*)(GtkWidget*))                          \
+    X(gtk_, entry_set_activates_default, void (*)(GtkWidget*, int))               \
+    X(gtk_, check_button_new_with_label, GtkWidget* (*)(const char*))             \
+    X(gtk_, toggle_button_get_active, int (*)(GtkWidget*))                        \
+    X(gtk_, toggle_button_set_active, void (*)(GtkWidget*, int))                  \
+    X(gtk_, button_new_with_label, GtkWidget* (*)(const char*))                   \
+    X(gtk_, box_new, GtkWidget* (*)(int, int))                                    \
     X(gtk_, box_pack_start, void (*)(GtkWidget*, GtkWidget*, int, int, unsigned)) \
-    X(gtk_, widget_set_valign, void (*)(GtkWidget*, int)) \
-    X(gtk_, widget_set_can_default, void (*)(GtkWidget*, int)) \
-    X(gtk_, widget_grab_default, void (*)(GtkWidget*)) \
-    X(gtk_, widget_set_sensitive, void (*)(GtkWidget*, int)) \
-    X(gtk_, widget_set_name, void (*)(GtkWidget*, const char*)) \
-    X(gtk_, widget_set_hexpand, void (*)(GtkWidget*, int)) \
-    X(gtk_, widget_show_all, void (*)(GtkWidget*)) \
-    X(gtk_, widget_destroy, void (*)(GtkWidget*)) \
-    X(gtk_, events_pending, int (*)()) \
-    X(gtk_, main_iteration, int (*)()) \
+    X(gtk_, widget_set_valign, void (*)(GtkWidget*, int))                         \
+    X(gtk_, widget_set_can_default, void (*)(GtkWidget*, int))                    \
+    X(gtk_, widget_grab_default, void (*)(GtkWidget*))                            \
+    X(gtk_, widget_set_sensitive, void (*)(GtkWidget*, int))                      \
+    X(gtk_, widget_set_name, void (*)(GtkWidget*, const char*))                   \
+    X(gtk_, widget_set_hexpand, void (*)(GtkWidget*, int))                        \
+    X(gtk_, widget_show_all, void (*)(GtkWidget*))                                \
+    X(gtk_, widget_destroy, void (*)(GtkWidget*))                                 \
+    X(gtk_, events_pending, int (*)())                                            \
+    X(gtk_, main_iteration, int (*)())                                            \
     X(g_, signal_connect_data, unsigned long (*)(void*, const char*, Callback, void*, void*, int))
 
 template <typename Type>

@@ -17,23 +17,37 @@
 #ifdef _WIN32
 #include <windows.h>
 typedef HMODULE Library;
-static Library OpenLibrary(const char* path) { return LoadLibraryA(path); }
-static void* Symbol(Library library, const char* name) { return (void*)GetProcAddress(library, name); }
-static void Pause(void) { Sleep(10); }
-static int ProcessId(void) { return (int)GetCurrentProcessId(); }
+static Library OpenLibrary(const char* path) {
+    return LoadLibraryA(path);
+}
+static void* Symbol(Library library, const char* name) {
+    return (void*)GetProcAddress(library, name);
+}
+static void Pause(void) {
+    Sleep(10);
+}
+static int ProcessId(void) {
+    return (int)GetCurrentProcessId();
+}
 #define CALLBACK_CALL __cdecl
 #else
 #include <dlfcn.h>
 #include <time.h>
 #include <unistd.h>
 typedef void* Library;
-static Library OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW); }
-static void* Symbol(Library library, const char* name) { return dlsym(library, name); }
+static Library OpenLibrary(const char* path) {
+    return dlopen(path, RTLD_NOW);
+}
+static void* Symbol(Library library, const char* name) {
+    return dlsym(library, name);
+}
 static void Pause(void) {
     struct timespec pause = {0, 10 * 1000 * 1000};
     nanosleep(&pause, NULL);
 }
-static int ProcessId(void) { return (int)getpid(); }
+static int ProcessId(void) {
+    return (int)getpid();
+}
 #define CALLBACK_CALL
 #endif
 

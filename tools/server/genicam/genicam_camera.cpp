@@ -27,7 +27,9 @@ private:
     GError* raw_ = nullptr;
 };
 
-std::string Text(const char* text) { return text != nullptr ? text : "?"; }
+std::string Text(const char* text) {
+    return text != nullptr ? text : "?";
+}
 
 // A GigE Vision camera at `address`, talked to from the local address that
 // the system sends from to reach it. Aravis's discovery may pick another
@@ -68,7 +70,9 @@ GenicamCamera::~GenicamCamera() {
     g_signal_handler_disconnect(arv_camera_get_device(camera_.get()), lostHandler_);
 }
 
-void GenicamCamera::OnControlLost(ArvDevice*, gpointer self) { static_cast<GenicamCamera*>(self)->lost_ = true; }
+void GenicamCamera::OnControlLost(ArvDevice*, gpointer self) {
+    static_cast<GenicamCamera*>(self)->lost_ = true;
+}
 
 std::unique_ptr<GenicamCamera> GenicamCamera::Open(const std::string& device, std::string& error) {
     Failure failure;
@@ -189,8 +193,8 @@ GenicamCamera::Next GenicamCamera::Wait(std::chrono::milliseconds timeout, Image
     if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) {
         size_t size = 0;
         const auto* data = static_cast<const uint8_t*>(arv_buffer_get_data(buffer, &size));
-        if (ConvertSensorFrame(format_, arv_buffer_get_image_width(buffer), arv_buffer_get_image_height(buffer),
-                               data, size, frame, error)) {
+        if (ConvertSensorFrame(format_, arv_buffer_get_image_width(buffer), arv_buffer_get_image_height(buffer), data,
+                               size, frame, error)) {
             next = Next::Frame;
         }
     }
@@ -221,8 +225,7 @@ std::string GenicamCamera::Describe() const {
     gint height = 0;
     arv_camera_get_region(camera_.get(), &x, &y, &width, &height, failure.Out());
     return Text(arv_camera_get_vendor_name(camera_.get(), nullptr)) + " " +
-           Text(arv_camera_get_model_name(camera_.get(), nullptr)) + " (" +
-           id_ + "), " + std::to_string(width) + "x" +
+           Text(arv_camera_get_model_name(camera_.get(), nullptr)) + " (" + id_ + "), " + std::to_string(width) + "x" +
            std::to_string(height) + " " + formatName_;
 }
 

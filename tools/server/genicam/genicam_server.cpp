@@ -129,13 +129,13 @@ private:
         camera_ = OpenAndStart(error);
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - lostAt_).count();
         if (camera_) {
-            console_.Line("quorvex-server: found the camera again after " + std::to_string(seconds) + " s: " +
-                          camera_->Describe());
+            console_.Line("quorvex-server: found the camera again after " + std::to_string(seconds) +
+                          " s: " + camera_->Describe());
             return;
         }
-        console_.Status("camera " + device_ + " lost " + std::to_string(seconds) + " s ago; looking for it again (" +
-                            error + ")",
-                        true);
+        console_.Status(
+            "camera " + device_ + " lost " + std::to_string(seconds) + " s ago; looking for it again (" + error + ")",
+            true);
     }
 
     const ServerOptions& options_;

@@ -12,8 +12,12 @@ int Unavailable(StatusConsole& console) {
 
 }  // namespace
 
-int RunGenicamServer(const ServerOptions&, StatusConsole& console) { return Unavailable(console); }
+int RunGenicamServer(const ServerOptions&, StatusConsole& console) {
+    return Unavailable(console);
+}
 
-int ListGenicamCameras(StatusConsole& console) { return Unavailable(console); }
+int ListGenicamCameras(StatusConsole& console) {
+    return Unavailable(console);
+}
 
 }  // namespace tools
