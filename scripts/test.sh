@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Quorvex and runs every test, in four configurations:
+# Checks the sources' format (scripts/format.sh --check), then builds Quorvex
+# and runs every test, in five configurations:
 #   native  libquorvex.so and the tests, built with g++
 #   win32   Quorvex.dll and the tests, cross-built with mingw-w64, run under wine
 #           (on a machine that cannot run 32-bit programs: the tests that need
@@ -19,7 +20,8 @@ readonly kAllConfigs=(native win32 win64 asan tsan)
 # The settings dialog's tests show real windows: GTK 3 natively, on one
 # private Xvfb display per configuration's run (xdpyinfo tells whether a
 # display answers); ImageMagick takes their screenshots.
-readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb x11-utils imagemagick ffmpeg)
+readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev libgtk-3-0 xvfb x11-utils imagemagick ffmpeg
+  clang-format)
 # The Python package's tests (numpy, pytest) and the installed-SDK check (pkg-config).
 readonly kPythonPackages=(python3 python3-numpy python3-pytest pkgconf)
 # The GStreamer elements (natively): development files, gst-launch-1.0, and
@@ -188,16 +190,20 @@ main() {
   [[ " ${configs[*]} " == *" win64 "* ]] && packages+=("${kWin64Packages[@]}")
   install_missing "${packages[@]}"
 
-  local config failures=0 start=$SECONDS
+  local config failures=0 start=$SECONDS formatResult=PASS
+  # The sources as .clang-format writes them: checked first, it takes seconds.
+  log "format"
+  "$ROOT/scripts/format.sh" --check || { formatResult=FAIL; failures=$((failures + 1)); }
   for config in "${configs[@]}"; do
     local configStart=$SECONDS
     run_config "$config" || failures=$((failures + 1))
     echo "$config: ${RESULT[$config]} after $(duration $((SECONDS - configStart)))"
   done
   print_summary "${configs[@]}"
+  echo "format: $formatResult (scripts/format.sh --check)"
   echo "Whole run: $(duration $((SECONDS - start)))"
   if ((failures > 0)); then
-    echo "FAILED: $failures of ${#configs[@]} configurations" >&2
+    echo "FAILED: $failures of $((${#configs[@]} + 1)) steps (the configurations and the format check)" >&2
     return 1
   fi
   echo "All ${#configs[@]} configurations passed."
