@@ -154,6 +154,12 @@ std::string GenicamCamera::PixelFormatChoices() {
 bool GenicamCamera::Start(std::string& error) {
     Failure failure;
     formatName_ = Text(arv_camera_get_pixel_format_as_string(camera_.get(), failure.Out()));
+    if (failure) {
+        // A camera that does not answer in time is not one whose format
+        // the server cannot publish.
+        error = "cannot read the camera's pixel format: " + failure.Text();
+        return false;
+    }
     const std::optional<SensorFormat> format = SensorFormatFromName(formatName_);
     if (!format) {
         error = "the camera's pixel format " + formatName_ + " cannot be published; the camera offers " +
