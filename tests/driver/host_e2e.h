@@ -126,6 +126,7 @@ public:
     bool SendHeader(int type, int param = 0);
 
     int Connections() const { return connections; }
+    // Dimensions requests received and answered.
     int Requests() const { return requests; }
     // Messages from the client that were not dimensions requests.
     int OtherMessages() const { return otherMessages; }

@@ -222,8 +222,11 @@ void PipeOnlyServer::Serve() {
                 break;
             }
             if (bytes == sizeof incoming && incoming.type == Dimensions) {
-                ++requests;
+                // Counted once answered: a test that sees the count and then
+                // sends a message of its own cannot put it between the
+                // answer's header and block.
                 Answer();
+                ++requests;
             } else {
                 ++otherMessages;
             }
@@ -238,6 +241,7 @@ void PipeOnlyServer::Answer() {
     if (answer.width == 0) {
         return;
     }
+    platform::CriticalSectionLock hold(writeLock);
     SendHeader(Dimensions);
     Send(&answer, sizeof answer);
 }
