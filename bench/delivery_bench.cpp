@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/messages.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
+#include "wire/messages.h"
 
 namespace bench {
 namespace {

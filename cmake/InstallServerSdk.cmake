@@ -9,13 +9,13 @@ set(QUORVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QuorvexServer)
 
 # The build tree's include folder is the source tree's; installed, it is include/.
 set_property(TARGET quorvex_server_shared PROPERTY INTERFACE_INCLUDE_DIRECTORIES
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/server/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 set_property(TARGET quorvex_server_shared PROPERTY EXPORT_NAME server)
 install(TARGETS quorvex_server_shared EXPORT QuorvexServerTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server_sdk
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT server_sdk
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT server_sdk)
-install(FILES ${PROJECT_SOURCE_DIR}/server/include/quorvex_server.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex_server.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT server_sdk)
 install(EXPORT QuorvexServerTargets NAMESPACE Quorvex:: DESTINATION ${QUORVEX_CMAKE_DIR} COMPONENT server_sdk)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/package/QuorvexServerConfig.cmake.in

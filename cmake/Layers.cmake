@@ -13,11 +13,17 @@ function(quorvex_layer_headers target layer folder)
   target_include_directories(${target} PUBLIC ${root})
 endfunction()
 
-# Makes the single header <file> (a path inside src/) visible to <target>.
-function(quorvex_single_header target name file)
-  set(root ${CMAKE_BINARY_DIR}/layers/${name})
-  get_filename_component(folder ${root}/${file} DIRECTORY)
-  file(MAKE_DIRECTORY ${folder})
-  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${file} ${root}/${file} SYMBOLIC)
-  target_include_directories(${target} INTERFACE ${root})
+# Makes the headers directly in <folder>, and none of its subfolders, the
+# include root of <target> under the name <layer>: what lies below stays the
+# layer's own. <scope> is PUBLIC, or INTERFACE for a header-only target.
+function(quorvex_layer_top_headers target scope layer folder)
+  set(root ${CMAKE_BINARY_DIR}/layers/${layer})
+  file(REMOVE_RECURSE ${root})
+  file(MAKE_DIRECTORY ${root}/${layer})
+  file(GLOB headers CONFIGURE_DEPENDS ${folder}/*.h)
+  foreach(header IN LISTS headers)
+    get_filename_component(name ${header} NAME)
+    file(CREATE_LINK ${header} ${root}/${layer}/${name} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} ${scope} ${root})
 endfunction()

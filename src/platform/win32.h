@@ -12,7 +12,7 @@
 #endif
 #include <windows.h>
 #else
-#include "posix/win32_posix.h"
+#include "win32_posix.h"
 #endif
 
 namespace platform {

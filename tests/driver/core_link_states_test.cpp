@@ -13,9 +13,9 @@
 
 #include "camera/camera.h"
 #include "core_test_support.h"
-#include "link/messages.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "wire/messages.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "host_harness.h"
-#include "link/messages.h"
 #include "platform/critical_section.h"
 #include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
+#include "wire/messages.h"
 
 namespace e2e {
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "link/messages.h"
 #include "link/named_pipe_channel.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
 #include "support/log_recorder.h"
 #include "support/row_name.h"
 #include "support/unique_name.h"
+#include "wire/messages.h"
 
 namespace linktest {
 

@@ -12,12 +12,12 @@
 #include <random>
 #include <vector>
 
-#include "link/messages.h"
 #include "platform/critical_section.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "storm_frame.h"
 #include "support/child_process.h"
+#include "wire/messages.h"
 
 namespace storm {
 namespace {

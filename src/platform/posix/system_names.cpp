@@ -3,8 +3,8 @@
 
 #include <sys/stat.h>
 
-#include "object_names.h"
-#include "shared_segment.h"
+#include "platform/posix/win32/object_names.h"
+#include "platform/posix/win32/shared_segment.h"
 
 namespace platform {
 

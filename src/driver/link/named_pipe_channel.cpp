@@ -1,7 +1,7 @@
 #include "link/named_pipe_channel.h"
 
-#include "link/messages.h"
 #include "support/win32_exception.h"
+#include "wire/messages.h"
 
 namespace {
 

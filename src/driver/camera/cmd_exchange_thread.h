@@ -8,12 +8,12 @@
 #include <string>
 
 #include "camera/port.h"
-#include "link/messages.h"
 #include "link/named_pipe_channel.h"
 #include "link/shared_memory.h"
 #include "platform/module_reference.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "wire/messages.h"
 
 class Camera;
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/messages.h"
+#include "wire/messages.h"
 
 namespace {
 

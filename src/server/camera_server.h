@@ -8,11 +8,11 @@
 #include <string>
 
 #include "client_pipe.h"
-#include "link/messages.h"
 #include "pixel_layout.h"
 #include "platform/critical_section.h"
 #include "platform/unique_handle.h"
 #include "shared_frame.h"
+#include "wire/messages.h"
 
 // Owns the segment, the pipe instances and the service thread that accepts
 // clients, answers their requests and listens again when they leave. Any

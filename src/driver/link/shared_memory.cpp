@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "link/messages.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 #include "support/win32_exception.h"
+#include "wire/messages.h"
 
 namespace {
 

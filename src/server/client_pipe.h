@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "link/messages.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "wire/messages.h"
 
 // Owns one pipe instance with the event and OVERLAPPED record of its pending
 // connect or read, and a second pair for writes. The server's service thread
