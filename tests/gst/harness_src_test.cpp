@@ -1,0 +1,254 @@
+// quorvexsrc in this process, on GStreamer's check harness, with a real
+// camera server (quorvex-server) at the other end: flushing while it waits
+// for a server, the caps following the server's resets, and state changes
+// while frames are being copied.
+#include <gst/video/video.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "harness_support.h"
+#include "settings_file.h"
+#include "test_pattern.h"
+#include "tool_run.h"
+
+namespace {
+
+using gsttest::kElementMs;
+using gsttest::UniqueBuffer;
+using gsttest::UniqueCaps;
+using gsttest::UniqueHarness;
+using toolstest::ToolRun;
+
+// How long a source without a server is watched for frames it must not give.
+constexpr unsigned kQuietMs = 500;
+
+tools::FrameGeometry GeometryOf(const GstCaps* caps) {
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps)) {
+        return tools::FrameGeometry{};
+    }
+    return tools::FrameGeometry{static_cast<int32_t>(GST_VIDEO_INFO_WIDTH(&info)),
+                                static_cast<int32_t>(GST_VIDEO_INFO_HEIGHT(&info)),
+                                static_cast<int32_t>(GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0))};
+}
+
+// The stamp of a buffer that holds one whole frame of the pattern at the
+// geometry of `caps`.
+testing::AssertionResult HoldsPatternFrame(GstBuffer* buffer, const GstCaps* caps, tools::PatternStamp& stamp) {
+    const tools::FrameGeometry geometry = GeometryOf(caps);
+    if (gst_buffer_get_size(buffer) != static_cast<gsize>(geometry.Bytes())) {
+        return testing::AssertionFailure() << "a buffer of " << gst_buffer_get_size(buffer) << " bytes for frames of "
+                                           << geometry.width << "x" << geometry.height << "x" << geometry.bytesPerPixel;
+    }
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        return testing::AssertionFailure() << "the buffer cannot be read";
+    }
+    const tools::PatternReading reading = tools::ReadPattern(geometry, map.data);
+    gst_buffer_unmap(buffer, &map);
+    if (reading.check != tools::PatternCheck::Intact) {
+        return testing::AssertionFailure()
+               << "the buffer holds no whole frame of the pattern (frame " << reading.stamp.frameNumber << ")";
+    }
+    stamp = reading.stamp;
+    return testing::AssertionSuccess();
+}
+
+class SourceHarness : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(gsttest::StartGStreamer());
+        // A camera without a server gives up waiting for its size quickly;
+        // its thread goes on looking for the server.
+        ASSERT_TRUE(tools::WriteCameraSetting(dir_.Path(), "Camera 1", "ConnectionTimeout", "100"));
+    }
+
+    UniqueHarness Source() {
+        GstElement* element = gsttest::MakeElement("quorvexsrc");
+        g_object_set(element, "share", share_.c_str(), "system-dir", dir_.Path().c_str(), nullptr);
+        return gsttest::HarnessOf(element, false);
+    }
+
+    std::unique_ptr<ToolRun> StartServer(const std::vector<std::string>& args) {
+        auto server = std::make_unique<ToolRun>(dir_, "server.txt");
+        EXPECT_TRUE(server->Start(toolstest::ServerTool(), toolstest::Joined({"--share", share_}, args)));
+        EXPECT_TRUE(server->WaitForOutput("serving"));
+        return server;
+    }
+
+    testsupport::TempDir dir_;
+    const std::string share_ = toolstest::UniqueShare();
+};
+
+GstTaskState TaskStateOf(GstElement* element) {
+    GstPad* pad = gst_element_get_static_pad(element, "src");
+    const GstTaskState state = gst_pad_get_task_state(pad);
+    gst_object_unref(pad);
+    return state;
+}
+
+testing::AssertionResult TaskReaches(GstElement* element, GstTaskState state) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kElementMs);
+    while (TaskStateOf(element) != state) {
+        if (std::chrono::steady_clock::now() > until) {
+            return testing::AssertionFailure() << "the streaming task is " << TaskStateOf(element) << ", not " << state
+                                               << ", after " << kElementMs << " ms";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return testing::AssertionSuccess();
+}
+
+// While no server serves the share, the streaming thread waits for a frame
+// inside the element: a flush must end that wait, and once the flush is over
+// the frames of a server that comes later flow.
+TEST_F(SourceHarness, FlushEndsTheWaitForAServer) {
+    UniqueHarness harness = Source();
+    gst_harness_play(harness.get());
+    EXPECT_FALSE(gsttest::PullWithin(harness.get(), kQuietMs)) << "a frame without a server";
+    ASSERT_EQ(TaskStateOf(harness->element), GST_TASK_STARTED);
+
+    // As an application flushes it: on the element, which restarts its
+    // streaming task after the flush.
+    ASSERT_TRUE(gsttest::SendEvent(harness->element, gst_event_new_flush_start()));
+    EXPECT_TRUE(TaskReaches(harness->element, GST_TASK_PAUSED));
+    ASSERT_TRUE(gsttest::SendEvent(harness->element, gst_event_new_flush_stop(TRUE)));
+    EXPECT_TRUE(TaskReaches(harness->element, GST_TASK_STARTED));
+    EXPECT_FALSE(gsttest::PullWithin(harness.get(), kQuietMs)) << "a frame without a server after the flush";
+
+    auto server = StartServer({"--size", "64x48", "--bpp", "1", "--fps", "50"});
+    UniqueBuffer buffer = gsttest::PullWithin(harness.get(), kElementMs);
+    ASSERT_TRUE(buffer) << "no frame within " << kElementMs << " ms of the server's start";
+    UniqueCaps caps = gsttest::NextCapsWithin(harness.get(), 0);
+    ASSERT_TRUE(caps) << "a frame before its caps";
+    GstVideoInfo info;
+    ASSERT_TRUE(gst_video_info_from_caps(&info, caps.get()));
+    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&info), GST_VIDEO_FORMAT_GRAY8);
+    EXPECT_EQ(GeometryOf(caps.get()), (tools::FrameGeometry{64, 48, 1}));
+    tools::PatternStamp stamp;
+    EXPECT_TRUE(HoldsPatternFrame(buffer.get(), caps.get(), stamp));
+}
+
+// A state change to NULL ends the wait too, and with it the streaming task.
+TEST_F(SourceHarness, StopEndsTheWaitForAServer) {
+    UniqueHarness harness = Source();
+    gst_harness_play(harness.get());
+    EXPECT_FALSE(gsttest::PullWithin(harness.get(), kQuietMs)) << "a frame without a server";
+    EXPECT_TRUE(gsttest::ChangeState(harness->element, GST_STATE_NULL));
+    EXPECT_EQ(TaskStateOf(harness->element), GST_TASK_STOPPED);
+}
+
+// The buffers and caps in the order the source sends them, as its pad's
+// next peer would see them.
+class Recorder {
+public:
+    explicit Recorder(GstElement* element) : pad(gst_element_get_static_pad(element, "src")) {
+        probe = gst_pad_add_probe(
+            pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            &Recorder::Seen, this, nullptr);
+    }
+    ~Recorder() {
+        gst_pad_remove_probe(pad, probe);
+        gst_object_unref(pad);
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    struct Frame {
+        tools::FrameGeometry geometry;  // of the caps in force
+        gsize bytes;
+    };
+    std::vector<Frame> Frames() {
+        std::lock_guard<std::mutex> hold(lock);
+        return frames;
+    }
+
+private:
+    static GstPadProbeReturn Seen(GstPad*, GstPadProbeInfo* info, gpointer self) {
+        auto* recorder = static_cast<Recorder*>(self);
+        std::lock_guard<std::mutex> hold(recorder->lock);
+        if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+            recorder->frames.push_back(Frame{recorder->geometry, gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info))});
+            return GST_PAD_PROBE_OK;
+        }
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            recorder->geometry = GeometryOf(caps);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+
+    GstPad* pad;
+    gulong probe = 0;
+    std::mutex lock;
+    tools::FrameGeometry geometry;
+    std::vector<Frame> frames;
+};
+
+// A server that changes its frame size: every buffer has the size of the
+// caps sent before it, and the caps follow both sizes.
+TEST_F(SourceHarness, CapsFollowTheServersResets) {
+    constexpr int kResizeEvery = 8;
+    constexpr size_t kFrames = 40;
+    auto server =
+        StartServer({"--size", "64x48", "--bpp", "3", "--fps", "50", "--resize-every", std::to_string(kResizeEvery)});
+    UniqueHarness harness = Source();
+    Recorder recorder(harness->element);
+    gst_harness_play(harness.get());
+    for (size_t i = 0; i < kFrames; ++i) {
+        ASSERT_TRUE(gsttest::PullWithin(harness.get(), kElementMs)) << "frame " << i;
+    }
+    std::set<std::pair<int32_t, int32_t>> sizes;
+    const std::vector<Recorder::Frame> frames = recorder.Frames();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Recorder::Frame& frame = frames[i];
+        EXPECT_EQ(frame.bytes, static_cast<gsize>(frame.geometry.Bytes())) << "frame " << i;
+        EXPECT_EQ(frame.geometry.bytesPerPixel, 3) << "frame " << i;
+        sizes.emplace(frame.geometry.width, frame.geometry.height);
+    }
+    EXPECT_EQ(sizes.size(), 2u) << "the caps did not follow the camera's resets";
+}
+
+// A state change may come while the camera's thread copies a frame for the
+// element: each must end in time, and frames flow again after it.
+TEST_F(SourceHarness, StateChangesWhileFramesArrive) {
+    auto server = StartServer({"--size", "640x480", "--bpp", "4", "--fps", "60"});
+    UniqueHarness harness = Source();
+    gst_harness_play(harness.get());
+    constexpr int kRounds = 8;
+    uint32_t lastFrame = 0;
+    guint64 lastOffset = 0;
+    for (int round = 0; round < kRounds * 3; ++round) {
+        const GstState state = round % 3 == 0 ? GST_STATE_READY : round % 3 == 1 ? GST_STATE_PAUSED : GST_STATE_NULL;
+        SCOPED_TRACE(std::string("round ") + std::to_string(round) + " through " + gst_element_state_get_name(state));
+        UniqueBuffer buffer = gsttest::PullWithin(harness.get(), kElementMs);
+        ASSERT_TRUE(buffer) << "no frame within " << kElementMs << " ms";
+        GstCaps* caps = gst_pad_get_current_caps(harness->sinkpad);
+        ASSERT_NE(caps, nullptr);
+        tools::PatternStamp stamp;
+        EXPECT_TRUE(HoldsPatternFrame(buffer.get(), caps, stamp));
+        gst_caps_unref(caps);
+        // A host that falls behind the server copies the newest frame once
+        // for each announcement waiting in its pipe, so the same frame may
+        // come again; an older one may not. The offset counts the frames of
+        // one run of the element.
+        EXPECT_GE(stamp.frameNumber, lastFrame)
+            << "an old frame after the state change: frame " << lastFrame << " was the element's frame " << lastOffset
+            << ", now its frame " << GST_BUFFER_OFFSET(buffer.get());
+        lastFrame = stamp.frameNumber;
+        lastOffset = GST_BUFFER_OFFSET(buffer.get());
+        // Mid-stream: the camera's thread copies the next frame about now.
+        ASSERT_TRUE(gsttest::ChangeState(harness->element, state));
+        ASSERT_TRUE(gsttest::ChangeState(harness->element, GST_STATE_PLAYING));
+    }
+}
+
+}  // namespace
