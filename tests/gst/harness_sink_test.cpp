@@ -10,7 +10,10 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "harness_support.h"
 #include "support/row_name.h"
@@ -140,6 +143,34 @@ INSTANTIATE_TEST_SUITE_P(
                     CapsRow{"RgbxToOddGray", "video/x-raw,format=RGBx,width=32,height=24,framerate=0/1", 32, 24, 4,
                             "video/x-raw,format=GRAY8,width=42,height=31,framerate=0/1", 42, 31, 1}),
     RowName());
+
+// Frames larger than the sink's segment replace its server by a larger one;
+// the host attaches to it on its own and reads the large frames whole.
+TEST_F(SinkHarness, CapsBeyondTheSegmentReplaceTheServer) {
+    constexpr int kWidth = 2048;
+    constexpr int kHeight = 1100;  // four bytes per pixel: more than full HD's
+    constexpr auto kRetryPause = std::chrono::milliseconds(50);
+    UniqueHarness harness = Sink(1);
+    ASSERT_TRUE(host_.Open(dir_.Path(), share_));
+    gst_harness_set_src_caps_str(harness.get(), "video/x-raw,format=GRAY8,width=64,height=48,framerate=0/1");
+    ASSERT_TRUE(PushToHost(harness.get(), host_, 0, 1));
+    const int resetsBefore = host_.Resets();
+    gst_harness_set_src_caps_str(harness.get(), ("video/x-raw,format=RGBA,width=" + std::to_string(kWidth) +
+                                                 ",height=" + std::to_string(kHeight) + ",framerate=0/1")
+                                                    .c_str());
+    // Until the host is back, a frame reaches nobody: the same one goes
+    // again.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kElementMs);
+    while (host_.FrameCount() < 2 && std::chrono::steady_clock::now() < until) {
+        ASSERT_EQ(PushFrame(harness.get(), kSecondSeed), GST_FLOW_OK);
+        std::this_thread::sleep_for(kRetryPause);
+    }
+    const std::vector<HostFrame> frames = host_.Frames();
+    ASSERT_GE(frames.size(), 2u) << "the host did not come back within " << kElementMs << " ms";
+    EXPECT_TRUE(IsFrame(frames[0], 64, 48, 1, 0));
+    EXPECT_TRUE(IsFrame(frames[1], kWidth, kHeight, 4, kSecondSeed));
+    EXPECT_GT(frames[1].resetsBefore, resetsBefore);
+}
 
 // The first frame waits for a host inside the sink; a state change must end
 // the wait at once, and leave the share free for the next server.
