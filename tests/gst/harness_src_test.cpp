@@ -4,10 +4,11 @@
 // while frames are being copied.
 #include <gst/video/video.h>
 
-#include <map>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>

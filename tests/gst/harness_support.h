@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gst/check/gstharness.h>
-#include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <memory>

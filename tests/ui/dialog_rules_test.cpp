@@ -108,9 +108,7 @@ public:
     FakeControls controls{prop};
 };
 
-std::vector<std::string> Calls(std::initializer_list<std::string> lines) {
-    return std::vector<std::string>(lines);
-}
+using Calls = std::vector<std::string>;
 
 CameraSettings Record(const std::string& pipeName, int32_t logLevel, int32_t logIntoFile) {
     CameraSettings settings;
