@@ -95,11 +95,16 @@ const char* QUORVEX_SERVER_CALL QuorvexServerLastError(QuorvexServer* server);
 /* Sends a Stop header: every attached client ends its link. */
 int QUORVEX_SERVER_CALL QuorvexServerSendStop(QuorvexServer* server);
 
-/* The number of clients attached now. */
+/* The number of clients whose pipe is connected now. */
 int QUORVEX_SERVER_CALL QuorvexServerClientCount(QuorvexServer* server);
 
-/* Waits until at least `count` clients are attached. Returns 1 when they
- * are, 0 when timeoutMs passed first. */
+/* Waits until at least `count` hosts can take a frame: hosts that have been
+ * sent the dimensions (the answer to the request a driver camera sends as
+ * soon as it connects), or, while no dimensions have been set, hosts whose
+ * pipe is connected. A frame published after this returns reaches them:
+ * the driver holds a frame that comes while its camera is still being
+ * opened until the host has set its callback. Returns 1 when they can, 0
+ * when timeoutMs passed first. */
 int QUORVEX_SERVER_CALL QuorvexServerWaitForClients(QuorvexServer* server, int count, int timeoutMs);
 
 /* For testing clients against a faulty server. */
