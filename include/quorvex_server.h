@@ -38,8 +38,10 @@ typedef struct QuorvexServer QuorvexServer;
 
 /* Creates the pipe, the segment and the mutex and starts serving. maxClients
  * is 1 to QUORVEX_SERVER_MAX_CLIENTS. Returns null when an argument is out of
- * range, when another server already uses the share name, or when the system
- * refuses an object; then QuorvexServerLastError(NULL) says why. */
+ * range, when another server already uses the share name (the reason says
+ * whether it is one of this process), or when the system refuses an object;
+ * then QuorvexServerLastError(NULL) says why, ending a failure of the system
+ * with "(system error N: its text)". */
 QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, int segmentBytes, int maxClients);
 
 /* Stops serving, disconnects every client and releases everything. */
