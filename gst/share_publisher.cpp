@@ -17,15 +17,18 @@ constexpr int64_t kFirstSegmentBytes = int64_t{1920} * 1080 * 4;
 constexpr auto kReplaceRetryFor = std::chrono::seconds(3);
 constexpr auto kRetryPause = std::chrono::milliseconds(50);
 constexpr int kWaitSliceMs = 50;
+const char* const kStopped = "the sink has stopped serving its share";
 
 }  // namespace
 
 bool SharePublisher::Start(const ShareSettings& settings, std::string& error) {
+    const std::lock_guard<std::mutex> hold(lock_);
     settings_ = settings;
     return Create(kFirstSegmentBytes, error);
 }
 
 void SharePublisher::Stop() {
+    const std::lock_guard<std::mutex> hold(lock_);
     server_.reset();
     segmentBytes_ = 0;
 }
@@ -52,11 +55,16 @@ bool SharePublisher::SetFrameSize(int width, int height, int bytesPerPixel, std:
                 " pixels is larger than a camera server's segment can be";
         return false;
     }
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (!server_) {
+        error = kStopped;
+        return false;
+    }
     if (bytes > segmentBytes_) {
         server_.reset();
         const auto giveUp = std::chrono::steady_clock::now() + kReplaceRetryFor;
         while (!Create(bytes, error)) {
-            if (std::chrono::steady_clock::now() > giveUp) {
+            if (std::chrono::steady_clock::now() > giveUp || cancelled_) {
                 return false;
             }
             std::this_thread::sleep_for(kRetryPause);
@@ -72,6 +80,11 @@ bool SharePublisher::SetFrameSize(int width, int height, int bytesPerPixel, std:
 
 bool SharePublisher::Publish(const void* pixels, int width, int height, int strideBytes, int layout,
                              std::string& error) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (!server_) {
+        error = kStopped;
+        return false;
+    }
     if (QuorvexServerPublishFrameEx(server_.get(), pixels, width, height, strideBytes, layout) < 0) {
         error = QuorvexServerLastError(server_.get());
         return false;
@@ -88,14 +101,14 @@ SharePublisher::WaitResult SharePublisher::WaitForHosts(int count, int timeoutMs
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now());
         const int slice = static_cast<int>(std::clamp<int64_t>(left.count(), 0, kWaitSliceMs));
-        if (QuorvexServerWaitForClients(server_.get(), count, slice) == 1) {
-            // A host that has just attached gets the size when the server
-            // answers its request, and frames only after that: telling them
-            // all now makes sure the first frame reaches it.
-            if (width_ > 0) {
-                QuorvexServerSetDimensions(server_.get(), width_, height_, bytesPerPixel_);
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            if (!server_) {
+                return WaitResult::Cancelled;
             }
-            return WaitResult::Attached;
+            if (QuorvexServerWaitForClients(server_.get(), count, slice) == 1) {
+                return WaitResult::Attached;
+            }
         }
         if (left.count() <= 0) {
             return WaitResult::TimedOut;

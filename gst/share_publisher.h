@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "quorvex_server.h"
@@ -22,9 +23,11 @@ struct ShareSettings {
     int order = QUORVEX_ORDER_RGB;
 };
 
-// Owns the server of one share from the element's start to its stop. Used
-// by the element's state changes and its streaming thread, one at a time
-// (GStreamer orders them); Cancel alone comes from any thread.
+// Owns the server of one share from the element's start to its stop. The
+// element's state changes and its streaming thread may call at once: every
+// call that uses the server holds `lock_`, so Stop waits for a frame in
+// flight and a frame after Stop is refused. A wait for hosts holds it one
+// short slice at a time; Cancel takes no lock.
 class SharePublisher {
 public:
     // Serves the share; false, with `error` saying why, when another server
@@ -32,7 +35,6 @@ public:
     bool Start(const ShareSettings& settings, std::string& error);
     // Releases the pipe, the segment and the mutex: the share is free again.
     void Stop();
-    bool Serving() const { return server_ != nullptr; }
 
     // Makes room for frames of this size and tells the attached hosts. A
     // frame larger than the segment replaces the server with a larger one;
@@ -52,8 +54,10 @@ public:
     void Resume() { cancelled_ = false; }
 
 private:
+    // With `lock_` held.
     bool Create(int64_t segmentBytes, std::string& error);
 
+    std::mutex lock_;
     ShareSettings settings_;
     UniqueServer server_;
     int width_ = 0;

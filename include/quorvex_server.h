@@ -38,8 +38,10 @@ typedef struct QuorvexServer QuorvexServer;
 
 /* Creates the pipe, the segment and the mutex and starts serving. maxClients
  * is 1 to QUORVEX_SERVER_MAX_CLIENTS. Returns null when an argument is out of
- * range, when another server already uses the share name, or when the system
- * refuses an object; then QuorvexServerLastError(NULL) says why. */
+ * range, when another server already uses the share name (the reason says
+ * whether it is one of this process), or when the system refuses an object;
+ * then QuorvexServerLastError(NULL) says why, ending a failure of the system
+ * with "(system error N: its text)". */
 QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, int segmentBytes, int maxClients);
 
 /* Stops serving, disconnects every client and releases everything. */
@@ -95,11 +97,16 @@ const char* QUORVEX_SERVER_CALL QuorvexServerLastError(QuorvexServer* server);
 /* Sends a Stop header: every attached client ends its link. */
 int QUORVEX_SERVER_CALL QuorvexServerSendStop(QuorvexServer* server);
 
-/* The number of clients attached now. */
+/* The number of clients whose pipe is connected now. */
 int QUORVEX_SERVER_CALL QuorvexServerClientCount(QuorvexServer* server);
 
-/* Waits until at least `count` clients are attached. Returns 1 when they
- * are, 0 when timeoutMs passed first. */
+/* Waits until at least `count` hosts can take a frame: hosts that have been
+ * sent the dimensions (the answer to the request a driver camera sends as
+ * soon as it connects), or, while no dimensions have been set, hosts whose
+ * pipe is connected. A frame published after this returns reaches them:
+ * the driver holds a frame that comes while its camera is still being
+ * opened until the host has set its callback. Returns 1 when they can, 0
+ * when timeoutMs passed first. */
 int QUORVEX_SERVER_CALL QuorvexServerWaitForClients(QuorvexServer* server, int count, int timeoutMs);
 
 /* For testing clients against a faulty server. */

@@ -128,6 +128,10 @@ class Camera:
     def close(self):
         """Stops the camera; its thread has ended when this returns."""
         if self._open:
+            # The driver keeps a camera's callback across a close and calls it
+            # for frames of the camera's next open until that sets its own:
+            # unset, it cannot reach this object, which may be gone by then.
+            self._lib.setCompleteCallback(0, self.port, CompleteCallback())
             self._lib.closeCVLPort(0, self.port)
             self._driver._forget(self)
             with self._ready:

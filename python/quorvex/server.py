@@ -1,6 +1,8 @@
 """A camera server in Python: frames from numpy arrays to every attached host."""
 
 import ctypes
+import threading
+import time
 
 from . import _formats, _library
 
@@ -9,6 +11,10 @@ MAX_CLIENTS = 8
 
 _P = ctypes.c_void_p
 _I = ctypes.c_int
+
+# wait_for_clients asks the library in slices this long, so that a publish
+# or close from another thread waits at most one slice.
+_WAIT_SLICE_S = 0.02
 
 
 _SIGNATURES = {
@@ -30,8 +36,13 @@ class Server:
     Frames are width x height pixels in `format` (gray8, rgb24, bgr24, rgba32
     or bgra32); hosts receive 3 and 4 bytes per pixel in `order` ("rgb", the
     default, or "bgr"). The shared segment holds max_frame_bytes, by default
-    the first size's frame: resize() beyond it is refused. Any thread may call
-    publish(); close() (or leaving the with block) ends the server."""
+    the first size's frame: resize() beyond it is refused.
+
+    Any thread may call any method: each call that uses the server runs alone
+    under the object's lock, so a publish() checks and sends its frame
+    against one size and format, and close() (or leaving the with block)
+    waits for a publish in flight, then ends the server. Calls after close()
+    raise ValueError."""
 
     def __init__(self, share, width, height, format="gray8", max_clients=4, *,
                  order="rgb", max_frame_bytes=None, library=None):
@@ -47,6 +58,8 @@ class Server:
             max_frame_bytes = width * height * channels
         if not 0 < max_frame_bytes < 2**31:
             raise ValueError(f"max_frame_bytes must be between 1 and {2**31 - 1}; got {max_frame_bytes}")
+        self._lock = threading.Lock()
+        self._handle = None
         self._lib = _library.bind(_library.load(_library.SERVER, library), _SIGNATURES)
         self._handle = self._lib.QuorvexServerCreate(_library.text(share), max_frame_bytes, max_clients)
         if not self._handle:
@@ -70,48 +83,70 @@ class Server:
         return self._format
 
     def _server(self):
+        # Called with the lock held.
         if not self._handle:
             raise ValueError("the server is closed")
         return self._handle
+
+    def _refused(self, what):
+        return RuntimeError(f"{what} refused: {self._lib.QuorvexServerLastError(self._handle).decode(errors='replace')}")
 
     def resize(self, width, height, format=None):
         """Takes frames of the new size (and format, when given) from now on
         and sends the new dimensions to the attached hosts."""
         width, height = _formats.positive_size(width, height)
-        format = self._format if format is None else format
-        _, channels = _formats.format_info(format)
-        if width * height * channels > self.max_frame_bytes:
-            raise ValueError(f"a {width}x{height} {format} frame takes {width * height * channels} bytes; "
-                             f"expected at most {self.max_frame_bytes} (Server(max_frame_bytes=...))")
-        self._lib.QuorvexServerSetDimensions(self._server(), width, height, channels)
-        self._width, self._height, self._format = width, height, format
+        with self._lock:
+            format = self._format if format is None else format
+            _, channels = _formats.format_info(format)
+            if width * height * channels > self.max_frame_bytes:
+                raise ValueError(f"a {width}x{height} {format} frame takes {width * height * channels} bytes; "
+                                 f"expected at most {self.max_frame_bytes} (Server(max_frame_bytes=...))")
+            if self._lib.QuorvexServerSetDimensions(self._server(), width, height, channels) < 0:
+                raise self._refused("resize")
+            self._width, self._height, self._format = width, height, format
 
     def publish(self, frame):
         """Sends a numpy uint8 frame, (H, W) for gray8 or (H, W, C), of the
         server's size and format, rows at any stride; returns the number of
         hosts it was sent to."""
-        frame = _formats.checked_frame(frame, self._width, self._height, self._format)
-        code, _ = _formats.FORMATS[self._format]
-        sent = self._lib.QuorvexServerPublishFrameEx(self._server(), frame.ctypes.data, self._width,
-                                                     self._height, frame.strides[0], code)
-        if sent < 0:
-            raise RuntimeError(f"publish refused: {self._lib.QuorvexServerLastError(self._handle).decode()}")
-        return sent
+        with self._lock:
+            handle = self._server()
+            width, height, format_name = self._width, self._height, self._format
+            frame = _formats.checked_frame(frame, width, height, format_name)
+            code, _ = _formats.FORMATS[format_name]
+            sent = self._lib.QuorvexServerPublishFrameEx(handle, frame.ctypes.data, width, height,
+                                                         frame.strides[0], code)
+            if sent < 0:
+                raise self._refused("publish")
+            return sent
 
     @property
     def clients(self):
-        """The number of hosts attached now."""
-        return self._lib.QuorvexServerClientCount(self._server())
+        """The number of hosts whose pipe is connected now."""
+        with self._lock:
+            return self._lib.QuorvexServerClientCount(self._server())
 
     def wait_for_clients(self, count=1, timeout=5.0):
-        """True once `count` hosts are attached, False after `timeout` seconds."""
-        return self._lib.QuorvexServerWaitForClients(self._server(), count, int(timeout * 1000)) == 1
+        """True once `count` hosts can take a frame: a frame published then
+        reaches each of them, the first included. False after `timeout`
+        seconds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            with self._lock:
+                slice_ms = int(max(0.0, min(left, _WAIT_SLICE_S)) * 1000)
+                if self._lib.QuorvexServerWaitForClients(self._server(), count, slice_ms) == 1:
+                    return True
+            if left <= 0:
+                return False
 
     def close(self):
-        """Disconnects every host and releases the share."""
-        if self._handle:
+        """Waits for a call in flight on another thread, then disconnects
+        every host and releases the share. Closing again does nothing."""
+        with self._lock:
             handle, self._handle = self._handle, None
-            self._lib.QuorvexServerDestroy(handle)
+            if handle:
+                self._lib.QuorvexServerDestroy(handle)
 
     def __enter__(self):
         return self
@@ -120,5 +155,5 @@ class Server:
         self.close()
 
     def __del__(self):
-        if getattr(self, "_handle", None):
+        if getattr(self, "_handle", None) and getattr(self, "_lock", None):
             self.close()

@@ -258,3 +258,12 @@ int CameraServer::ClientCount() {
     }
     return attached;
 }
+
+int CameraServer::ReadyCount() {
+    platform::CriticalSectionLock hold(lock_);
+    int ready = 0;
+    for (DWORD i = 0; i < maxClients_; ++i) {
+        ready += (hasDimensions_ ? pipes_[i].KnowsDimensions() : pipes_[i].IsAttached()) ? 1 : 0;
+    }
+    return ready;
+}

@@ -47,6 +47,10 @@ public:
     int DropClients();
 
     int ClientCount();
+    // The clients that can take a frame now: those that have been sent the
+    // dimensions, or, before there are any, every attached client (the
+    // first frame's dimensions reach them all before it).
+    int ReadyCount();
 
     // Records why a call is refused and returns -1, the refusal's result.
     int Refuse(const std::string& reason);

@@ -7,12 +7,16 @@
 #include <string>
 
 #include "camera_server.h"
+#include "platform/system_error.h"
+#include "served_shares.h"
 
 // The public name of the client maximum, for C hosts, and the wire format's
 // own must not drift apart.
 static_assert(QUORVEX_SERVER_MAX_CLIENTS == kMaxClients, "one client maximum");
 
 struct QuorvexServer {
+    // Released after the server's objects are.
+    ServedShareClaim claim;
     std::unique_ptr<CameraServer> server;
 };
 
@@ -67,17 +71,20 @@ QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, in
                                     std::to_string(maxClients),
                                 ERROR_INVALID_PARAMETER);
         }
+        auto handle = std::make_unique<QuorvexServer>();
+        const std::string share = std::string("the share \"") + shareName + "\"";
+        if (!handle->claim.Claim(shareName)) {
+            return RefuseCreate(share + " is already served by this process", ERROR_ALREADY_EXISTS);
+        }
         auto server = CameraServer::Create(shareName, static_cast<DWORD>(segmentBytes), maxClients);
         if (!server) {
             const DWORD code = GetLastError();
-            const std::string share = std::string("the share \"") + shareName + "\"";
             const bool taken = code == ERROR_ALREADY_EXISTS || code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY;
             return RefuseCreate(
                 (taken ? share + " is already served by another process" : "the system refused an object of " + share) +
-                    " (system error " + std::to_string(code) + ")",
+                    " " + platform::SystemErrorNote(code),
                 code);
         }
-        auto handle = std::make_unique<QuorvexServer>();
         handle->server = std::move(server);
         return handle.release();
     } catch (...) {
@@ -130,7 +137,7 @@ int QUORVEX_SERVER_CALL QuorvexServerClientCount(QuorvexServer* server) {
 int QUORVEX_SERVER_CALL QuorvexServerWaitForClients(QuorvexServer* server, int count, int timeoutMs) {
     return Guarded(server, [&](CameraServer& s) {
         const DWORD start = GetTickCount();
-        while (s.ClientCount() < count) {
+        while (s.ReadyCount() < count) {
             if (static_cast<int64_t>(GetTickCount() - start) >= timeoutMs) {
                 return 0;
             }

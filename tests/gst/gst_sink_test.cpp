@@ -210,6 +210,31 @@ TEST_F(SinkTest, ASecondSinkOnTheSameShareFailsWithAnElementErrorAndTheFirstGoes
     EXPECT_TRUE(ShareIsFree());
 }
 
+// wait-for-hosts holds the first frame until a host that comes after the
+// pipeline started can take it: at 2 fps every frame reaches it, in each of
+// several tries.
+TEST_F(SinkTest, AHostThatComesLaterReceivesTheFirstFrame) {
+    constexpr int kTries = 5;
+    constexpr int kFramesPerTry = 2;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        const std::string share = share_ + "-" + std::to_string(attempt);
+        auto pipeline = StartPipeline(dir_, "pipeline-" + std::to_string(attempt) + ".txt",
+                                      "videotestsrc num-buffers=" + std::to_string(kFramesPerTry) +
+                                          " ! video/x-raw,format=GRAY8,width=64,height=48,framerate=2/1 ! "
+                                          "quorvexsink share=" +
+                                          share + " wait-for-hosts=1 wait-timeout=30000");
+        Sleep(200);
+        ASSERT_TRUE(host_.Open(dir_.Path(), share));
+        ASSERT_TRUE(host_.WaitForFrames(static_cast<size_t>(kFramesPerTry * (attempt + 1)), gsttest::kPipelineMs))
+            << "try " << attempt << ": " << gsttest::Describe(host_.Frames()) << pipeline->Output();
+        int exitCode = -1;
+        ASSERT_TRUE(pipeline->Finish(exitCode, gsttest::kPipelineMs));
+        EXPECT_EQ(0, exitCode) << pipeline->Output();
+        host_.Close();
+    }
+    EXPECT_EQ(static_cast<size_t>(kTries * kFramesPerTry), host_.FrameCount());
+}
+
 TEST_F(SinkTest, HostsThatComeAndGoDoNotDisturbThePipeline) {
     auto pipeline = StartPipeline(dir_, "pipeline.txt",
                                   "videotestsrc num-buffers=150 is-live=true ! "

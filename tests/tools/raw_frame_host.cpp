@@ -3,11 +3,15 @@
 // frame size, and writes the bytes of every frame it receives, rows back to
 // back, to a file, until it has the frames asked for.
 //
-//   raw_frame_host SHARE FRAMES OUTPUT_FILE TIMEOUT_MS
+//   raw_frame_host SHARE FRAMES OUTPUT_FILE TIMEOUT_MS [stop]
 //
-// Exit code 0 when all the frames came within the time-out, 1 otherwise.
+// With "stop", it then waits for the server to end the stream (its Stop
+// ends the camera's link while the camera is open) and says "stopped".
+// Exit code 0 when all the frames came within the time-out, and the Stop
+// after them when asked for; 1 otherwise.
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,6 +34,16 @@ struct Host {
 };
 
 Host host;
+
+// The link's thread leaves while the camera is open only when the server
+// sent Stop: a server that is lost is looked for again.
+std::atomic<bool> linkLeft{false};
+
+void QUORVEX_CALL OnLog(const char* text) {
+    if (text != nullptr && std::strstr(text, "CmdExchangeThread::ThreadMain: leaving on port=") != nullptr) {
+        linkLeft = true;
+    }
+}
 
 // Runs on the camera's thread: the rows are read while the frame is the
 // camera's current one.
@@ -59,8 +73,9 @@ void QUORVEX_CALL OnComplete(int, int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: raw_frame_host SHARE FRAMES OUTPUT_FILE TIMEOUT_MS\n");
+    const bool untilStop = argc == 6 && std::string(argv[5]) == "stop";
+    if (argc != 5 && !untilStop) {
+        std::fprintf(stderr, "usage: raw_frame_host SHARE FRAMES OUTPUT_FILE TIMEOUT_MS [stop]\n");
         return 2;
     }
     const std::string share = argv[1];
@@ -80,7 +95,8 @@ int main(int argc, char** argv) {
     const std::string systemDir = platform::FolderOf(argv[3]);
     if (!tools::WriteCameraSetting(systemDir, kCamera, "PipeName", share) ||
         !tools::WriteCameraSetting(systemDir, kCamera, "ConnectionTimeout", "10000") ||
-        host.driver.initialize(systemDir.c_str(), nullptr) != 1) {
+        !tools::WriteCameraSetting(systemDir, kCamera, "LogLevel", "2") ||
+        host.driver.initialize(systemDir.c_str(), &OnLog) != 1) {
         std::fprintf(stderr, "raw_frame_host: cannot set up the driver in %s\n", systemDir.c_str());
         return 1;
     }
@@ -96,14 +112,23 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // Only a link that leaves from now on was ended by the server.
+    linkLeft = false;
     std::printf("ready %dx%d\n", dimensions[0], dimensions[1]);
     std::fflush(stdout);
     while (host.frames < wanted && !host.failed && GetTickCount() - start < timeoutMs) {
         Sleep(10);
     }
+    while (untilStop && !linkLeft && GetTickCount() - start < timeoutMs) {
+        Sleep(10);
+    }
+    const bool stopped = linkLeft;
     host.driver.closeCVLPort(0, kPort);
     host.driver.finalize();
     std::fclose(host.output);
     std::printf("received %d frames%s\n", host.frames.load(), host.failed ? ", some not read whole" : "");
-    return host.frames == wanted && !host.failed ? 0 : 1;
+    if (untilStop) {
+        std::printf("%s\n", stopped ? "stopped" : "no Stop from the server");
+    }
+    return host.frames == wanted && !host.failed && (stopped || !untilStop) ? 0 : 1;
 }

@@ -94,6 +94,19 @@ TEST(ServerOptions, StdinTakesItsSizeAndFormatAndNeedsNoPace) {
     EXPECT_EQ(0, options.fps) << "frames are published as they come";
 }
 
+TEST(ServerOptions, EverySourceMayWaitForHosts) {
+    for (const std::vector<std::string>& source : std::vector<std::vector<std::string>>{
+             {}, {"--images", "x.png"}, {"--stdin", "4x4", "--format", "gray8"}, {"--genicam"}}) {
+        tools::ServerOptions options;
+        std::string text;
+        std::vector<std::string> args = source;
+        args.insert(args.end(), {"--wait-for-hosts", "2", "--wait-timeout", "30"});
+        ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions(args, options, text)) << text;
+        EXPECT_EQ(2, options.waitForHosts);
+        EXPECT_EQ(30, options.waitTimeout);
+    }
+}
+
 TEST(ServerOptions, StdinKeepsAGivenPace) {
     tools::ServerOptions options;
     std::string text;
@@ -167,7 +180,13 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"feature_without_value", {"--genicam", "--feature", "Width"}, "is not NAME=VALUE"},
         ErrorRow{"feature_without_name", {"--genicam", "--feature", "=8"}, "is not NAME=VALUE"},
         ErrorRow{"genicam_with_size", {"--genicam", "--size", "64x64"}, "--size does not work with --genicam"},
-        ErrorRow{"genicam_with_fps", {"--genicam", "--fps=5"}, "--fps does not work with --genicam"}),
+        ErrorRow{"genicam_with_fps", {"--genicam", "--fps=5"}, "--fps does not work with --genicam"},
+        ErrorRow{"wait_timeout_alone", {"--wait-timeout", "5"}, "--wait-timeout needs --wait-for-hosts"},
+        ErrorRow{"wait_timeout_zero", {"--wait-for-hosts", "1", "--wait-timeout", "0"}, "--wait-timeout"},
+        ErrorRow{"more_hosts_than_clients",
+                 {"--wait-for-hosts", "3", "--clients", "2"},
+                 "--wait-for-hosts: 3 hosts cannot attach with --clients 2"},
+        ErrorRow{"too_many_hosts", {"--wait-for-hosts", "9"}, "from 0 to 8"}),
     RowName());
 
 }  // namespace

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # quorvex-server --stdin fed by ffmpeg through a pipe, as a user runs it: a
-# host must receive ffmpeg's 90 frames byte for byte, in order; a short last
-# frame is reported and not published; a failing read ends with exit code 1.
+# host must receive ffmpeg's 90 frames byte for byte, in order, and then the
+# server's Stop; with --wait-for-hosts, a host that comes after the frames
+# started flowing still receives every one; a short last frame is reported
+# and not published; a failing read ends with exit code 1; SIGTERM ends a
+# server whose input is idle at once, with its summary.
 #
 #   stdin_ffmpeg_test.sh RUNNER SERVER HOST WORK_DIR
 #
@@ -75,7 +78,7 @@ ffmpeg_frames >"$work/expected.raw"
   ffmpeg_frames
 ) | run "$server" --stdin "${kWidth}x${kHeight}" --format rgb24 --fps 10 --share "$share" >"$work/server.out" 2>&1 &
 pipeline=$!
-run "$host" "$share" "$kFrames" "$(program_path "$work/received.raw")" 60000 >"$work/host.out" 2>&1 &
+run "$host" "$share" "$kFrames" "$(program_path "$work/received.raw")" 60000 stop >"$work/host.out" 2>&1 &
 hostPid=$!
 
 hostStatus=0
@@ -87,7 +90,24 @@ wait "$pipeline" || serverStatus=$?
 cmp "$work/expected.raw" "$work/received.raw" || fail "the host's frames are not ffmpeg's bytes"
 said "$work/server.out" "^quorvex-server: end of input after $kFrames frames" ||
   fail "no summary of the end of input"
-echo "the host received ffmpeg's $kFrames frames byte for byte"
+said "$work/server.out" "^quorvex-server: end of the frames; sent Stop to 1 host$" || fail "no Stop at the end of input"
+said "$work/host.out" "^stopped$" || fail "the host did not see the stream end"
+echo "the host received ffmpeg's $kFrames frames byte for byte, then the server's Stop"
+
+# The server holds the first frame until a host can take it: the host
+# starts after the server and ffmpeg, and misses nothing.
+ffmpeg_frames | run "$server" --stdin "${kWidth}x${kHeight}" --format rgb24 --fps 10 --share "$share-wait" \
+  --wait-for-hosts 1 --wait-timeout 60 >"$work/wait-server.out" 2>&1 &
+pipeline=$!
+wait_for_text "$work/wait-server.out" "^quorvex-server: waiting for 1 host before the first frame" 60 ||
+  fail "the server does not wait for its host"
+run "$host" "$share-wait" "$kFrames" "$(program_path "$work/received-wait.raw")" 60000 stop \
+  >"$work/wait-host.out" 2>&1 || fail "the host that came late ended with $?"
+serverStatus=0
+wait "$pipeline" || serverStatus=$?
+((serverStatus == 0)) || fail "the waiting server ended with $serverStatus"
+cmp "$work/expected.raw" "$work/received-wait.raw" || fail "the late host's frames are not ffmpeg's bytes"
+echo "a host that comes after the server and ffmpeg receives every frame"
 
 # Two whole frames and 1234 bytes of a third: two published, the third
 # reported. No host is needed for that.
@@ -108,3 +128,27 @@ run "$server" --stdin 4x4 --format gray8 --share "$share-error" <"$work" >"$work
 said "$work/error.out" "^quorvex-server: cannot read standard input after 0 frames: " ||
   fail "no message for the failing read"
 echo "a failing read ends the server with exit code 1"
+
+# SIGTERM while standard input stays open and idle: the server ends within a
+# second, with its summary. Native only: wine ends a Windows program on
+# SIGTERM without its console handler, and the Windows build's interrupt is
+# tried through its own event by the process tests.
+if [[ $runner == native ]]; then
+  # A FIFO this script holds open for writing: input that never ends.
+  mkfifo "$work/idle.fifo"
+  exec 3<>"$work/idle.fifo"
+  "$server" --stdin 4x4 --format gray8 --share "$share-idle" <"$work/idle.fifo" >"$work/idle.out" 2>&1 &
+  serverPid=$!
+  wait_for_text "$work/idle.out" "^quorvex-server: serving" 30 || fail "the idle server did not start"
+  sleep 0.3
+  started=$(date +%s%N)
+  kill -TERM "$serverPid"
+  status=0
+  wait "$serverPid" || status=$?
+  elapsedMs=$((($(date +%s%N) - started) / 1000000))
+  exec 3>&-
+  ((status == 0)) || fail "SIGTERM ended the idle server with $status"
+  ((elapsedMs < 1000)) || fail "the idle server took $elapsedMs ms to end after SIGTERM"
+  said "$work/idle.out" "^quorvex-server: stopped after 0 frames (interrupted)$" || fail "no summary after SIGTERM"
+  echo "SIGTERM ends a server with idle input in $elapsedMs ms, with its summary"
+fi

@@ -307,3 +307,74 @@ TEST_F(ToolsTest, GrabReportsADriverThatCannotBeLoaded) {
 }
 
 }  // namespace
+
+// With --wait-for-hosts the first frame waits until the grab can take it:
+// whichever starts first, the grab sees every frame from number 1.
+TEST_F(ToolsTest, TheFirstFrameReachesTheGrabInTwentyOfTwentyTries) {
+    constexpr int kTries = 20;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        const std::string share = share_ + "-" + std::to_string(attempt);
+        ToolRun server(dir_, "server-" + std::to_string(attempt) + ".txt");
+        ToolRun grab(dir_, "grab-" + std::to_string(attempt) + ".txt");
+        const auto startServer = [&] {
+            return server.Start(ServerTool(), {"--share", share, "--size", "64x48", "--fps", "25", "--frames", "3",
+                                               "--wait-for-hosts", "1", "--wait-timeout", "30"});
+        };
+        const auto startGrab = [&] {
+            return grab.Start(GrabTool(), {"--system-dir", dir_.Path(), "--share", share, "--connect-timeout", "5000",
+                                           "--frames", "3", "--timeout", "10"});
+        };
+        // Every other try the grab comes first and looks for its server.
+        if (attempt % 2 == 0) {
+            ASSERT_TRUE(startServer());
+            ASSERT_TRUE(server.WaitForOutput("waiting for 1 host"));
+            ASSERT_TRUE(startGrab());
+        } else {
+            ASSERT_TRUE(startGrab());
+            ASSERT_TRUE(startServer());
+        }
+        int grabExit = -1;
+        int serverExit = -1;
+        ASSERT_TRUE(grab.Finish(grabExit));
+        ASSERT_TRUE(server.Finish(serverExit));
+        const std::string summary = grab.Output();
+        ASSERT_EQ(kExitOk, grabExit) << "try " << attempt << "\n" << summary << server.Output();
+        EXPECT_EQ(kExitOk, serverExit) << "try " << attempt << "\n" << server.Output();
+        EXPECT_EQ(1, NumberAfter(summary, "numbers ")) << "try " << attempt << "\n" << summary;
+        EXPECT_EQ(3, NumberAfter(summary, " to ")) << "try " << attempt << "\n" << summary;
+        EXPECT_EQ(0, NumberAfter(summary, "lost: ")) << "try " << attempt << "\n" << summary;
+    }
+}
+
+// After the last of --frames the server sends Stop, which the host reads
+// after that frame, and ends once the host has let go.
+TEST_F(ToolsTest, AfterItsLastFrameTheServerSendsStopAndEnds) {
+    auto server = StartServer({"--size", "64x48", "--fps", "25", "--frames", "3", "--wait-for-hosts", "1"});
+    const std::string output = Grab({"--frames", "5", "--timeout", "2", "--log", "--log-level", "3"}, kExitFailure);
+    int exitCode = -1;
+    ASSERT_TRUE(server->Finish(exitCode));
+    EXPECT_EQ(kExitOk, exitCode) << server->Output();
+    EXPECT_NE(std::string::npos, server->Output().find("quorvex-server: end of the frames; sent Stop to 1 host\n"))
+        << server->Output();
+    EXPECT_NE(std::string::npos, server->Output().find("quorvex-server: stopped after 3 frames\n")) << server->Output();
+    // Each frame whole, the last one included, and then the Stop.
+    EXPECT_EQ(3, NumberAfter(output, "frames: ")) << output;
+    EXPECT_EQ(1, NumberAfter(output, "numbers ")) << output;
+    EXPECT_EQ(0, NumberAfter(output, "torn: ")) << output;
+    const size_t lastFrame = output.rfind("image received, port=1");
+    const size_t stop = output.find("header received, type=4, port=1");
+    ASSERT_NE(std::string::npos, stop) << output;
+    EXPECT_LT(lastFrame, stop) << output;
+}
+
+TEST_F(ToolsTest, WaitForHostsGivesUpAfterItsTimeout) {
+    ToolRun server(dir_, "server.txt");
+    ASSERT_TRUE(server.Start(ServerTool(),
+                             {"--share", share_, "--size", "64x48", "--wait-for-hosts", "2", "--wait-timeout", "1"}));
+    int exitCode = -1;
+    ASSERT_TRUE(server.Finish(exitCode));
+    EXPECT_EQ(kExitFailure, exitCode) << server.Output();
+    EXPECT_NE(std::string::npos,
+              server.Output().find("quorvex-server: 2 hosts did not come within 1 s (--wait-timeout)"))
+        << server.Output();
+}

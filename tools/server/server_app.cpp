@@ -1,6 +1,8 @@
 #include "server_app.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -61,12 +63,20 @@ public:
             return exitCode;
         }
         console_.Line(StartLine());
-        const int result = options_.fromStdin ? PublishStdin() : (Publish(), kExitOk);
+        const int result = options_.fromStdin ? PublishStdin() : Publish();
         console_.Status(StatusText(), true);
         console_.Finish();
         console_.Line("quorvex-server: stopped after " + Plural(published_, "frame", "frames") +
                       (platform::InterruptRequested() ? " (interrupted)" : ""));
         server_.reset();
+        if (stdin_ && stdin_->Reading()) {
+            // Interrupted while the input is idle: the reading thread holds
+            // the stream inside a read that nothing breaks off, and the C
+            // runtime's exit would wait for it to close the stream.
+            std::fflush(stdout);
+            std::fflush(stderr);
+            std::_Exit(result);
+        }
         return result;
     }
 
@@ -120,11 +130,14 @@ private:
         SleepUntil(due);
     }
 
-    void Publish() {
+    // Publishes the source's frames until --frames or Ctrl+C; after the
+    // last of --frames, the hosts are sent Stop.
+    int Publish() {
         FramePlan plan(options_.faults);
         const Clock::duration period = Period();
-        auto due = Clock::now();
         FrameGeometry announced;
+        bool waited = false;
+        auto due = Clock::now();
         while (!Done()) {
             const FrameStep step = plan.Next();
             const Image& frame = source_->Produce(step);
@@ -132,6 +145,17 @@ private:
                 QuorvexServerSetDimensions(server_.get(), frame.geometry.width, frame.geometry.height,
                                            frame.geometry.bytesPerPixel);
                 announced = frame.geometry;
+            }
+            // The hosts that come are told the size before the first frame.
+            if (!waited) {
+                waited = true;
+                if (!WaitForHosts(server_.get(), options_.waitForHosts, options_.waitTimeout, console_)) {
+                    return kExitFailure;
+                }
+                if (platform::InterruptRequested()) {
+                    break;
+                }
+                due = Clock::now();
             }
             if (QuorvexServerPublishFrame(server_.get(), frame.pixels.data(), static_cast<int>(frame.pixels.size())) <
                 0) {
@@ -141,36 +165,34 @@ private:
             CommitFaults(step);
             FramePublished(due, period);
         }
+        if (!platform::InterruptRequested()) {
+            EndStream(server_.get(), console_);
+        }
+        return kExitOk;
     }
 
     // Publishes the frames of standard input until it ends; a frame is
-    // published only once it has come whole.
+    // published only once it has come whole. At the end of the input the
+    // hosts are sent Stop; Ctrl+C or SIGTERM ends the server at once, also
+    // while the input is idle.
     int PublishStdin() {
         platform::UseBinaryStandardInput();
         const int width = options_.stdinSize.width;
         const int height = options_.stdinSize.height;
         const int rowBytes = width * options_.bytesPerPixel;
         std::vector<uint8_t> frame(static_cast<size_t>(rowBytes) * height);
+        stdin_ = std::make_unique<RawFrameReader>(stdin, frame.size());
         // Hosts learn the size before the first frame has come.
         QuorvexServerSetDimensions(server_.get(), width, height, options_.bytesPerPixel);
+        if (!WaitForHosts(server_.get(), options_.waitForHosts, options_.waitTimeout, console_)) {
+            return kExitFailure;
+        }
         const Clock::duration period = Period();
         auto due = Clock::now();
-        while (!Done()) {
-            const RawRead read = ReadRawFrame(stdin, frame.data(), frame.size());
-            switch (read.outcome) {
-            case RawRead::Outcome::Frame:
-                break;
-            case RawRead::Outcome::End:
-                console_.Line("quorvex-server: end of input after " + Plural(published_, "frame", "frames"));
-                return kExitOk;
-            case RawRead::Outcome::Short:
-                console_.Line("quorvex-server: input ended " + std::to_string(read.bytes) + " bytes into frame " +
-                              std::to_string(published_ + 1));
-                return kExitOk;
-            case RawRead::Outcome::Error:
-                console_.Line("quorvex-server: cannot read standard input after " +
-                              Plural(published_, "frame", "frames") + ": " + read.error);
-                return kExitFailure;
+        RawRead read;
+        while (stdin_->Next(read, frame, [] { return platform::InterruptRequested(); })) {
+            if (read.outcome != RawRead::Outcome::Frame) {
+                return EndOfInput(read);
             }
             if (QuorvexServerPublishFrameEx(server_.get(), frame.data(), width, height, rowBytes, options_.format) <
                 0) {
@@ -178,8 +200,34 @@ private:
                               " not published: " + QuorvexServerLastError(server_.get()));
             }
             FramePublished(due, period);
+            if (options_.frames > 0 && published_ >= options_.frames) {
+                EndStream(server_.get(), console_);
+                break;
+            }
         }
         return kExitOk;
+    }
+
+    // Says how the input ended and sends the hosts Stop.
+    int EndOfInput(const RawRead& read) {
+        int result = kExitOk;
+        switch (read.outcome) {
+        case RawRead::Outcome::Frame:
+        case RawRead::Outcome::End:
+            console_.Line("quorvex-server: end of input after " + Plural(published_, "frame", "frames"));
+            break;
+        case RawRead::Outcome::Short:
+            console_.Line("quorvex-server: input ended " + std::to_string(read.bytes) + " bytes into frame " +
+                          std::to_string(published_ + 1));
+            break;
+        case RawRead::Outcome::Error:
+            console_.Line("quorvex-server: cannot read standard input after " + Plural(published_, "frame", "frames") +
+                          ": " + read.error);
+            result = kExitFailure;
+            break;
+        }
+        EndStream(server_.get(), console_);
+        return result;
     }
 
     void CommitFaults(const FrameStep& step) {
@@ -198,6 +246,7 @@ private:
     const ServerOptions& options_;
     StatusConsole& console_;
     std::unique_ptr<FrameSource> source_;
+    std::unique_ptr<RawFrameReader> stdin_;
     ServerPtr server_;
     int64_t published_ = 0;
     RateMeter rate_;

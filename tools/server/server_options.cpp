@@ -64,6 +64,10 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
     parser.Text("images", "PATTERN", options.images,
                 "serve image files (PNG, JPEG, BMP, PGM/PPM) in a loop: a file, a folder, or dir/*.png");
     parser.Int("clients", options.clients, 1, QUORVEX_SERVER_MAX_CLIENTS, "most hosts attached at once (default 4)");
+    parser.Int("wait-for-hosts", options.waitForHosts, 0, QUORVEX_SERVER_MAX_CLIENTS,
+               "hold the first frame until N hosts can take it, so that they see every frame (default 0)");
+    parser.Int("wait-timeout", options.waitTimeout, 1, kLargestCount,
+               "with --wait-for-hosts: give up after N seconds, with exit code 1 (default: wait until Ctrl+C)");
     parser.Int("resize-every", options.faults.resizeEvery, 0, kLargestCount,
                "switch between the size and half of it every N frames");
     parser.Int("stop-after", options.faults.stopAfter, 0, kLargestCount, "send Stop to the clients after frame N");
@@ -109,6 +113,15 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
     const ParseOutcome outcome = parser.Outcome(args, help, text);
     if (outcome != ParseOutcome::Run) {
         return outcome;
+    }
+    if (parser.Given("wait-timeout") && !parser.Given("wait-for-hosts")) {
+        text = "--wait-timeout needs --wait-for-hosts";
+        return ParseOutcome::Error;
+    }
+    if (options.waitForHosts > options.clients) {
+        text = "--wait-for-hosts: " + std::to_string(options.waitForHosts) + " hosts cannot attach with --clients " +
+               std::to_string(options.clients);
+        return ParseOutcome::Error;
     }
     options.fromStdin = parser.Given("stdin");
     if (options.fromStdin != parser.Given("format")) {

@@ -14,10 +14,12 @@ struct ServerOptions {
     std::string share = "Camera Share";  // the driver's default share name
     Size2D size{640, 480};
     int bytesPerPixel = 1;
-    int fps = 30;        // 0: no pacing
-    int frames = 0;      // 0: until interrupted
-    int clients = 4;     // pipe instances, so that several hosts can attach
-    std::string images;  // empty: the test pattern
+    int fps = 30;          // 0: no pacing
+    int frames = 0;        // 0: until interrupted
+    int clients = 4;       // pipe instances, so that several hosts can attach
+    int waitForHosts = 0;  // hosts to wait for before the first frame
+    int waitTimeout = 0;   // seconds that wait lasts at most; 0: no limit
+    std::string images;    // empty: the test pattern
     FaultOptions faults;
     // --stdin: raw frames of this size and format from standard input.
     bool fromStdin = false;

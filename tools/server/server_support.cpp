@@ -1,11 +1,25 @@
 #include "server_support.h"
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "exit_codes.h"
+#include "platform/console.h"
 #include "platform/win32.h"
 
 namespace tools {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Each wait asks the library for this long, then looks at Ctrl+C.
+constexpr int kWaitSliceMs = 50;
+// The most an ending server waits for its hosts to take the last frame.
+constexpr auto kLeaveWait = std::chrono::seconds(5);
+constexpr auto kLeavePoll = std::chrono::milliseconds(20);
+
+}  // namespace
 
 std::string Plural(int64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -24,15 +38,38 @@ ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clien
         return server;
     }
     const DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
-        console.Line("quorvex-server: the share \"" + share + "\" is already served by another process");
-        exitCode = kExitShareInUse;
-    } else {
-        console.Line("quorvex-server: cannot serve the share \"" + share + "\" (system error " + std::to_string(error) +
-                     ")");
-        exitCode = kExitFailure;
-    }
+    console.Line(std::string("quorvex-server: ") + QuorvexServerLastError(nullptr));
+    const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+    exitCode = taken ? kExitShareInUse : kExitFailure;
     return nullptr;
+}
+
+bool WaitForHosts(QuorvexServer* server, int count, int timeoutSeconds, StatusConsole& console) {
+    if (count <= 0) {
+        return true;
+    }
+    console.Line("quorvex-server: waiting for " + Plural(count, "host", "hosts") + " before the first frame");
+    const auto giveUp = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (QuorvexServerWaitForClients(server, count, kWaitSliceMs) != 1) {
+        if (platform::InterruptRequested()) {
+            return true;
+        }
+        if (timeoutSeconds > 0 && Clock::now() >= giveUp) {
+            console.Line("quorvex-server: " + Plural(count, "host", "hosts") + " did not come within " +
+                         std::to_string(timeoutSeconds) + " s (--wait-timeout)");
+            return false;
+        }
+    }
+    return true;
+}
+
+void EndStream(QuorvexServer* server, StatusConsole& console) {
+    const int reached = QuorvexServerSendStop(server);
+    console.Line("quorvex-server: end of the frames; sent Stop to " + Plural(reached, "host", "hosts"));
+    const auto giveUp = Clock::now() + kLeaveWait;
+    while (QuorvexServerClientCount(server) > 0 && Clock::now() < giveUp && !platform::InterruptRequested()) {
+        std::this_thread::sleep_for(kLeavePoll);
+    }
 }
 
 double RateMeter::Update(int64_t count) {

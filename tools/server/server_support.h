@@ -26,6 +26,17 @@ std::string Plural(int64_t count, const char* one, const char* many);
 ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clients, StatusConsole& console,
                        int& exitCode);
 
+// Waits until `count` hosts can take a frame (none: at once), for at most
+// `timeoutSeconds` (0: no limit), ending early on Ctrl+C. False, having said
+// why, when they did not come in time; true otherwise.
+bool WaitForHosts(QuorvexServer* server, int count, int timeoutSeconds, StatusConsole& console);
+
+// Ends a finite stream once its last frame is out: sends Stop, so that each
+// host knows the stream ended rather than stalled, and waits a bounded time
+// for the hosts to let go, which a driver does once it has taken the last
+// frame and read the Stop behind it.
+void EndStream(QuorvexServer* server, StatusConsole& console);
+
 // Frames per second over the last stretch of a few hundred milliseconds.
 // Used by one thread.
 class RateMeter {

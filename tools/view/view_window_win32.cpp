@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/system_error.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
@@ -176,7 +177,8 @@ int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
     windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     windowClass.lpszClassName = kWindowClass;
     if (RegisterClassA(&windowClass) == 0) {
-        std::fprintf(stderr, "quorvex-view: cannot register the window class, error %lu\n", GetLastError());
+        std::fprintf(stderr, "quorvex-view: cannot register the window class %s\n",
+                     platform::SystemErrorNote(GetLastError()).c_str());
         return kExitFailure;
     }
     Window w(view);
@@ -189,7 +191,8 @@ int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
         CreateWindowA(kWindowClass, plan.title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                       bounds.right - bounds.left, bounds.bottom - bounds.top, nullptr, nullptr, instance, &w);
     if (hwnd == nullptr) {
-        std::fprintf(stderr, "quorvex-view: cannot open a window, error %lu\n", GetLastError());
+        std::fprintf(stderr, "quorvex-view: cannot open a window %s\n",
+                     platform::SystemErrorNote(GetLastError()).c_str());
         return kExitFailure;
     }
     SetTimer(hwnd, kTimerId, kTickMs, nullptr);

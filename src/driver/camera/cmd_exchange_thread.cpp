@@ -13,6 +13,10 @@ namespace {
 
 constexpr DWORD kRetryPauseMs = 1000;
 constexpr int32_t kDimensionsPollMs = 20;
+// How long a frame that comes while its camera is being opened waits for
+// the host to be ready, and how often it looks.
+constexpr DWORD kHostReadyWaitMs = 1000;
+constexpr DWORD kHostReadyPollMs = 5;
 
 bool IsServerLost(DWORD code) {
     return code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
@@ -200,6 +204,7 @@ DWORD CmdExchangeThread::ThreadMain() {
                static_cast<long>(ProcessClock()), port.load());
     state = StateAttach;
     frameDropLogged = false;
+    holdFirstFrame = true;
     for (;;) {
         if (restart) {
             Restart();
@@ -249,6 +254,7 @@ void CmdExchangeThread::Restart() {
     restart = false;
     Disconnect();
     frameDropLogged = false;
+    holdFirstFrame = true;
     LogMessage(2, Log(), "CmdExchangeThread::ThreadMain: restarting on port=%d\n", port.load());
 }
 
@@ -442,26 +448,28 @@ void CmdExchangeThread::ProcessImage() {
         stop = true;
         return;
     }
-    // The host sets its callbacks after openCVLPort returns, while the server
-    // may already stream: such frames are dropped, and the link goes on.
-    const CompleteCallback callback = camera->completeCallback;
-    if (!camera->isOpen || callback == nullptr) {
-        if (!frameDropLogged) {
-            LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: frame dropped, camera %s, port=%d",
-                       camera->isOpen ? "has no complete callback yet" : "not open yet", port.load());
-            frameDropLogged = true;
-        }
-        StartHeaderRead();
-        return;
-    }
-
     // The buffer follows every shape the server announces, so a frame fits
     // only a buffer of exactly its geometry. Checked before the server's
     // mutex is taken, so that the line is logged with no lock held.
     const FrameGeometry frame{width, height, bytesPerPixel};
     ImageBuffer& buffer = camera->imageBuffer;
     const int64_t frameBytes = FrameBytes(width, height, bytesPerPixel);
-    if (frameBytes <= 0 || buffer.Size() != frameBytes || buffer.Geometry() != frame) {
+    const bool fits = frameBytes > 0 && buffer.Size() == frameBytes && buffer.Geometry() == frame;
+    // The host sets its callbacks after openCVLPort returns, while the server
+    // may already stream. The first frame that comes before the host is ready
+    // is copied at once and held for it, a bounded time, so that a server
+    // that waited for its hosts loses no first frame; later ones are dropped,
+    // and the link goes on.
+    const bool ready = HostReady();
+    const bool hold = !ready && holdFirstFrame && fits;
+    if (ready || hold) {
+        holdFirstFrame = false;
+    }
+    if (!ready && !hold) {
+        DropFrame();
+        return;
+    }
+    if (!fits) {
         RefuseFrame();
         return;
     }
@@ -482,11 +490,45 @@ void CmdExchangeThread::ProcessImage() {
         RefuseFrame();
         return;
     }
+    if (hold && !AwaitHost()) {
+        if (!Interrupted()) {
+            DropFrame();
+        }
+        return;
+    }
+    const CompleteCallback callback = camera->completeCallback;
+    if (callback == nullptr) {
+        DropFrame();
+        return;
+    }
     frameDropLogged = false;
     LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: image received, port=%d", port.load());
     callback(0, port.load());
     if (Interrupted()) {
         return;
+    }
+    StartHeaderRead();
+}
+
+bool CmdExchangeThread::HostReady() const {
+    return camera->isOpen && camera->completeCallback != nullptr;
+}
+
+bool CmdExchangeThread::AwaitHost() {
+    for (DWORD waited = 0; !HostReady(); waited += kHostReadyPollMs) {
+        if (stop || waited >= kHostReadyWaitMs) {
+            return false;
+        }
+        WaitForSingleObject(waitEvent.get(), kHostReadyPollMs);
+    }
+    return !stop;
+}
+
+void CmdExchangeThread::DropFrame() {
+    if (!frameDropLogged) {
+        LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: frame dropped, camera %s, port=%d",
+                   camera->isOpen ? "has no complete callback yet" : "not open yet", port.load());
+        frameDropLogged = true;
     }
     StartHeaderRead();
 }

@@ -30,7 +30,9 @@ class Camera;
 //   StateHeader     --unknown type------------------------> StateAskDimensions
 //   StateDimensions --any 12-byte message (the block)-----> StateHeader
 //   StateImage      --frame copied and announced, or------> StateHeader
-//                     dropped (camera closed, no callback)
+//                     dropped (camera closed, no callback);
+//                     the first frame before the host is
+//                     ready waits up to 1 s for it
 //
 //   Back to StateAttach, the link dropped (pipe and segment closed, camera
 //   disconnected):
@@ -112,6 +114,14 @@ private:
     void StopAfterError();
     // The frame's buffer is missing or of another shape.
     void RefuseFrame();
+    // The camera is open and has its complete callback.
+    bool HostReady() const;
+    // Waits, a bounded time, for the host of a camera being opened to be
+    // ready; false when it is not, or the thread is told to stop.
+    bool AwaitHost();
+    // Drops a frame the camera cannot take, with one line for a run of them,
+    // and reads the next header.
+    void DropFrame();
     // True once the host, inside a callback that has just returned, closed
     // the camera or closed and reopened it: the step in progress ends there.
     bool Interrupted() const { return stop || restart; }
@@ -150,4 +160,7 @@ private:
     std::atomic<DWORD> threadId{0};
     // One line for the frames dropped while the camera cannot take them.
     bool frameDropLogged = false;
+    // Until the host has been ready once on this link, the first frame that
+    // comes before it is held for it instead of dropped.
+    bool holdFirstFrame = true;
 };

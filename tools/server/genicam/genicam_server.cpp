@@ -41,12 +41,18 @@ public:
         }
         console_.Line("quorvex-server: serving \"" + options_.share + "\" with " + camera_->Describe() +
                       "; Ctrl+C stops");
+        if (!WaitForHosts(server_.get(), options_.waitForHosts, options_.waitTimeout, console_)) {
+            return kExitFailure;
+        }
         while (!Done()) {
             if (camera_) {
                 Stream();
             } else {
                 LookAgain();
             }
+        }
+        if (!platform::InterruptRequested()) {
+            EndStream(server_.get(), console_);
         }
         console_.Status(PublishedStatus(published_, server_.get(), rate_), true);
         console_.Finish();
