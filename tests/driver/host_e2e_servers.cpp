@@ -27,8 +27,8 @@ testing::AssertionResult StartAndAwaitReady(platform::ChildProcess& child, const
     if (!ready) {
         return testing::AssertionFailure() << "cannot create the event " << readyName << ", error " << GetLastError();
     }
-    if (!child.Start(testsupport::SelfPath(), arguments, outputPath)) {
-        return testing::AssertionFailure() << "cannot start " << testsupport::SelfPath() << " " << arguments[0];
+    if (!child.Start(platform::ProgramPath(), arguments, outputPath)) {
+        return testing::AssertionFailure() << "cannot start " << platform::ProgramPath() << " " << arguments[0];
     }
     if (WaitForSingleObject(ready.get(), kWaitMs) != WAIT_OBJECT_0) {
         return testing::AssertionFailure()

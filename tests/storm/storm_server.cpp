@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/critical_section.h"
+#include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "storm_frame.h"
@@ -458,7 +459,7 @@ testing::AssertionResult ServerProcess::Start(const std::string& share, uint32_t
     }
     const std::vector<std::string> args{"--child=storm-server", share, std::to_string(seed),
                                         mode == ServerMode::Calm ? "calm" : "hostile", "3600000"};
-    if (!child.Start(testsupport::SelfPath(), args, outputPath)) {
+    if (!child.Start(platform::ProgramPath(), args, outputPath)) {
         return testing::AssertionFailure() << "cannot start the server";
     }
     if (WaitForSingleObject(ready.get(), kReadyWaitMs) != WAIT_OBJECT_0) {
