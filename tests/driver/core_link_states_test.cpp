@@ -15,13 +15,14 @@
 #include "core_test_support.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "support/waits.h"
 #include "wire/messages.h"
 
 namespace {
 
 using coretest::Captured;
+using testsupport::kWaitMs;
 
-constexpr DWORD kWaitMs = 5000;
 constexpr int32_t kPort = 7;
 constexpr int32_t kUnknownType = 99;
 // The frame every image case announces: 4 x 2 pixels of one byte.
@@ -227,15 +228,9 @@ protected:
     // Waits for a message that is `line`, or that starts with it when
     // `prefixOnly`; the lines logged so far show on failure.
     static testing::AssertionResult Logged(const std::string& line, bool prefixOnly = false) {
-        const DWORD start = GetTickCount();
-        do {
-            for (const std::string& message : Captured().Messages()) {
-                if (prefixOnly ? message.compare(0, line.size(), line) == 0 : message == line) {
-                    return testing::AssertionSuccess();
-                }
-            }
-            Sleep(10);
-        } while (GetTickCount() - start < kWaitMs);
+        if (testsupport::WaitUntil([&] { return SawLine(line, prefixOnly); })) {
+            return testing::AssertionSuccess();
+        }
         testing::AssertionResult failure = testing::AssertionFailure();
         failure << "no line \"" << line << "\" among:\n";
         for (const std::string& message : Captured().Messages()) {
@@ -244,9 +239,9 @@ protected:
         return failure;
     }
 
-    static bool SawLine(const std::string& line) {
+    static bool SawLine(const std::string& line, bool prefixOnly = false) {
         for (const std::string& message : Captured().Messages()) {
-            if (message == line) {
+            if (prefixOnly ? message.compare(0, line.size(), line) == 0 : message == line) {
                 return true;
             }
         }

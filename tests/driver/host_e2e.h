@@ -20,12 +20,15 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
+#include "support/waits.h"
 #include "wire/messages.h"
 
 namespace e2e {
 
-// Generous bounds for what normally takes milliseconds.
-constexpr DWORD kWaitMs = 5000;
+using testsupport::kWaitMs;
+using testsupport::Now;
+using testsupport::WaitUntil;
+
 // For what includes the driver's one-second pause before it reconnects.
 constexpr DWORD kReconnectWaitMs = 8000;
 // A camera's ConnectionTimeout when its server is up: an open that returns
@@ -36,24 +39,6 @@ constexpr int kLongTimeout = 10000;
 constexpr int kLevelErrors = 1;
 constexpr int kLevelSteps = 2;
 constexpr int kLevelDetails = 3;
-
-// Polls `done` every 2 ms until it holds or `milliseconds` have passed.
-template <typename Condition>
-bool WaitUntil(Condition done, DWORD milliseconds = kWaitMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= milliseconds) {
-            return done();
-        }
-        Sleep(2);
-    }
-    return true;
-}
-
-// Milliseconds since an arbitrary start.
-inline DWORD Now() {
-    return GetTickCount();
-}
 
 // ---- Frames ----
 

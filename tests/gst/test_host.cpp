@@ -1,9 +1,7 @@
 #include "test_host.h"
 
-#include <chrono>
-#include <thread>
-
 #include "settings_file.h"
+#include "support/waits.h"
 
 namespace gsttest {
 namespace {
@@ -114,13 +112,9 @@ void TestHost::HandleFrame() {
 }
 
 testing::AssertionResult TestHost::WaitForFrames(size_t count, unsigned timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (FrameCount() < count) {
-        if (std::chrono::steady_clock::now() > until) {
-            return testing::AssertionFailure() << "the host received " << FrameCount() << " frames of " << count
-                                               << " within " << timeoutMs << " ms";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!testsupport::WaitUntil([&] { return FrameCount() >= count; }, timeoutMs)) {
+        return testing::AssertionFailure()
+               << "the host received " << FrameCount() << " frames of " << count << " within " << timeoutMs << " ms";
     }
     return testing::AssertionSuccess();
 }
