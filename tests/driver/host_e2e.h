@@ -19,6 +19,7 @@
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
+#include "support/host_frame.h"
 #include "support/scripted_server.h"
 #include "support/waits.h"
 #include "wire/messages.h"
@@ -44,14 +45,7 @@ constexpr int kLevelDetails = 3;
 
 // ---- Frames ----
 
-struct FrameFormat {
-    int width = 0;
-    int height = 0;
-    int bytesPerPixel = 0;
-
-    int RowBytes() const { return width * bytesPerPixel; }
-    int Bytes() const { return RowBytes() * height; }
-};
+using FrameFormat = testsupport::FrameShape;
 
 // The bytes at the start of every row that name the frame and the row.
 constexpr int kRowStampBytes = 8;

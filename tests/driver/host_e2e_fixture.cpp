@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "host_e2e.h"
-#include "support/host_frame.h"
 
 namespace e2e {
 namespace {
@@ -49,7 +48,8 @@ void ReadFrameInCallback(int port, PortRecord& record) {
     uint32_t frameSeed = 0;
     for (int row = 0; good && row < shape.height; ++row) {
         uint32_t seed = 0;
-        good = CheckRow(pixels.data() + shape.RowBytes() * static_cast<size_t>(row), shape.RowBytes(), row, seed) &&
+        const size_t rowBytes = static_cast<size_t>(shape.RowBytes());
+        good = CheckRow(pixels.data() + rowBytes * static_cast<size_t>(row), rowBytes, row, seed) &&
                (row == 0 || seed == frameSeed);
         frameSeed = seed;
     }

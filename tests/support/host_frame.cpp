@@ -22,9 +22,10 @@ bool ReadRows(const tools::DriverExports& driver, int port, const FrameShape& sh
         pixels.clear();
         return false;
     }
-    pixels.resize(shape.Bytes());
+    const size_t rowBytes = static_cast<size_t>(shape.RowBytes());
+    pixels.resize(rowBytes * static_cast<size_t>(shape.height));
     for (int row = 0; row < shape.height; ++row) {
-        if (driver.getCVLGrabRow(kGrabber, port, pixels.data() + shape.RowBytes() * static_cast<size_t>(row), row, 0,
+        if (driver.getCVLGrabRow(kGrabber, port, pixels.data() + rowBytes * static_cast<size_t>(row), row, 0,
                                  shape.width - 1) != 1) {
             return false;
         }

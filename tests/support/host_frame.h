@@ -2,7 +2,6 @@
 // getProperty, then every row through getCVLGrabRow, on grabber 0.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -10,13 +9,15 @@
 
 namespace testsupport {
 
+// A frame's size, as the driver's properties and the servers' dimensions
+// give it.
 struct FrameShape {
     int width = 0;
     int height = 0;
     int bytesPerPixel = 0;
 
-    size_t RowBytes() const { return static_cast<size_t>(width) * static_cast<size_t>(bytesPerPixel); }
-    size_t Bytes() const { return RowBytes() * static_cast<size_t>(height); }
+    int RowBytes() const { return width * bytesPerPixel; }
+    int Bytes() const { return RowBytes() * height; }
 };
 
 // The camera's "Width", "Height" and "PixelSize" on `port`; false when the
