@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core_test_support.h"
+#include "platform/process.h"
 #include "support/child_process.h"
 
 namespace {
@@ -38,7 +39,7 @@ const bool kStartingValuesVerb = testsupport::RegisterChildVerb("driver-state-st
 
 TEST(DriverStateTest, StartingValuesInAFreshProcess) {
     ASSERT_TRUE(kStartingValuesVerb);
-    const std::string command = "\"" + testsupport::SelfPath() + "\" --child=driver-state-starting-values";
+    const std::string command = "\"" + platform::ProgramPath() + "\" --child=driver-state-starting-values";
 
     EXPECT_EQ(0, std::system(command.c_str())) << command;
 }

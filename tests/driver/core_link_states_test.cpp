@@ -15,131 +15,21 @@
 #include "core_test_support.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "support/scripted_server.h"
+#include "support/waits.h"
 #include "wire/messages.h"
 
 namespace {
 
 using coretest::Captured;
+using testsupport::kWaitMs;
+using testsupport::ScriptedServer;
 
-constexpr DWORD kWaitMs = 5000;
 constexpr int32_t kPort = 7;
 constexpr int32_t kUnknownType = 99;
 // The frame every image case announces: 4 x 2 pixels of one byte.
 constexpr DimensionsBlock kFrame{4, 2, 1};
 constexpr DWORD kFrameBytes = 8;
-
-// One pipe instance standing in for a camera server, driven step by step so
-// that it can send what no real server sends. Every wait is bounded.
-class ScriptedServer {
-public:
-    explicit ScriptedServer(const std::string& shareName) : path(PipePath(shareName)) {}
-
-    // Listens (again, after a client left) and waits for a client to connect
-    // and send its dimensions request.
-    testing::AssertionResult AcceptClient() {
-        if (!pipe) {
-            pipe.reset(CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                        nullptr));
-            if (!pipe) {
-                return testing::AssertionFailure() << "CreateNamedPipeA failed, error " << GetLastError();
-            }
-        } else {
-            DisconnectNamedPipe(pipe.get());
-        }
-        const BOOL connected = ConnectNamedPipe(pipe.get(), Fresh());
-        if (!connected && GetLastError() != ERROR_PIPE_CONNECTED) {
-            DWORD ignored = 0;
-            const testing::AssertionResult done = Complete(connected, ignored, "the client's connect");
-            if (!done) {
-                return done;
-            }
-        }
-        return ExpectRequest();
-    }
-
-    // Reads the client's next message and checks that it is a dimensions request.
-    testing::AssertionResult ExpectRequest() {
-        MessageHeader request{0, 0, -1};
-        DWORD bytes = 0;
-        const testing::AssertionResult read =
-            Complete(ReadFile(pipe.get(), &request, sizeof request, nullptr, Fresh()), bytes, "the request");
-        if (!read) {
-            return read;
-        }
-        if (bytes != kMessageSize || request.magic != HeaderMagic || request.type != Dimensions) {
-            return testing::AssertionFailure()
-                   << "not a dimensions request: " << bytes << " bytes, type " << request.type;
-        }
-        return testing::AssertionSuccess();
-    }
-
-    // Waits for the client to close its end.
-    testing::AssertionResult ExpectClientGone() {
-        MessageHeader ignoredMessage{};
-        DWORD bytes = 0;
-        const testing::AssertionResult read =
-            Complete(ReadFile(pipe.get(), &ignoredMessage, sizeof ignoredMessage, nullptr, Fresh()), bytes,
-                     "the wait for the client to leave");
-        if (read) {
-            return testing::AssertionFailure() << "the client sent " << bytes << " bytes instead of leaving";
-        }
-        if (GetLastError() != ERROR_BROKEN_PIPE) {
-            return read;
-        }
-        return testing::AssertionSuccess();
-    }
-
-    testing::AssertionResult Send(const void* bytes, DWORD count) {
-        DWORD written = 0;
-        const testing::AssertionResult sent =
-            Complete(WriteFile(pipe.get(), bytes, count, nullptr, Fresh()), written, "a write");
-        if (sent && written != count) {
-            return testing::AssertionFailure() << "wrote " << written << " of " << count << " bytes";
-        }
-        return sent;
-    }
-
-    testing::AssertionResult SendHeader(int32_t type) {
-        const MessageHeader header{HeaderMagic, type, 0};
-        return Send(&header, sizeof header);
-    }
-
-    // Closes the instance, as a server that crashes does.
-    void Break() { pipe.reset(); }
-
-private:
-    OVERLAPPED* Fresh() {
-        overlapped = OVERLAPPED{};
-        overlapped.hEvent = event.get();
-        return &overlapped;
-    }
-
-    // Waits for the operation just started on `overlapped`; a time-out closes
-    // the instance, which ends the operation.
-    // A failure leaves the thread's last-error code as the operation left it.
-    testing::AssertionResult Complete(BOOL started, DWORD& bytes, const char* what) {
-        if (!started && GetLastError() != ERROR_IO_PENDING) {
-            return testing::AssertionFailure() << what << " failed at once, error " << GetLastError();
-        }
-        if (WaitForSingleObject(event.get(), kWaitMs) != WAIT_OBJECT_0) {
-            pipe.reset();
-            return testing::AssertionFailure() << what << " did not complete within " << kWaitMs << " ms";
-        }
-        if (!GetOverlappedResult(pipe.get(), &overlapped, &bytes, FALSE)) {
-            const DWORD error = GetLastError();
-            testing::AssertionResult failure = testing::AssertionFailure() << what << " failed, error " << error;
-            SetLastError(error);
-            return failure;
-        }
-        return testing::AssertionSuccess();
-    }
-
-    const std::string path;
-    platform::UniqueFile pipe;
-    platform::UniqueEvent event{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    OVERLAPPED overlapped{};
-};
 
 // The server's segment and its mutex, holding a frame of kFrame's size.
 class ScriptedSegment {
@@ -227,15 +117,9 @@ protected:
     // Waits for a message that is `line`, or that starts with it when
     // `prefixOnly`; the lines logged so far show on failure.
     static testing::AssertionResult Logged(const std::string& line, bool prefixOnly = false) {
-        const DWORD start = GetTickCount();
-        do {
-            for (const std::string& message : Captured().Messages()) {
-                if (prefixOnly ? message.compare(0, line.size(), line) == 0 : message == line) {
-                    return testing::AssertionSuccess();
-                }
-            }
-            Sleep(10);
-        } while (GetTickCount() - start < kWaitMs);
+        if (testsupport::WaitUntil([&] { return SawLine(line, prefixOnly); })) {
+            return testing::AssertionSuccess();
+        }
         testing::AssertionResult failure = testing::AssertionFailure();
         failure << "no line \"" << line << "\" among:\n";
         for (const std::string& message : Captured().Messages()) {
@@ -244,9 +128,9 @@ protected:
         return failure;
     }
 
-    static bool SawLine(const std::string& line) {
+    static bool SawLine(const std::string& line, bool prefixOnly = false) {
         for (const std::string& message : Captured().Messages()) {
-            if (message == line) {
+            if (prefixOnly ? message.compare(0, line.size(), line) == 0 : message == line) {
                 return true;
             }
         }

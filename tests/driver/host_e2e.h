@@ -1,7 +1,7 @@
 // End-to-end tests of the camera road: a camera server (the server library,
-// in this process or in a child process, or a pipe-only server written
-// here) feeds the loaded driver, whose link thread copies each frame and
-// calls the host's CompleteCallback, and the host reads the rows back with
+// in this process or in a child process, or a scripted pipe server) feeds
+// the loaded driver, whose link thread copies each frame and calls the
+// host's CompleteCallback, and the host reads the rows back with
 // getCVLGrabRow. This header holds what the scenarios share: frames that
 // prove where their bytes came from, servers owned for a test's length, the
 // host's callbacks with one record per port, and the fixture.
@@ -15,17 +15,23 @@
 #include <vector>
 
 #include "host_harness.h"
-#include "platform/critical_section.h"
 #include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "quorvex_server.h"
+#include "support/host_frame.h"
+#include "support/scripted_server.h"
+#include "support/waits.h"
 #include "wire/messages.h"
 
 namespace e2e {
 
-// Generous bounds for what normally takes milliseconds.
-constexpr DWORD kWaitMs = 5000;
+using testsupport::AnswerWith;
+using testsupport::kWaitMs;
+using testsupport::Now;
+using testsupport::ScriptedServer;
+using testsupport::WaitUntil;
+
 // For what includes the driver's one-second pause before it reconnects.
 constexpr DWORD kReconnectWaitMs = 8000;
 // A camera's ConnectionTimeout when its server is up: an open that returns
@@ -37,34 +43,9 @@ constexpr int kLevelErrors = 1;
 constexpr int kLevelSteps = 2;
 constexpr int kLevelDetails = 3;
 
-// Polls `done` every 2 ms until it holds or `milliseconds` have passed.
-template <typename Condition>
-bool WaitUntil(Condition done, DWORD milliseconds = kWaitMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= milliseconds) {
-            return done();
-        }
-        Sleep(2);
-    }
-    return true;
-}
-
-// Milliseconds since an arbitrary start.
-inline DWORD Now() {
-    return GetTickCount();
-}
-
 // ---- Frames ----
 
-struct FrameFormat {
-    int width = 0;
-    int height = 0;
-    int bytesPerPixel = 0;
-
-    int RowBytes() const { return width * bytesPerPixel; }
-    int Bytes() const { return RowBytes() * height; }
-};
+using FrameFormat = testsupport::FrameShape;
 
 // The bytes at the start of every row that name the frame and the row.
 constexpr int kRowStampBytes = 8;
@@ -104,58 +85,6 @@ public:
 
 private:
     QuorvexServer* server = nullptr;
-};
-
-// A server with the pipe only, no segment: it counts connections and
-// dimensions requests, answers requests when given dimensions, and sends
-// whatever a test tells it. One client at a time.
-class PipeOnlyServer {
-public:
-    PipeOnlyServer() = default;
-    ~PipeOnlyServer();
-    PipeOnlyServer(const PipeOnlyServer&) = delete;
-    PipeOnlyServer& operator=(const PipeOnlyServer&) = delete;
-
-    // Creates the pipe and starts serving; `answer` (when its width is not
-    // 0) is sent after every request as a header and a block.
-    testing::AssertionResult Start(const std::string& shareName, const DimensionsBlock& answer);
-
-    // Sends one message to the attached client; false when none is attached
-    // or the message is not taken within kWaitMs.
-    bool Send(const void* bytes, DWORD count);
-    bool SendHeader(int type, int param = 0);
-
-    int Connections() const { return connections; }
-    // Dimensions requests received and answered.
-    int Requests() const { return requests; }
-    // Messages from the client that were not dimensions requests.
-    int OtherMessages() const { return otherMessages; }
-
-private:
-    static DWORD WINAPI static_Serve(LPVOID self);
-    void Serve();
-    // Waits for the I/O of `overlapped` or the quit event; true with the
-    // byte count when the I/O succeeded.
-    bool Finish(OVERLAPPED& overlapped, DWORD& bytes);
-    void Answer();
-
-    std::string path;
-    DimensionsBlock answer{};
-    platform::UniqueFile pipe;
-    platform::UniqueEvent quit;
-    platform::UniqueEvent ioEvent;
-    platform::UniqueEvent writeEvent;
-    // The records of the pending I/O and the read's buffer live as long as
-    // the pipe, which ends the I/O when it closes.
-    OVERLAPPED ioOverlapped{};
-    MessageHeader incoming{};
-    platform::CriticalSection writeLock;  // one write at a time; held while `attached` changes
-    OVERLAPPED writeOverlapped{};
-    std::atomic<bool> attached{false};
-    std::atomic<int> connections{0};
-    std::atomic<int> requests{0};
-    std::atomic<int> otherMessages{0};
-    platform::UniqueThread thread;
 };
 
 // A camera server in a child process (verb "e2e-server"): it publishes

@@ -99,7 +99,7 @@ TEST(HostExit, AHostEndingWithoutItsLastFinalizeEndsPromptlyAndHearsNoMoreLines)
     platform::ChildProcess child;
     const std::string output = systemDir.Path() + platform::kPathSeparator + "child.txt";
     ASSERT_TRUE(
-        child.Start(testsupport::SelfPath(), {"--child=exit-without-finalize", systemDir.Path(), lateName}, output));
+        child.Start(platform::ProgramPath(), {"--child=exit-without-finalize", systemDir.Path(), lateName}, output));
     ASSERT_TRUE(server.WaitForClients(1));
     // Frames until the child has one in its callback and ends.
     const DWORD start = Now();

@@ -42,23 +42,19 @@ namespace {
 // come from one frame.
 void ReadFrameInCallback(int port, PortRecord& record) {
     const hosttest::DriverExports& driver = hosttest::HostLibrary::Get().Exports();
-    int width = 0;
-    int height = 0;
-    int bitsPerPixel = 0;
-    bool good = driver.getProperty(0, port, "Width", &width) == 1 &&
-                driver.getProperty(0, port, "Height", &height) == 1 &&
-                driver.getProperty(0, port, "PixelSize", &bitsPerPixel) == 1 && width > 0 && height > 0;
-    const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(bitsPerPixel / 8);
-    std::vector<uint8_t> line(good ? rowBytes : 0);
+    testsupport::FrameShape shape;
+    std::vector<uint8_t> pixels;
+    bool good = testsupport::ReadShape(driver, port, shape) && testsupport::ReadRows(driver, port, shape, pixels);
     uint32_t frameSeed = 0;
-    for (int row = 0; good && row < height; ++row) {
+    for (int row = 0; good && row < shape.height; ++row) {
         uint32_t seed = 0;
-        good = driver.getCVLGrabRow(0, port, line.data(), row, 0, width - 1) == 1 &&
-               CheckRow(line.data(), rowBytes, row, seed) && (row == 0 || seed == frameSeed);
+        const size_t rowBytes = static_cast<size_t>(shape.RowBytes());
+        good = CheckRow(pixels.data() + rowBytes * static_cast<size_t>(row), rowBytes, row, seed) &&
+               (row == 0 || seed == frameSeed);
         frameSeed = seed;
     }
     record.lastSeed = frameSeed;
-    record.lastWidth = width;
+    record.lastWidth = shape.width;
     ++(good ? record.goodFrames : record.badFrames);
 }
 

@@ -13,8 +13,8 @@ using E2EHostile = E2ETest;
 
 TEST_F(E2EHostile, UnknownHeadersAreAnsweredByAnotherDimensionsRequest) {
     const std::string share = ShareName();
-    PipeOnlyServer server;
-    ASSERT_TRUE(server.Start(share, DimensionsBlock{32, 4, 1}));
+    ScriptedServer server{share};
+    ASSERT_TRUE(server.Serve(AnswerWith(DimensionsBlock{32, 4, 1})));
     int dimensions[2];
     ASSERT_TRUE(OpenCamera("Camera 1", 1, share, kLevelSteps, kLongTimeout, dimensions));
     ASSERT_EQ(32, dimensions[0]);
@@ -39,8 +39,8 @@ TEST_F(E2EHostile, UnknownHeadersAreAnsweredByAnotherDimensionsRequest) {
 
 TEST_F(E2EHostile, AMissingSegmentDropsTheLinkAndItReconnects) {
     const std::string share = ShareName();
-    PipeOnlyServer server;
-    ASSERT_TRUE(server.Start(share, DimensionsBlock{32, 4, 1}));
+    ScriptedServer server{share};
+    ASSERT_TRUE(server.Serve(AnswerWith(DimensionsBlock{32, 4, 1})));
     int dimensions[2];
     ASSERT_TRUE(OpenCamera("Camera 2", 2, share, kLevelSteps, kLongTimeout, dimensions));
     ASSERT_EQ(32, dimensions[0]);

@@ -1,6 +1,5 @@
 // The camera servers of the end-to-end tests: the server library in this
-// process, a pipe-only server that says what a test wants, and child
-// processes that stream or hold a segment's mutex.
+// process, and child processes that stream or hold a segment's mutex.
 #include <cstring>
 
 #include "host_e2e.h"
@@ -9,8 +8,6 @@
 namespace e2e {
 namespace {
 
-// Pipe buffers of the pipe-only server: room for hundreds of messages.
-constexpr DWORD kPipeBufferBytes = 4096;
 // How long a child server waits after its first client attached before it
 // streams: ample for the client's request and its answer.
 constexpr DWORD kDimensionsGraceMs = 250;
@@ -27,8 +24,8 @@ testing::AssertionResult StartAndAwaitReady(platform::ChildProcess& child, const
     if (!ready) {
         return testing::AssertionFailure() << "cannot create the event " << readyName << ", error " << GetLastError();
     }
-    if (!child.Start(testsupport::SelfPath(), arguments, outputPath)) {
-        return testing::AssertionFailure() << "cannot start " << testsupport::SelfPath() << " " << arguments[0];
+    if (!child.Start(platform::ProgramPath(), arguments, outputPath)) {
+        return testing::AssertionFailure() << "cannot start " << platform::ProgramPath() << " " << arguments[0];
     }
     if (WaitForSingleObject(ready.get(), kWaitMs) != WAIT_OBJECT_0) {
         return testing::AssertionFailure()
@@ -149,128 +146,6 @@ bool Server::WaitForClients(int count, DWORD milliseconds) {
 
 bool Server::WaitForNoClients(DWORD milliseconds) {
     return WaitUntil([this] { return Clients() == 0; }, milliseconds);
-}
-
-// ---- PipeOnlyServer ----
-
-PipeOnlyServer::~PipeOnlyServer() {
-    if (thread) {
-        SetEvent(quit.get());
-        WaitForSingleObject(thread.get(), INFINITE);
-    }
-    // Closing the instance ends any I/O still pending on the records below.
-    pipe.reset();
-}
-
-testing::AssertionResult PipeOnlyServer::Start(const std::string& shareName, const DimensionsBlock& dimensions) {
-    path = "\\\\.\\pipe\\" + shareName;
-    answer = dimensions;
-    pipe.reset(CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBufferBytes,
-                                kPipeBufferBytes, 0, nullptr));
-    quit.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    ioEvent.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    writeEvent.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!pipe || !quit || !ioEvent || !writeEvent) {
-        return testing::AssertionFailure() << "cannot create the pipe " << path << ", error " << GetLastError();
-    }
-    thread.reset(CreateThread(nullptr, 0, &PipeOnlyServer::static_Serve, this, 0, nullptr));
-    if (!thread) {
-        return testing::AssertionFailure() << "cannot start the pipe-only server's thread";
-    }
-    return testing::AssertionSuccess();
-}
-
-DWORD WINAPI PipeOnlyServer::static_Serve(LPVOID self) {
-    static_cast<PipeOnlyServer*>(self)->Serve();
-    return 0;
-}
-
-bool PipeOnlyServer::Finish(OVERLAPPED& overlapped, DWORD& bytes) {
-    const HANDLE handles[2] = {overlapped.hEvent, quit.get()};
-    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0) {
-        return false;
-    }
-    return GetOverlappedResult(pipe.get(), &overlapped, &bytes, FALSE) != FALSE;
-}
-
-void PipeOnlyServer::Serve() {
-    while (WaitForSingleObject(quit.get(), 0) == WAIT_TIMEOUT) {
-        ioOverlapped = OVERLAPPED{};
-        ioOverlapped.hEvent = ioEvent.get();
-        DWORD bytes = 0;
-        if (!ConnectNamedPipe(pipe.get(), &ioOverlapped)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_IO_PENDING) {
-                if (!Finish(ioOverlapped, bytes)) {
-                    return;
-                }
-            } else if (error != ERROR_PIPE_CONNECTED) {
-                return;
-            }
-        }
-        ++connections;
-        attached = true;
-        for (;;) {
-            ioOverlapped = OVERLAPPED{};
-            ioOverlapped.hEvent = ioEvent.get();
-            if (!ReadFile(pipe.get(), &incoming, sizeof incoming, nullptr, &ioOverlapped) &&
-                GetLastError() != ERROR_IO_PENDING) {
-                break;
-            }
-            if (!Finish(ioOverlapped, bytes)) {
-                break;
-            }
-            if (bytes == sizeof incoming && incoming.type == Dimensions) {
-                // Counted once answered: a test that sees the count and then
-                // sends a message of its own cannot put it between the
-                // answer's header and block.
-                Answer();
-                ++requests;
-            } else {
-                ++otherMessages;
-            }
-        }
-        platform::CriticalSectionLock hold(writeLock);
-        attached = false;
-        DisconnectNamedPipe(pipe.get());
-    }
-}
-
-void PipeOnlyServer::Answer() {
-    if (answer.width == 0) {
-        return;
-    }
-    platform::CriticalSectionLock hold(writeLock);
-    SendHeader(Dimensions);
-    Send(&answer, sizeof answer);
-}
-
-bool PipeOnlyServer::Send(const void* bytes, DWORD count) {
-    platform::CriticalSectionLock hold(writeLock);
-    if (!attached) {
-        return false;
-    }
-    writeOverlapped = OVERLAPPED{};
-    writeOverlapped.hEvent = writeEvent.get();
-    const bool started =
-        WriteFile(pipe.get(), bytes, count, nullptr, &writeOverlapped) != FALSE || GetLastError() == ERROR_IO_PENDING;
-    DWORD written = 0;
-    if (started && WaitForSingleObject(writeEvent.get(), kWaitMs) == WAIT_OBJECT_0 &&
-        GetOverlappedResult(pipe.get(), &writeOverlapped, &written, FALSE) && written == count) {
-        return true;
-    }
-    // A client that takes nothing: cut it off, which also ends the write.
-    DisconnectNamedPipe(pipe.get());
-    if (started) {
-        GetOverlappedResult(pipe.get(), &writeOverlapped, &written, TRUE);
-    }
-    return false;
-}
-
-bool PipeOnlyServer::SendHeader(int type, int param) {
-    const MessageHeader header{HeaderMagic, type, param};
-    return Send(&header, sizeof header);
 }
 
 // ---- Child processes ----

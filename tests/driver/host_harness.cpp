@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "support/child_process.h"
+#include "platform/process.h"
 
 namespace hosttest {
 namespace {
@@ -11,15 +11,10 @@ namespace {
 constexpr int kLogLevelPort = 99;
 constexpr const char* kLogLevelCamera = "Camera 32";
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 }  // namespace
 
 std::string HostLibrary::LibraryPath() {
-    return FolderOf(testsupport::SelfPath()) + QUORVEX_LIBRARY_FILE;
+    return platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator + QUORVEX_LIBRARY_FILE;
 }
 
 HostLibrary::HostLibrary() {

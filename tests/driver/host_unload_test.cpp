@@ -60,7 +60,7 @@ TEST(HostUnload, ACameraThreadKeepsTheLibraryLoadedUntilItEnds) {
     const testsupport::NoLeakCheckInChildren noLeakCheck;
     platform::ChildProcess child;
     const std::string output = systemDir.Path() + platform::kPathSeparator + "child.txt";
-    ASSERT_TRUE(child.Start(testsupport::SelfPath(), {"--child=unload-while-open", systemDir.Path()}, output));
+    ASSERT_TRUE(child.Start(platform::ProgramPath(), {"--child=unload-while-open", systemDir.Path()}, output));
     int exitCode = -1;
     ASSERT_TRUE(child.Wait(60000, exitCode)) << "the host process hung after unloading the library";
     EXPECT_EQ(kUnloadedCleanly, exitCode);

@@ -9,8 +9,8 @@
 
 #include "gst_children.h"
 #include "gst_test_support.h"
+#include "platform/process.h"
 #include "quorvex_server.h"
-#include "support/child_process.h"
 #include "support/row_name.h"
 #include "test_host.h"
 
@@ -110,7 +110,7 @@ TEST_P(SinkStream, EveryFrameReachesTheHostByteForByte) {
     // The sink holds the first frame until the host is attached, and each
     // frame after it until the host has read the one before.
     toolstest::ToolRun child(dir_, "child.txt");
-    ASSERT_TRUE(child.Start(testsupport::SelfPath(),
+    ASSERT_TRUE(child.Start(platform::ProgramPath(),
                             {std::string("--child=") + gsttest::kLockstepVerb, acknowledgements,
                              source + " ! video/x-raw,format=" + row.format + ",width=" + std::to_string(row.width) +
                                  ",height=" + std::to_string(kHeight) +
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, SinkStream,
 TEST_F(SinkTest, ACapsChangeWhilePlayingGivesTheHostAResetAndTheNewSize) {
     ASSERT_TRUE(host_.Open(dir_.Path(), share_));
     toolstest::ToolRun child(dir_, "child.txt");
-    ASSERT_TRUE(child.Start(testsupport::SelfPath(), {std::string("--child=") + gsttest::kCapsChangeVerb, share_}));
+    ASSERT_TRUE(child.Start(platform::ProgramPath(), {std::string("--child=") + gsttest::kCapsChangeVerb, share_}));
     int exitCode = -1;
     ASSERT_TRUE(child.Finish(exitCode, gsttest::kPipelineMs));
     ASSERT_EQ(0, exitCode) << child.Output();

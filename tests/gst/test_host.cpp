@@ -1,9 +1,7 @@
 #include "test_host.h"
 
-#include <chrono>
-#include <thread>
-
 #include "settings_file.h"
+#include "support/waits.h"
 
 namespace gsttest {
 namespace {
@@ -11,7 +9,6 @@ namespace {
 constexpr int kGrabber = 0;
 constexpr int kPort = 1;
 constexpr const char* kCamera = "Camera 1";
-constexpr int kBitsPerByte = 8;
 
 }  // namespace
 
@@ -91,20 +88,12 @@ void QUORVEX_CALL TestHost::OnCommand(int, int, const char* command, const char*
 
 void TestHost::HandleFrame() {
     if (!sizeKnown_) {
-        int bits = 0;
-        driver_.getProperty(kGrabber, kPort, "Width", &size_.width);
-        driver_.getProperty(kGrabber, kPort, "Height", &size_.height);
-        driver_.getProperty(kGrabber, kPort, "PixelSize", &bits);
-        size_.bytesPerPixel = bits / kBitsPerByte;
+        testsupport::ReadShape(driver_, kPort, size_);
         sizeKnown_ = true;
     }
-    HostFrame frame = size_;
-    const size_t rowBytes = static_cast<size_t>(frame.width) * static_cast<size_t>(frame.bytesPerPixel);
-    frame.pixels.resize(rowBytes * static_cast<size_t>(frame.height));
-    for (int row = 0; row < frame.height; ++row) {
-        driver_.getCVLGrabRow(kGrabber, kPort, frame.pixels.data() + rowBytes * static_cast<size_t>(row), row, 0,
-                              frame.width - 1);
-    }
+    HostFrame frame;
+    static_cast<testsupport::FrameShape&>(frame) = size_;
+    testsupport::ReadRows(driver_, kPort, size_, frame.pixels);
     {
         std::lock_guard<std::mutex> hold(lock_);
         frame.resetsBefore = resets_;
@@ -114,13 +103,9 @@ void TestHost::HandleFrame() {
 }
 
 testing::AssertionResult TestHost::WaitForFrames(size_t count, unsigned timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (FrameCount() < count) {
-        if (std::chrono::steady_clock::now() > until) {
-            return testing::AssertionFailure() << "the host received " << FrameCount() << " frames of " << count
-                                               << " within " << timeoutMs << " ms";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!testsupport::WaitUntil([&] { return FrameCount() >= count; }, timeoutMs)) {
+        return testing::AssertionFailure()
+               << "the host received " << FrameCount() << " frames of " << count << " within " << timeoutMs << " ms";
     }
     return testing::AssertionSuccess();
 }

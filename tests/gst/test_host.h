@@ -12,13 +12,11 @@
 
 #include "host_acknowledgements.h"
 #include "host_harness.h"
+#include "support/host_frame.h"
 
 namespace gsttest {
 
-struct HostFrame {
-    int width = 0;
-    int height = 0;
-    int bytesPerPixel = 0;
+struct HostFrame : testsupport::FrameShape {
     std::vector<uint8_t> pixels;  // rows back to back
     int resetsBefore = 0;         // the resets asked for before this frame
 };
@@ -63,7 +61,7 @@ private:
     bool open_ = false;
     // The camera's thread.
     bool sizeKnown_ = false;
-    HostFrame size_;
+    testsupport::FrameShape size_;
     HostAcknowledgements acknowledgements_;
 
     mutable std::mutex lock_;

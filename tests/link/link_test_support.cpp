@@ -129,8 +129,4 @@ std::vector<uint8_t> Pattern(size_t size, int seed) {
     return bytes;
 }
 
-DWORD Now() {
-    return GetTickCount();
-}
-
 }  // namespace linktest

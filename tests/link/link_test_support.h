@@ -15,12 +15,13 @@
 #include "support/log_recorder.h"
 #include "support/row_name.h"
 #include "support/unique_name.h"
+#include "support/waits.h"
 #include "wire/messages.h"
 
 namespace linktest {
 
-// Generous bounds for waits that normally end within milliseconds.
-constexpr DWORD kWaitMs = 5000;
+using testsupport::kWaitMs;
+using testsupport::Now;
 
 // Makes the shared recorder the driver's log procedure, at every level, while
 // it lives; restores the procedure and level afterwards and fails the test
@@ -75,8 +76,5 @@ testing::AssertionResult ReceiveDimensions(NamedPipeChannel& channel, Dimensions
 
 // Bytes in a pattern that differs per frame `seed`.
 std::vector<uint8_t> Pattern(size_t size, int seed);
-
-// Milliseconds since an arbitrary start.
-DWORD Now();
 
 }  // namespace linktest

@@ -8,6 +8,7 @@
 
 #include "link_test_support.h"
 #include "platform/unique_handle.h"
+#include "support/scripted_server.h"
 #include "support/win32_exception.h"
 
 namespace {
@@ -290,60 +291,24 @@ TEST(NamedPipeChannelTest, CloseIsHarmlessWhenClosedAndTheChannelCanReconnect) {
 
 // The server end of a message pipe with small buffers that never reads what
 // its one client writes, until the test drains it.
-class SilentServer {
+class SilentServer : public testsupport::ScriptedServer {
 public:
-    explicit SilentServer(const std::string& name)
-        : end(CreateNamedPipeA(PipePath(name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024, 0, nullptr)) {
-        connectOverlapped.hEvent = connected.get();
-        if (end && !ConnectNamedPipe(end.get(), &connectOverlapped)) {
-            connectError = GetLastError();
-        }
-    }
+    explicit SilentServer(const std::string& name) : ScriptedServer(name, Options{1024}), listening(Listen()) {}
 
-    testing::AssertionResult Ready() const {
-        if (!end || !connected || !readDone) {
-            return testing::AssertionFailure() << "no pipe: " << GetLastError();
-        }
-        if (connectError != ERROR_IO_PENDING && connectError != ERROR_PIPE_CONNECTED) {
-            return testing::AssertionFailure() << "ConnectNamedPipe gave " << connectError;
-        }
-        return testing::AssertionSuccess();
-    }
+    testing::AssertionResult Ready() const { return listening; }
 
     // Reads messages until none comes within 300 ms; returns how many came.
     // The last read stays pending and takes the next message.
     int Drain() {
         int count = 0;
-        for (;;) {
-            if (!readPending) {
-                readOverlapped = OVERLAPPED{};
-                readOverlapped.hEvent = readDone.get();
-                if (!ReadFile(end.get(), message, sizeof message, nullptr, &readOverlapped) &&
-                    GetLastError() != ERROR_IO_PENDING) {
-                    return count;
-                }
-                readPending = true;
-            }
-            if (WaitForSingleObject(readDone.get(), 300) != WAIT_OBJECT_0) {
-                return count;
-            }
-            readPending = false;
+        while (Read(300) == testsupport::PipeWait::Done) {
             ++count;
         }
+        return count;
     }
 
 private:
-    // The records and the buffer outlive the pipe, whose close ends a read
-    // still pending.
-    platform::UniqueEvent connected{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    platform::UniqueEvent readDone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    OVERLAPPED connectOverlapped{};
-    OVERLAPPED readOverlapped{};
-    char message[64] = {};
-    bool readPending = false;
-    DWORD connectError = 0;
-    platform::UniqueFile end;
+    const testing::AssertionResult listening;
 };
 
 // How many 12-byte writes a silent server's pipe takes before one waits,

@@ -345,7 +345,7 @@ TEST(CSharedMemoryTest, MutexAbandonedByAKilledServerProcessIsTaken) {
     testsupport::TempDir folder;
     platform::ChildProcess server;
     ASSERT_TRUE(
-        server.Start(testsupport::SelfPath(), {"--child=segment-holder", name, readyName}, folder.File("server.txt")));
+        server.Start(platform::ProgramPath(), {"--child=segment-holder", name, readyName}, folder.File("server.txt")));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 2 * kWaitMs))
         << "the server process did not come up: " << folder.Read("server.txt");
 

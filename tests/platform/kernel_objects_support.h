@@ -15,7 +15,6 @@
 #include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
-#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/unique_name.h"
 
@@ -54,7 +53,7 @@ public:
     testing::AssertionResult Start(const std::string& verb, const std::vector<std::string>& args) {
         std::vector<std::string> all{"--child=" + verb};
         all.insert(all.end(), args.begin(), args.end());
-        if (!process_.Start(testsupport::SelfPath(), all, folder_.File("output.txt"))) {
+        if (!process_.Start(platform::ProgramPath(), all, folder_.File("output.txt"))) {
             return testing::AssertionFailure() << "could not start the child " << verb;
         }
         return testing::AssertionSuccess();

@@ -14,6 +14,7 @@
 
 #include "known_differences.h"
 #include "platform/win32.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -23,17 +24,9 @@ using Clock = std::chrono::steady_clock;
 constexpr milliseconds kThreadTimeout{10000};
 constexpr DWORD kSettle = 100;
 
-// Polls `flag` until it is set or `timeout` passes; Sleep leaves the last
-// error alone, so the callers can poll between setting and reading it.
+// Waits until `flag` is set or `timeout` passes; the last error stays as it was.
 bool WaitUntil(const std::atomic<bool>& flag, milliseconds timeout = kThreadTimeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    while (!flag.load()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        Sleep(1);
-    }
-    return true;
+    return testsupport::WaitUntil([&flag] { return flag.load(); }, static_cast<DWORD>(timeout.count()));
 }
 
 // One thread running `body`. Whatever the body uses must be owned by the body

@@ -132,20 +132,15 @@ std::vector<int> SoakTest::FrameCounts(int ports) const {
 }
 
 bool SoakTest::FramesArrive(const std::vector<int>& before, DWORD milliseconds) const {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        bool all = true;
-        for (size_t i = 0; i < before.size(); ++i) {
-            all = all && Frames(static_cast<int>(i) + 1) > before[i];
-        }
-        if (all) {
-            return true;
-        }
-        if (Since(start) >= milliseconds) {
-            return false;
-        }
-        Sleep(2);
-    }
+    return testsupport::WaitUntil(
+        [&] {
+            bool all = true;
+            for (size_t i = 0; i < before.size(); ++i) {
+                all = all && Frames(static_cast<int>(i) + 1) > before[i];
+            }
+            return all;
+        },
+        milliseconds);
 }
 
 bool SoakTest::AwaitServerHoldingMutex(HANDLE mutex) {

@@ -7,19 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "support/host_frame.h"
+
 namespace storm {
 
-struct Geometry {
-    int width = 0;
-    int height = 0;
-    int bytesPerPixel = 0;
-
-    int RowBytes() const { return width * bytesPerPixel; }
-    int Bytes() const { return RowBytes() * height; }
-    bool operator==(const Geometry& other) const {
-        return width == other.width && height == other.height && bytesPerPixel == other.bytesPerPixel;
-    }
-};
+using Geometry = testsupport::FrameShape;
 
 // Every row starts with a stamp of four 32-bit words: the frame's id, the
 // row's index, the frame's row bytes and its height; the rest of the row is

@@ -6,6 +6,7 @@
 
 #include "platform/process_resources.h"
 #include "platform/system_names.h"
+#include "support/host_frame.h"
 
 namespace storm {
 namespace {
@@ -14,10 +15,6 @@ namespace {
 constexpr int kDefaultSeconds = QUORVEX_STORM_SECONDS;
 // Frames beyond this are not read back: no server of the storm writes one.
 constexpr long long kLargestFrameRead = 16 * 1024 * 1024;
-
-bool Property(const hosttest::DriverExports& driver, int port, const char* name, int& value) {
-    return driver.getProperty(hosttest::kGrabber, port, name, &value) == 1;
-}
 
 }  // namespace
 
@@ -40,30 +37,24 @@ std::string FrameTally::Summary() const {
 
 FrameCheck ReadFrameBack(const hosttest::DriverExports& driver, int port, std::vector<uint8_t>& scratch,
                          FrameTally& tally) {
-    int width = 0;
-    int height = 0;
-    int bits = 0;
+    testsupport::FrameShape shape;
     FrameCheck refused;
-    if (!Property(driver, port, "Width", width) || !Property(driver, port, "Height", height) ||
-        !Property(driver, port, "PixelSize", bits)) {
+    if (!testsupport::ReadShape(driver, port, shape)) {
         ++tally.refused;
         return refused;
     }
-    const long long rowBytes = static_cast<long long>(width) * (bits / 8);
-    if (rowBytes <= 0 || height <= 0 || rowBytes * height > kLargestFrameRead) {
+    const long long rowBytes = static_cast<long long>(shape.width) * shape.bytesPerPixel;
+    if (rowBytes <= 0 || shape.height <= 0 || rowBytes * shape.height > kLargestFrameRead) {
         ++tally.otherGeometry;
         FrameCheck other;
         other.verdict = Verdict::OtherGeometry;
         return other;
     }
-    scratch.resize(static_cast<size_t>(rowBytes * height));
-    for (int row = 0; row < height; ++row) {
-        if (driver.getCVLGrabRow(hosttest::kGrabber, port, scratch.data() + row * rowBytes, row, 0, width - 1) != 1) {
-            ++tally.refused;
-            return refused;
-        }
+    if (!testsupport::ReadRows(driver, port, shape, scratch)) {
+        ++tally.refused;
+        return refused;
     }
-    const FrameCheck check = CheckFrame(scratch, static_cast<int>(rowBytes), height);
+    const FrameCheck check = CheckFrame(scratch, static_cast<int>(rowBytes), shape.height);
     switch (check.verdict) {
     case Verdict::Whole:
         ++tally.whole;

@@ -12,6 +12,7 @@
 
 #include "host_harness.h"
 #include "storm_frame.h"
+#include "support/waits.h"
 
 namespace storm {
 
@@ -62,9 +63,6 @@ testing::AssertionResult NamesGone(const std::string& share);
 // A share name no other test or run uses.
 std::string StormShare(const char* purpose);
 
-// Milliseconds since `start`, as GetTickCount counts them.
-inline DWORD Since(DWORD start) {
-    return GetTickCount() - start;
-}
+using testsupport::Since;
 
 }  // namespace storm

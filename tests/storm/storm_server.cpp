@@ -1,5 +1,5 @@
-// The storm's camera server: one thread per pipe instance reads what its
-// client sends and answers dimension requests; the main thread publishes
+// The storm's camera server: scripted pipe servers, one thread each, read
+// what their clients send and answer dimension requests; the main thread publishes
 // frames and, when hostile, does whatever a faulty server might.
 #include "storm_server.h"
 
@@ -13,20 +13,19 @@
 #include <vector>
 
 #include "platform/critical_section.h"
+#include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "storm_frame.h"
 #include "support/child_process.h"
+#include "support/scripted_server.h"
 #include "wire/messages.h"
 
 namespace storm {
 namespace {
 
 constexpr int kSlots = 6;
-constexpr DWORD kPipeBufferBytes = 4096;
 constexpr DWORD kReadyWaitMs = 10000;
-// A client that does not take a message within this time is dropped.
-constexpr DWORD kWriteWaitMs = 300;
 // Every segment holds at least this many bytes, and every frame the server
 // writes fits in it, whatever segment an earlier server left behind.
 constexpr int kSmallestSegment = 64 * 1024;
@@ -38,178 +37,15 @@ constexpr Geometry kCalmGeometry{128, 48, 2};
 constexpr DWORD kCalmPeriodMs = 10;
 constexpr DWORD kCalmHoldMs = 3;
 
+using testsupport::ScriptedServer;
+
+// Pipe instances on one share, each serving one client at a time; a client
+// that does not take a message within 300 ms is cut off.
+const ScriptedServer::Options kSlotOptions{4096, PIPE_UNLIMITED_INSTANCES, 300};
+
 std::string ReadyName(const std::string& share) {
     return share + "StormReady";
 }
-
-platform::UniqueEvent ManualEvent(bool signalled = false) {
-    return platform::UniqueEvent(CreateEventA(nullptr, TRUE, signalled, nullptr));
-}
-
-// One pipe instance and its client.
-class Slot {
-public:
-    Slot(std::string pipePath, HANDLE quit) : path(std::move(pipePath)), quitEvent(quit) {}
-    Slot(const Slot&) = delete;
-    Slot& operator=(const Slot&) = delete;
-
-    // The instance's thread: listens, serves one client, listens again.
-    template <typename OnRequest>
-    void Run(OnRequest onRequest, std::atomic<int>& listening) {
-        while (WaitForSingleObject(quitEvent, 0) == WAIT_TIMEOUT) {
-            platform::UniqueFile instance(CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                                           PIPE_UNLIMITED_INSTANCES, kPipeBufferBytes, kPipeBufferBytes,
-                                                           0, nullptr));
-            if (!instance) {
-                Sleep(50);
-                continue;
-            }
-            ++listening;
-            const bool attached = AwaitClient(instance.get());
-            {
-                platform::CriticalSectionLock guard(lock);
-                pipe = std::move(instance);
-                connected = attached;
-                knowsDimensions = false;
-                ResetEvent(dropEvent.get());
-            }
-            if (attached) {
-                Serve(onRequest);
-            }
-            Close();
-        }
-    }
-
-    // Sends one message; false when there is no client or it does not take
-    // the message in time (then it is dropped).
-    bool Send(const void* bytes, DWORD count) {
-        platform::CriticalSectionLock guard(lock);
-        return SendLocked(bytes, count);
-    }
-
-    bool SendDimensions(const Geometry& geometry) {
-        const MessageHeader header{HeaderMagic, Dimensions, 0};
-        const DimensionsBlock block{geometry.width, geometry.height, geometry.bytesPerPixel};
-        platform::CriticalSectionLock guard(lock);
-        knowsDimensions = SendLocked(&header, sizeof header) && SendLocked(&block, sizeof block);
-        return knowsDimensions;
-    }
-
-    bool KnowsDimensions() {
-        platform::CriticalSectionLock guard(lock);
-        return knowsDimensions;
-    }
-
-    void Drop() { SetEvent(dropEvent.get()); }
-
-private:
-    bool AwaitClient(HANDLE instance) {
-        connectOverlapped = OVERLAPPED{};
-        connectOverlapped.hEvent = connectEvent.get();
-        ResetEvent(connectEvent.get());
-        if (ConnectNamedPipe(instance, &connectOverlapped)) {
-            return true;
-        }
-        const DWORD error = GetLastError();
-        if (error == ERROR_PIPE_CONNECTED) {
-            return true;
-        }
-        if (error != ERROR_IO_PENDING) {
-            return false;
-        }
-        const HANDLE handles[] = {connectEvent.get(), quitEvent};
-        // On quit the caller's close of the instance ends the wait for a client.
-        return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0;
-    }
-
-    template <typename OnRequest>
-    void Serve(OnRequest onRequest) {
-        for (;;) {
-            std::array<uint8_t, 64> message{};
-            {
-                platform::CriticalSectionLock guard(lock);
-                readOverlapped = OVERLAPPED{};
-                readOverlapped.hEvent = readEvent.get();
-                readPending =
-                    !ReadFile(pipe.get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &readOverlapped);
-                if (readPending && GetLastError() != ERROR_IO_PENDING) {
-                    readPending = false;
-                    if (GetLastError() != ERROR_MORE_DATA) {
-                        return;
-                    }
-                }
-            }
-            const HANDLE handles[] = {readEvent.get(), quitEvent, dropEvent.get()};
-            if (WaitForMultipleObjects(3, handles, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                return;
-            }
-            DWORD bytes = 0;
-            if (!GetOverlappedResult(pipe.get(), &readOverlapped, &bytes, FALSE) && GetLastError() != ERROR_MORE_DATA) {
-                return;
-            }
-            MessageHeader header{};
-            std::copy_n(message.data(), sizeof header, reinterpret_cast<uint8_t*>(&header));
-            if (bytes == sizeof header && header.type == Dimensions) {
-                onRequest(*this);
-            }
-        }
-    }
-
-    // A write that does not end in time stays pending: its record is the
-    // system's until the close of the instance ends it.
-    bool SendLocked(const void* bytes, DWORD count) {
-        if (!connected || writePending) {
-            return false;
-        }
-        writeOverlapped = OVERLAPPED{};
-        writeOverlapped.hEvent = writeEvent.get();
-        if (WriteFile(pipe.get(), bytes, count, nullptr, &writeOverlapped)) {
-            return true;
-        }
-        if (GetLastError() != ERROR_IO_PENDING) {
-            return false;
-        }
-        if (WaitForSingleObject(writeEvent.get(), kWriteWaitMs) != WAIT_OBJECT_0) {
-            writePending = true;
-            connected = false;
-            SetEvent(dropEvent.get());
-            return false;
-        }
-        return true;
-    }
-
-    // Ends the connection; closing the instance ends its pending I/O.
-    void Close() {
-        platform::CriticalSectionLock guard(lock);
-        connected = false;
-        pipe.reset();
-        if (readPending) {
-            WaitForSingleObject(readEvent.get(), kWriteWaitMs);
-        }
-        if (writePending) {
-            WaitForSingleObject(writeEvent.get(), kWriteWaitMs);
-        }
-        readPending = false;
-        writePending = false;
-    }
-
-    const std::string path;
-    const HANDLE quitEvent;
-    platform::UniqueEvent readEvent{ManualEvent()};
-    platform::UniqueEvent writeEvent{ManualEvent()};
-    platform::UniqueEvent connectEvent{ManualEvent()};
-    platform::UniqueEvent dropEvent{ManualEvent()};
-    OVERLAPPED readOverlapped{};
-    OVERLAPPED writeOverlapped{};
-    OVERLAPPED connectOverlapped{};
-    platform::CriticalSection lock;
-    platform::UniqueFile pipe;     // guarded by lock
-    bool connected = false;        // guarded by lock
-    bool readPending = false;      // guarded by lock
-    bool writePending = false;     // guarded by lock
-    bool knowsDimensions = false;  // guarded by lock
-};
 
 // The segment and its mutex, as the server holds them.
 class Segment {
@@ -234,14 +70,6 @@ private:
     platform::UniqueView view;
 };
 
-class Server;
-
-// What a slot's thread needs: its slot, and the server that answers requests.
-struct SlotStart {
-    Server* server;
-    Slot* slot;
-};
-
 class Server {
 public:
     Server(std::string shareName, uint32_t seed, ServerMode serverMode)
@@ -249,25 +77,17 @@ public:
 
     int Run(DWORD lifetimeMs) {
         mutex.reset(CreateMutexA(nullptr, FALSE, (share + "Mutex").c_str()));
-        if (!quit || !mutex || !segment.Create(share, SegmentSize())) {
+        if (!mutex || !segment.Create(share, SegmentSize())) {
             return 3;
         }
         for (int i = 0; i < kSlots; ++i) {
-            slots.push_back(std::make_unique<Slot>("\\\\.\\pipe\\" + share, quit.get()));
-        }
-        std::vector<SlotStart> starts;
-        for (auto& slot : slots) {
-            starts.push_back(SlotStart{this, slot.get()});
-        }
-        std::vector<platform::UniqueThread> threads;
-        for (auto& start : starts) {
-            threads.emplace_back(CreateThread(nullptr, 0, &Server::static_Serve, &start, 0, nullptr));
+            slots.push_back(std::make_unique<ScriptedServer>(share, kSlotOptions));
+            if (!slots.back()->Serve([this](ScriptedServer& slot) { slot.SendDimensions(Block(Current())); })) {
+                return 3;
+            }
         }
         Publish(0);
         const DWORD start = GetTickCount();
-        while (listening < kSlots && GetTickCount() - start < kReadyWaitMs) {
-            Sleep(1);
-        }
         platform::UniqueEvent ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, ReadyName(share).c_str()));
         if (!ready || !SetEvent(ready.get())) {
             return 4;
@@ -280,19 +100,14 @@ public:
                 Storm();
             }
         }
-        SetEvent(quit.get());
-        for (auto& thread : threads) {
-            WaitForSingleObject(thread.get(), INFINITE);
-        }
+        // The slots' threads end before what they use.
+        slots.clear();
         return 0;
     }
 
 private:
-    static DWORD WINAPI static_Serve(LPVOID parameter) {
-        const SlotStart* start = static_cast<const SlotStart*>(parameter);
-        Server* server = start->server;
-        start->slot->Run([server](Slot& slot) { slot.SendDimensions(server->Current()); }, server->listening);
-        return 0;
+    static DimensionsBlock Block(const Geometry& geometry) {
+        return DimensionsBlock{geometry.width, geometry.height, geometry.bytesPerPixel};
     }
 
     Geometry Current() {
@@ -341,26 +156,25 @@ private:
         }
         Sleep(holdMs);
         ReleaseMutex(mutex.get());
-        Broadcast(ImageReady, [](Slot& slot) { return slot.KnowsDimensions(); });
+        Broadcast(ImageReady, [](ScriptedServer& slot) { return slot.ToldDimensions(); });
     }
 
     template <typename Which>
     void Broadcast(int type, Which which) {
-        const MessageHeader header{HeaderMagic, type, 0};
         for (auto& slot : slots) {
             if (which(*slot)) {
-                slot->Send(&header, sizeof header);
+                slot->SendHeader(type);
             }
         }
     }
 
     void AnnounceToAll(const Geometry& announced) {
         for (auto& slot : slots) {
-            slot->SendDimensions(announced);
+            slot->SendDimensions(Block(announced));
         }
     }
 
-    Slot& AnySlot() { return *slots[static_cast<size_t>(Uniform(0, kSlots - 1))]; }
+    ScriptedServer& AnySlot() { return *slots[static_cast<size_t>(Uniform(0, kSlots - 1))]; }
 
     // A message of 1 to 64 random bytes, or a header of a random type.
     void SendGarbage() {
@@ -387,9 +201,9 @@ private:
             Publish(0);
         } else if (action < 760) {
             const Geometry absurd = AbsurdGeometry();
-            AnySlot().SendDimensions(absurd);
+            AnySlot().SendDimensions(Block(absurd));
             if (Chance(70)) {
-                Broadcast(ImageReady, [](Slot&) { return true; });
+                Broadcast(ImageReady, [](ScriptedServer&) { return true; });
             }
             Sleep(static_cast<DWORD>(Uniform(0, 20)));
             AnnounceToAll(Current());
@@ -397,7 +211,7 @@ private:
             SendGarbage();
         } else if (action < 930) {
             // A frame announced to every client, told or not.
-            Broadcast(ImageReady, [](Slot&) { return true; });
+            Broadcast(ImageReady, [](ScriptedServer&) { return true; });
         } else if (action < 950) {
             WaitForSingleObject(mutex.get(), INFINITE);
             Sleep(static_cast<DWORD>(Chance(10) ? Uniform(200, 1500) : Uniform(10, 100)));
@@ -408,8 +222,7 @@ private:
         } else if (action < 980) {
             AnySlot().Drop();
         } else if (action < 990) {
-            const MessageHeader stop{HeaderMagic, Stop, 0};
-            AnySlot().Send(&stop, sizeof stop);
+            AnySlot().SendHeader(Stop);
         } else if (action < 993) {
             // Whole frames only, so that what a client copies after the
             // abandoned mutex is still a frame of the server's.
@@ -426,11 +239,9 @@ private:
     const std::string share;
     std::mt19937 random;
     const ServerMode mode;
-    platform::UniqueEvent quit{ManualEvent()};
     platform::UniqueMutex mutex;
     Segment segment;
-    std::vector<std::unique_ptr<Slot>> slots;
-    std::atomic<int> listening{0};
+    std::vector<std::unique_ptr<ScriptedServer>> slots;
     platform::CriticalSection geometryLock;
     Geometry geometry = kCalmGeometry;  // guarded by geometryLock
     uint32_t frameId = 0;
@@ -458,7 +269,7 @@ testing::AssertionResult ServerProcess::Start(const std::string& share, uint32_t
     }
     const std::vector<std::string> args{"--child=storm-server", share, std::to_string(seed),
                                         mode == ServerMode::Calm ? "calm" : "hostile", "3600000"};
-    if (!child.Start(testsupport::SelfPath(), args, outputPath)) {
+    if (!child.Start(platform::ProgramPath(), args, outputPath)) {
         return testing::AssertionFailure() << "cannot start the server";
     }
     if (WaitForSingleObject(ready.get(), kReadyWaitMs) != WAIT_OBJECT_0) {

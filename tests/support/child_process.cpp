@@ -3,12 +3,6 @@
 #include <cstdlib>
 #include <map>
 
-#include "platform/win32.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 namespace testsupport {
 namespace {
 
@@ -37,19 +31,6 @@ bool RunChildIfRequested(int argc, char** argv, int& exitCode) {
     }
     exitCode = found->second(std::vector<std::string>(argv + 2, argv + argc));
     return true;
-}
-
-std::string SelfPath() {
-    char path[4096] = {};
-#ifdef _WIN32
-    GetModuleFileNameA(nullptr, path, sizeof path - 1);
-#else
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n > 0) {
-        path[n] = '\0';
-    }
-#endif
-    return path;
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -18,9 +18,6 @@ bool RegisterChildVerb(const std::string& verb, ChildMain main);
 // `exitCode` when the program was started as a child.
 bool RunChildIfRequested(int argc, char** argv, int& exitCode);
 
-// The full path of the running test program.
-std::string SelfPath();
-
 // While it lives, the child processes this process starts run without
 // AddressSanitizer's leak check at their exit: for hosts that end on purpose
 // without their last finalize, which leave what the driver keeps for the life

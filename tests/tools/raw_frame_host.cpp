@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/win32.h"
 #include "settings_file.h"
+#include "support/host_frame.h"
 
 namespace {
 
@@ -48,21 +49,13 @@ void QUORVEX_CALL OnLog(const char* text) {
 // Runs on the camera's thread: the rows are read while the frame is the
 // camera's current one.
 void QUORVEX_CALL OnComplete(int, int port) {
-    int width = 0;
-    int height = 0;
-    int bits = 0;
-    if (host.driver.getProperty(0, port, "Width", &width) != 1 ||
-        host.driver.getProperty(0, port, "Height", &height) != 1 ||
-        host.driver.getProperty(0, port, "PixelSize", &bits) != 1) {
+    testsupport::FrameShape shape;
+    if (!testsupport::ReadShape(host.driver, port, shape)) {
         host.failed = true;
         return;
     }
-    const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(bits / 8);
-    host.frame.resize(rowBytes * static_cast<size_t>(height));
-    for (int row = 0; row < height; ++row) {
-        if (host.driver.getCVLGrabRow(0, port, host.frame.data() + rowBytes * row, row, 0, width - 1) != 1) {
-            host.failed = true;
-        }
+    if (!testsupport::ReadRows(host.driver, port, shape, host.frame)) {
+        host.failed = true;
     }
     if (std::fwrite(host.frame.data(), 1, host.frame.size(), host.output) != host.frame.size()) {
         host.failed = true;

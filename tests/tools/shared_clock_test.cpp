@@ -32,7 +32,7 @@ TEST(SharedClock, AnotherProcessReadsTheSameClock) {
     testsupport::TempDir dir;
     platform::ChildProcess child;
     const int64_t before = tools::SharedClockMicroseconds();
-    ASSERT_TRUE(child.Start(testsupport::SelfPath(), {"--child=print-clock"}, dir.File("clock.txt")));
+    ASSERT_TRUE(child.Start(platform::ProgramPath(), {"--child=print-clock"}, dir.File("clock.txt")));
     int exitCode = -1;
     ASSERT_TRUE(child.Wait(20000, exitCode));
     const int64_t after = tools::SharedClockMicroseconds();

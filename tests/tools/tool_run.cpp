@@ -4,14 +4,14 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/process.h"
 #include "platform/win32.h"
 #include "shared_clock.h"
-#include "support/child_process.h"
 
 namespace toolstest {
 
 std::string ToolPath(const char* fileName) {
-    return platform::FolderOf(testsupport::SelfPath()) + platform::kPathSeparator + fileName;
+    return platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator + fileName;
 }
 
 std::string UniqueShare() {
