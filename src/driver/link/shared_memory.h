@@ -42,10 +42,14 @@ public:
 
     // The first half of Read, for a caller that copies into memory guarded by
     // a lock of its own: that lock is taken only after the mutex, so that the
-    // lock's other users never wait for the server. On Held the caller copies
-    // `count` bytes from View() and then calls Release().
-    ReadStatus Acquire(int32_t count, HANDLE stopEvent);
+    // lock's other users never wait for the server. On Held, `hold` holds the
+    // mutex: the caller copies `count` bytes from View() and then ends or
+    // releases the hold.
+    ReadStatus Acquire(int32_t count, HANDLE stopEvent, platform::MutexHold& hold);
     const void* View() const { return view.get(); }
+
+    // Until the link thread holds the mutex through Acquire's hold.
+    ReadStatus Acquire(int32_t count, HANDLE stopEvent);
     void Release();
 
     // Releases mapping, view and mutex; does nothing when not attached.
@@ -59,5 +63,6 @@ private:
     platform::UniqueMutex mutex;
     std::string name;
     bool attached = false;
-    SIZE_T viewSize = 0;  // bytes readable from the view's start; 0 when not attached
+    SIZE_T viewSize = 0;            // bytes readable from the view's start; 0 when not attached
+    platform::MutexHold releasing;  // the hold of Acquire without one, until Release
 };
