@@ -104,26 +104,13 @@ CSharedMemory::ReadStatus CSharedMemory::Acquire(int32_t count, HANDLE stopEvent
     }
 }
 
-CSharedMemory::ReadStatus CSharedMemory::Acquire(int32_t count, HANDLE stopEvent) {
-    platform::MutexHold hold;
-    const ReadStatus status = Acquire(count, stopEvent, hold);
-    if (status == ReadStatus::Held) {
-        // Handed over to Release.
-        releasing = std::move(hold);
-    }
-    return status;
-}
-
-void CSharedMemory::Release() {
-    releasing.Release();
-}
-
 void CSharedMemory::Close() {
     if (!attached) {
         return;
     }
-    // Read gives the mutex back on every path that took it, so there is no
-    // ownership to release here, only the handle.
+    // Every ownership of the mutex ends with its hold, which Read and
+    // Acquire's caller keep within one frame, so there is no ownership to
+    // release here, only the handle.
     mutex.reset();
     view.reset();
     mapping.reset();

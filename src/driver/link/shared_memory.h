@@ -48,10 +48,6 @@ public:
     ReadStatus Acquire(int32_t count, HANDLE stopEvent, platform::MutexHold& hold);
     const void* View() const { return view.get(); }
 
-    // Until the link thread holds the mutex through Acquire's hold.
-    ReadStatus Acquire(int32_t count, HANDLE stopEvent);
-    void Release();
-
     // Releases mapping, view and mutex; does nothing when not attached.
     void Close();
 
@@ -63,6 +59,5 @@ private:
     platform::UniqueMutex mutex;
     std::string name;
     bool attached = false;
-    SIZE_T viewSize = 0;            // bytes readable from the view's start; 0 when not attached
-    platform::MutexHold releasing;  // the hold of Acquire without one, until Release
+    SIZE_T viewSize = 0;  // bytes readable from the view's start; 0 when not attached
 };
