@@ -54,7 +54,7 @@ readonly JOBS=2
 log() { printf '\n=== %s\n' "$*"; }
 
 usage() {
-  sed -n '2,18s/^# \{0,1\}//p' "$0"
+  sed -n '2,20s/^# \{0,1\}//p' "$0"
 }
 
 duration() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
