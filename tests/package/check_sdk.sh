@@ -49,6 +49,14 @@ fi
 pcDir=$(dirname "$(find "$prefix" -name quorvex-server.pc -print -quit)")
 [[ -f $driver ]] || { echo "check_sdk: no driver library in $prefix" >&2; exit 1; }
 
+echo "--- the installed quorvex-grab loads the installed driver by itself"
+if [[ -n $toolchain ]]; then
+  cameras=$(env -u WINEPATH "$wine" "$prefix/bin/quorvex-grab.exe" --list --system-dir "$("$wine" winepath -w "$work/system")")
+else
+  cameras=$(env -u LD_LIBRARY_PATH "$prefix/bin/quorvex-grab" --list --system-dir "$work/system")
+fi
+grep -q "^Camera 32" <<<"$cameras" || { echo "check_sdk: quorvex-grab --list gave: $cameras" >&2; exit 1; }
+
 echo "--- find_package(QuorvexServer) from $prefix"
 cmake -S "$here/sdk_user" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" "${toolchainArgs[@]}" >"$work/cmake.log" ||
   { cat "$work/cmake.log" >&2; exit 1; }
