@@ -3,7 +3,9 @@
 #   server_sdk  the camera-server library, quorvex_server.h, its import
 #               libraries, a CMake package (find_package(QuorvexServer) ->
 #               Quorvex::server) and quorvex-server.pc
-#   tools       quorvex-server and quorvex-grab
+#   tools       quorvex-server, quorvex-grab and quorvex-view
+#   gstreamer   the GStreamer plugin, where GStreamer looks for the system's
+#               plugins under the prefix (Linux)
 #   python      the Python package (python/CMakeLists.txt)
 #   docs        README.md
 include(${CMAKE_CURRENT_LIST_DIR}/InstallServerSdk.cmake)
@@ -14,12 +16,33 @@ install(TARGETS quorvex
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT driver)
 install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT driver)
 
-# Installed tools find the installed server library wherever the install lies.
-if(NOT WIN32)
-  file(RELATIVE_PATH QUORVEX_BIN_TO_LIB /root/${CMAKE_INSTALL_BINDIR} /root/${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(quorvex-server quorvex-grab PROPERTIES INSTALL_RPATH "$ORIGIN/${QUORVEX_BIN_TO_LIB}")
+# Installed tools find the installed libraries from their own place, wherever
+# the install lies; the hosts load the driver from there too (QUORVEX_BIN_TO_LIB,
+# tools/grab).
+set(tools quorvex-server quorvex-grab)
+if(TARGET quorvex-view)
+  list(APPEND tools quorvex-view)
 endif()
-install(TARGETS quorvex-server quorvex-grab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+if(NOT WIN32)
+  set_target_properties(${tools} PROPERTIES INSTALL_RPATH "$ORIGIN/${QUORVEX_BIN_TO_LIB}")
+endif()
+install(TARGETS ${tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+
+# The GStreamer plugin where GStreamer looks for the system's plugins, taken
+# relative to GStreamer's own prefix (/usr/lib/<triplet>/gstreamer-1.0 on
+# Debian) and laid under this install's prefix.
+if(TARGET gstquorvex)
+  pkg_get_variable(gstPrefix gstreamer-1.0 prefix)
+  pkg_get_variable(gstPluginsDir gstreamer-1.0 pluginsdir)
+  if(gstPrefix AND gstPluginsDir MATCHES "^${gstPrefix}/(.+)$")
+    set(QUORVEX_INSTALL_GST_PLUGINDIR ${CMAKE_MATCH_1})
+  else()
+    set(QUORVEX_INSTALL_GST_PLUGINDIR ${CMAKE_INSTALL_LIBDIR}/gstreamer-1.0)
+  endif()
+  file(RELATIVE_PATH pluginToLib /root/${QUORVEX_INSTALL_GST_PLUGINDIR} /root/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(gstquorvex PROPERTIES INSTALL_RPATH "$ORIGIN/${pluginToLib}")
+  install(TARGETS gstquorvex LIBRARY DESTINATION ${QUORVEX_INSTALL_GST_PLUGINDIR} COMPONENT gstreamer)
+endif()
 if(WIN32)
   set(QUORVEX_README_DIR .)
 else()

@@ -30,6 +30,13 @@ install(FILES ${CMAKE_BINARY_DIR}/package/QuorvexServerConfig.cmake
 # install moved elsewhere (an unpacked archive) still works.
 file(RELATIVE_PATH QUORVEX_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 string(REGEX REPLACE "/$" "" QUORVEX_PC_TO_PREFIX "${QUORVEX_PC_TO_PREFIX}")
+# A program linked with these flags finds the library where it was linked,
+# in any prefix, without LD_LIBRARY_PATH.
+if(WIN32)
+  set(QUORVEX_PC_RPATH "")
+else()
+  set(QUORVEX_PC_RPATH " -Wl,-rpath,\${libdir}")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/package/quorvex-server.pc.in
   ${CMAKE_BINARY_DIR}/package/quorvex-server.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package/quorvex-server.pc

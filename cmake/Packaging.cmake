@@ -28,7 +28,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The Python package needs numpy; the settings dialog loads GTK 3 when shown.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-numpy")
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0")
+  # gst-inspect-1.0 and gst-launch-1.0, which show and run the elements.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0, gstreamer1.0-tools")
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-opencv, ffmpeg")
 endif()
 include(CPack)

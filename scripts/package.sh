@@ -8,7 +8,8 @@
 # built against its SDK (find_package and pkg-config) and run against its
 # driver, natively or under wine.
 #
-# Usage: scripts/package.sh      (as root on Debian 12: installs what it lacks)
+# Usage: scripts/package.sh [--deb]   (as root on Debian 12: installs what it lacks)
+#   --deb  the Debian package only
 # QUORVEX_BUILD_ROOT moves the build folders elsewhere (default: build).
 set -euo pipefail
 
@@ -18,8 +19,10 @@ mkdir -p "$BUILD_ROOT"
 BUILD_ROOT=$(cd "$BUILD_ROOT" && pwd)
 readonly ROOT BUILD_ROOT
 readonly WORK=$BUILD_ROOT/package-work OUT=$BUILD_ROOT/packages
-readonly kPackages=(cmake ninja-build g++ libstb-dev pkgconf dpkg-dev python3 python3-numpy
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32 wine64)
+# The Debian package ships the viewer (GTK 3) and the GStreamer plugin too.
+readonly kDebPackages=(cmake ninja-build g++ libgtest-dev libstb-dev pkgconf dpkg-dev python3 python3-numpy
+  libgtk-3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev)
+readonly kZipPackages=(googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32 wine64)
 
 # shellcheck source=lib/install.sh
 source "$ROOT/scripts/lib/install.sh"
@@ -45,10 +48,42 @@ build() {
 }
 
 readonly kShipped=(quorvex quorvex_server_shared quorvex-server quorvex-grab quorvex_python)
+readonly kLinuxShipped=("${kShipped[@]}" quorvex-view gstquorvex)
+
+package_deb() {
+  log "Debian package"
+  configure linux
+  build linux "${kLinuxShipped[@]}"
+  (cd "$WORK/linux" && cpack -B "$OUT" >/dev/null)
+  rm -rf "$OUT/_CPack_Packages"
+  version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$WORK/linux/CPackConfig.cmake")
+  deb=$(ls "$OUT"/quorvex_"$version"_*.deb)
+
+  log "Check $(basename "$deb")"
+  rm -rf "$WORK/deb-root"
+  dpkg-deb -x "$deb" "$WORK/deb-root"
+  bash "$ROOT/tests/package/check_sdk.sh" "$WORK/deb-root/usr" "$WORK/deb-check"
+}
 
 main() {
-  install_missing "${kPackages[@]}"
+  local debOnly=false version deb
+  case ${1:-} in
+    --deb) debOnly=true ;;
+    "") ;;
+    *) sed -n '2,13s/^# \{0,1\}//p' "$0" >&2; return 2 ;;
+  esac
+  if $debOnly; then
+    install_missing "${kDebPackages[@]}"
+  else
+    install_missing "${kDebPackages[@]}" "${kZipPackages[@]}"
+  fi
   mkdir -p "$WORK" "$OUT"
+  if $debOnly; then
+    package_deb
+    log "Package"
+    ls -l "$deb"
+    return 0
+  fi
 
   log "64-bit Windows server SDK"
   configure win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DQUORVEX_SERVER_ONLY=ON
@@ -61,21 +96,8 @@ main() {
   build win32 "${kShipped[@]}"
   (cd "$WORK/win32" && cpack -B "$OUT" >/dev/null)
 
-  log "Debian package"
-  configure linux
-  build linux "${kShipped[@]}"
-  (cd "$WORK/linux" && cpack -B "$OUT" >/dev/null)
-  rm -rf "$OUT/_CPack_Packages"
-
-  local version zip deb
-  version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$WORK/linux/CPackConfig.cmake")
-  zip=$OUT/Quorvex-$version-win32.zip
-  deb=$(ls "$OUT"/quorvex_"$version"_*.deb)
-
-  log "Check $(basename "$deb")"
-  rm -rf "$WORK/deb-root"
-  dpkg-deb -x "$deb" "$WORK/deb-root"
-  bash "$ROOT/tests/package/check_sdk.sh" "$WORK/deb-root/usr" "$WORK/deb-check"
+  package_deb
+  local zip=$OUT/Quorvex-$version-win32.zip
 
   log "Check $(basename "$zip")"
   rm -rf "$WORK/zip-root"

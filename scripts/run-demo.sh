@@ -24,8 +24,11 @@ mkdir -p "$BUILD_ROOT"
 BUILD_ROOT=$(cd "$BUILD_ROOT" && pwd)
 export QUORVEX_APT_LOG=$BUILD_ROOT/apt.log
 readonly ROOT BUILD_ROOT
-readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev)
-readonly kWinePackages=(g++-mingw-w64-i686 wine wine32)
+# Exactly what the demo builds with: the build tools, GoogleTest (which the
+# configure step asks for) and stb (the PNG files); for --wine the mingw
+# compiler, GoogleTest's sources to build for it, and wine.
+readonly kNativePackages=(cmake ninja-build g++ libgtest-dev libstb-dev)
+readonly kWinePackages=(g++-mingw-w64-i686 googletest wine wine32)
 readonly kShare="Quorvex Demo"
 
 # shellcheck source=lib/install.sh
@@ -70,7 +73,9 @@ cmake -S "$ROOT" -B "$buildDir" -G Ninja "${configureArgs[@]}" >"$buildDir.confi
   cat "$buildDir.configure.log" >&2
   exit 1
 }
-ninja -C "$buildDir" -j 2 --quiet quorvex quorvex-server quorvex-grab
+# ninja's own progress lines ("[12/57] Building CXX object ...") show that
+# the build, about a minute on two cores, goes on.
+ninja -C "$buildDir" -j 2 quorvex quorvex-server quorvex-grab
 
 # How each tool is started, and how a path is given to it.
 run=()

@@ -9,16 +9,22 @@ them back through the driver as a host does.
     img = cam.read(timeout=2.0)
 
 The libraries are found through library=, QUORVEX_LIB_DIR, or beside the
-package and in the build's bin/ folder."""
+package and in the build's bin/ folder (from a checkout: build/native/bin,
+build/release/bin or build/demo-native/bin, and the first line on stderr says
+which); quorvex.loaded_libraries() tells where each came from."""
 
+from . import _library
 from ._formats import FORMATS
 from ._library import LibraryNotFoundError
 from .driver import Camera, Driver
 from .server import Server
 
-try:
-    from ._layout import VERSION as __version__
-except ImportError:  # a source checkout: the version lives in the build
-    __version__ = "unknown"
+__version__ = _library.version()
 
-__all__ = ["Camera", "Driver", "FORMATS", "LibraryNotFoundError", "Server", "__version__"]
+
+def loaded_libraries():
+    """{file name: path} of the libraries loaded so far."""
+    return dict(_library.loaded)
+
+
+__all__ = ["Camera", "Driver", "FORMATS", "LibraryNotFoundError", "Server", "__version__", "loaded_libraries"]

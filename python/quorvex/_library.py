@@ -8,6 +8,14 @@ DRIVER = "Quorvex.dll" if os.name == "nt" else "libquorvex.so"
 SERVER = "quorvex_server.dll" if os.name == "nt" else "libquorvex_server.so"
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
+# The source tree, when the package is the checkout's own python/quorvex.
+_CHECKOUT = os.path.dirname(os.path.dirname(_HERE))
+# The builds of a checkout, as scripts/test.sh, scripts/bench.sh and
+# scripts/run-demo.sh name them, the most complete first.
+_CHECKOUT_BUILDS = (["win32", "win64"] if os.name == "nt" else []) + ["native", "release", "demo-native"]
+
+# file name -> the path it was loaded from, for the tools to say which.
+loaded = {}
 
 
 class LibraryNotFoundError(OSError):
@@ -16,12 +24,27 @@ class LibraryNotFoundError(OSError):
 
 def _layout_dirs():
     # The build and the install write _layout.py with the library folders
-    # relative to the package; a plain source checkout has none.
+    # relative to the package; a plain source checkout has none, and looks
+    # in the checkout's builds instead.
     try:
         from . import _layout
     except ImportError:
-        return []
+        return [os.path.join(_CHECKOUT, "build", name, "bin") for name in _CHECKOUT_BUILDS]
     return [os.path.normpath(os.path.join(_HERE, d)) for d in _layout.LIBRARY_DIRS]
+
+
+def version():
+    """The project's version: the build's or the install's, else the
+    checkout's VERSION file, which the C libraries' build reads too."""
+    try:
+        from ._layout import VERSION
+    except ImportError:
+        try:
+            with open(os.path.join(_CHECKOUT, "VERSION"), encoding="ascii") as file:
+                return file.readline().strip()
+        except OSError:
+            return "unknown"
+    return VERSION
 
 
 def search_dirs():
@@ -49,15 +72,26 @@ def load(file_name, library=None):
             reasons.append(f"{path}: no such file")
             continue
         try:
-            return ctypes.CDLL(os.path.abspath(path))
+            lib = ctypes.CDLL(os.path.abspath(path))
         except OSError as error:
             reasons.append(f"{path}: {error}")
+            continue
+        _note_loaded(file_name, os.path.abspath(path))
+        return lib
     bits = 8 * ctypes.sizeof(ctypes.c_void_p)
     raise LibraryNotFoundError(
         f"cannot load {file_name} for this {bits}-bit Python ({sys.executable}); tried:\n  "
         + "\n  ".join(reasons)
         + "\nPass library=PATH or set QUORVEX_LIB_DIR to the folder that holds it."
     )
+
+
+def _note_loaded(file_name, path):
+    # A checkout may hold several builds: say once which one is used.
+    if loaded.get(file_name) != path and path.startswith(os.path.join(_CHECKOUT, "build", "")):
+        build = os.path.relpath(os.path.dirname(os.path.dirname(path)), _CHECKOUT)
+        print(f"quorvex: {file_name} from the checkout's {build} ({path})", file=sys.stderr)
+    loaded[file_name] = path
 
 
 def bind(lib, signatures):

@@ -5,9 +5,13 @@ needs OpenCV for Python: Debian's python3-opencv).
 
     python3 -m quorvex.serve --share "My Share" --size 640x480 --format rgb24 --fps 30
     python3 -m quorvex.serve --share "My Share" --video clip.mp4
+
+A video plays at its own rate unless --fps gives another; --fps 0 serves as
+fast as frames come. Ctrl+C ends with the count of frames published.
 """
 
 import argparse
+import os
 import sys
 import time
 
@@ -28,12 +32,23 @@ def size(text):
     return width, height
 
 
+def rate(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number of frames per second, got {text!r}") from None
+    if not value >= 0:
+        raise argparse.ArgumentTypeError(f"expected 0 (as fast as possible) or more frames per second, got {text!r}")
+    return value
+
+
 def parse(argv):
     parser = argparse.ArgumentParser(prog="python3 -m quorvex.serve", description=__doc__.splitlines()[0])
     parser.add_argument("--share", default="Camera Share", help="share name (default: Camera Share)")
     parser.add_argument("--size", type=size, default=(640, 480), help="WxH of the test pattern")
     parser.add_argument("--format", choices=FORMATS, default="rgb24", help="test pattern format")
-    parser.add_argument("--fps", type=float, default=30.0, help="frames per second (0: as fast as possible)")
+    parser.add_argument("--fps", type=rate,
+                        help="frames per second, 0 as fast as possible (default: 30, a video's own rate)")
     parser.add_argument("--frames", type=int, default=0, help="stop after this many frames (0: never)")
     parser.add_argument("--clients", type=int, default=4, help="hosts served at once, 1 to 8")
     parser.add_argument("--video", metavar="FILE", help="serve this video file's frames (needs OpenCV)")
@@ -53,12 +68,18 @@ def pattern_frames(width, height, format_name):
         index += 1
 
 
+kDefaultFps = 30.0
+
+
 class VideoUnavailable(Exception):
     pass
 
 
 def video_frames(path):
-    """The frames of a video file, as OpenCV decodes them (bgr24)."""
+    """The frames of a video file, as OpenCV decodes them (bgr24), and its
+    rate (0 when the file does not say)."""
+    if not os.path.isfile(path):
+        raise VideoUnavailable(f"no video file {path!r}")
     try:
         import cv2
     except ImportError:
@@ -84,9 +105,11 @@ def video_frames(path):
 def serve(args):
     if args.video:
         frames, width, height, video_fps = video_frames(args.video)
-        format_name, fps = "bgr24", args.fps or video_fps
+        format_name = "bgr24"
+        fps = args.fps if args.fps is not None else (video_fps or kDefaultFps)
     else:
-        (width, height), format_name, fps = args.size, args.format, args.fps
+        (width, height), format_name = args.size, args.format
+        fps = args.fps if args.fps is not None else kDefaultFps
         frames = pattern_frames(width, height, format_name)
     with Server(args.share, width, height, format_name, args.clients, library=args.library) as server:
         print(f"serving {args.share!r}: {width}x{height} {format_name} at "
@@ -94,14 +117,17 @@ def serve(args):
         period = 1.0 / fps if fps > 0 else 0.0
         next_time = time.monotonic()
         published = 0
-        for frame in frames:
-            server.publish(frame)
-            published += 1
-            if published == args.frames:
-                break
-            next_time += period
-            time.sleep(max(0.0, next_time - time.monotonic()))
-    print(f"{published} frames published")
+        try:
+            for frame in frames:
+                server.publish(frame)
+                published += 1
+                if published == args.frames:
+                    break
+                next_time += period
+                time.sleep(max(0.0, next_time - time.monotonic()))
+        except KeyboardInterrupt:
+            pass
+    print(f"{published} frames published", flush=True)
 
 
 def main(argv=None):

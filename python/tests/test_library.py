@@ -72,3 +72,33 @@ def test_import_alone_needs_no_library(tmp_path):
                          env=env, capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert "gray8" in run.stdout
+
+
+def test_a_checkout_uses_its_build_and_says_which(tmp_path):
+    # A checkout's python/quorvex (no _layout.py) beside build/native/bin and
+    # VERSION, as PYTHONPATH=python gives it to a user.
+    checkout = tmp_path / "checkout"
+    package = checkout / "python" / "quorvex"
+    package.mkdir(parents=True)
+    for source in os.listdir(os.path.dirname(quorvex.__file__)):
+        if source.endswith(".py") and source != "_layout.py":
+            (package / source).write_bytes(open(os.path.join(os.path.dirname(quorvex.__file__), source), "rb").read())
+    build_bin = checkout / "build" / "native" / "bin"
+    build_bin.mkdir(parents=True)
+    (build_bin / _library.SERVER).symlink_to(_found_dir())
+    (checkout / "VERSION").write_text("9.8.7.6\n")
+    env = dict(os.environ, PYTHONPATH=str(checkout / "python"))
+    env.pop("QUORVEX_LIB_DIR", None)
+    script = ("import quorvex; print(quorvex.__version__); "
+              "quorvex.Server('never-served', 4, 4).close(); print(quorvex.loaded_libraries())")
+    run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines()[0] == "9.8.7.6"
+    assert str(build_bin / _library.SERVER) in run.stdout
+    assert f"{_library.SERVER} from the checkout's build/native" in run.stderr
+
+
+def test_the_version_is_the_projects():
+    version_file = os.path.join(os.path.dirname(__file__), "..", "..", "VERSION")
+    with open(version_file, encoding="ascii") as file:
+        assert quorvex.__version__ == file.readline().strip()

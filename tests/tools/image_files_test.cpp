@@ -127,3 +127,18 @@ TEST_F(ImageListing, AMissingFolderSaysSo) {
 }
 
 }  // namespace
+
+TEST(ImageFiles, BytesPerPixelOfAFileAreItsColours) {
+    testsupport::TempDir dir;
+    for (int channels = 1; channels <= 4; ++channels) {
+        const std::vector<uint8_t> pixels(static_cast<size_t>(2 * 2 * channels), 90);
+        const std::string name = "c" + std::to_string(channels) + ".png";
+        ASSERT_TRUE(tools::SavePng(dir.File(name), tools::FrameGeometry{2, 2, channels}, pixels.data()));
+        std::string error;
+        EXPECT_EQ(channels == 2 ? 1 : channels, tools::ImageFileBytesPerPixel(dir.File(name), error)) << name << error;
+    }
+    dir.Write("bad.png", "not a picture");
+    std::string error;
+    EXPECT_EQ(0, tools::ImageFileBytesPerPixel(dir.File("bad.png"), error));
+    EXPECT_NE(std::string::npos, error.find("bad.png")) << error;
+}

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "image_files.h"
 #include "server_options.h"
 #include "support/row_name.h"
 
@@ -190,3 +191,13 @@ INSTANTIATE_TEST_SUITE_P(
     RowName());
 
 }  // namespace
+
+TEST(ServerOptions, ImagesKeepTheirColoursUnlessBppIsGiven) {
+    tools::ServerOptions options;
+    std::string text;
+    ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions({"--images", "a.png"}, options, text)) << text;
+    EXPECT_EQ(tools::kBytesPerPixelOfFiles, options.bytesPerPixel);
+    tools::ServerOptions gray;
+    ASSERT_EQ(ParseOutcome::Run, tools::ParseServerOptions({"--images", "a.png", "--bpp", "1"}, gray, text)) << text;
+    EXPECT_EQ(1, gray.bytesPerPixel);
+}

@@ -255,6 +255,16 @@ std::string ColourName(const testing::TestParamInfo<int>& row) {
 
 INSTANTIATE_TEST_SUITE_P(Bytes, ViewerColours, testing::Values(1, 3), ColourName);
 
+TEST_F(ViewerTest, SaysWhichShareItWaitsFor) {
+    // No server: the status line names the share until a frame comes.
+    auto viewer = StartViewer();
+    EXPECT_TRUE(viewer->WaitForOutput("waiting for the share \"" + share_ + "\"; 0 frames, "));
+    ASSERT_TRUE(viewer->Interrupt());
+    int exitCode = -1;
+    ASSERT_TRUE(viewer->Finish(exitCode));
+    EXPECT_EQ(toolstest::kExitOk, exitCode) << viewer->Output();
+}
+
 TEST_F(ViewerTest, FollowsAResetToHalfTheSizeScaledToFit) {
     auto server = StartServer(
         {"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", "10", "--resize-every", "40"});

@@ -46,6 +46,17 @@ bool LoadImageFile(const std::string& path, int bytesPerPixel, Image& image, std
     return true;
 }
 
+int ImageFileBytesPerPixel(const std::string& path, std::string& error) {
+    int width = 0;
+    int height = 0;
+    int channelsInFile = 0;
+    if (!stbi_info(path.c_str(), &width, &height, &channelsInFile)) {
+        error = "cannot read the image \"" + path + "\": " + stbi_failure_reason();
+        return 0;
+    }
+    return channelsInFile <= 2 ? 1 : channelsInFile;
+}
+
 bool SavePng(const std::string& path, const FrameGeometry& geometry, const uint8_t* pixels) {
     if (geometry.bytesPerPixel < 1 || geometry.bytesPerPixel > 4) {
         return false;

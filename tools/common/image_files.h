@@ -19,6 +19,14 @@ struct Image {
 // `error` names the file and the reason.
 bool LoadImageFile(const std::string& path, int bytesPerPixel, Image& image, std::string& error);
 
+// The bytes per pixel that stands for "as the files are" (ImageFileBytesPerPixel).
+constexpr int kBytesPerPixelOfFiles = 0;
+
+// The bytes per pixel a file is served with when none is asked for: 1 for
+// gray (with or without alpha), 3 for RGB, 4 for RGBA; 0 with `error` when
+// the file cannot be read.
+int ImageFileBytesPerPixel(const std::string& path, std::string& error);
+
 // Writes the pixels as a PNG with one channel per byte of a pixel (1 to 4).
 bool SavePng(const std::string& path, const FrameGeometry& geometry, const uint8_t* pixels);
 

@@ -18,7 +18,7 @@ ParseOutcome ParseGrabOptions(const std::vector<std::string>& args, const std::s
     HostArgs host(parser, options, defaultDriver, defaultSystemDir);
     parser.Int("frames", options.frames, 0, kLargestCount, "frames to grab, then quit; 0 until Ctrl+C (default 0)");
     parser.Int("timeout", options.timeoutSeconds, 0, kLargestTimeoutSeconds,
-               "give up after S seconds without a frame; 0 waits for ever (default 10)");
+               "give up after N seconds without a frame; 0 waits for ever (default 10)");
     parser.Text("save", "DIR", options.saveDir, "save frames as PNG files in DIR");
     parser.Int("every", options.every, 1, kLargestCount, "with --save: save every N-th frame (default 1)");
     parser.Flag("configure", options.configure, "call configureCamera for the camera and quit");

@@ -11,11 +11,27 @@
 
 namespace tools {
 
+namespace {
+
+// The driver beside the program (a build's bin/, the Windows package), else
+// where an install puts it relative to the program (bin/../lib).
+std::string DefaultDriver(const char* driverFile) {
+    const std::string programFolder = platform::FolderOf(platform::ProgramPath());
+    const std::string beside = programFolder + platform::kPathSeparator + driverFile;
+    std::error_code ignored;
+    if (std::filesystem::exists(beside, ignored)) {
+        return beside;
+    }
+    const std::filesystem::path installed = std::filesystem::path(programFolder) / QUORVEX_BIN_TO_LIB / driverFile;
+    return std::filesystem::exists(installed, ignored) ? installed.lexically_normal().string() : beside;
+}
+
+}  // namespace
+
 int RunHostTool(const std::string& tool, int argc, char** argv, const char* driverFile, const HostOptions& options,
                 const HostParse& parse, const HostWork& work) {
     std::error_code ignored;
-    const std::string defaultDriver =
-        platform::FolderOf(platform::ProgramPath()) + platform::kPathSeparator + driverFile;
+    const std::string defaultDriver = DefaultDriver(driverFile);
     const std::string defaultSystemDir = std::filesystem::current_path(ignored).string();
     std::string text;
     switch (parse(std::vector<std::string>(argv + 1, argv + argc), defaultDriver, defaultSystemDir, text)) {

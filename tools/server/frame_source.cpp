@@ -30,10 +30,24 @@ std::string PatternSource::Describe() const {
     return "the test pattern";
 }
 
+int PatternSource::BytesPerPixel() const {
+    return sizes_[0].bytesPerPixel;
+}
+
+int ImageSource::BytesPerPixel() const {
+    return images_.front().geometry.bytesPerPixel;
+}
+
 std::unique_ptr<ImageSource> ImageSource::Load(const std::string& pattern, int bytesPerPixel, std::string& error) {
     const std::vector<std::string> files = ListImageFiles(pattern, error);
     if (files.empty()) {
         return nullptr;
+    }
+    if (bytesPerPixel == kBytesPerPixelOfFiles) {
+        bytesPerPixel = ImageFileBytesPerPixel(files.front(), error);
+        if (bytesPerPixel == 0) {
+            return nullptr;
+        }
     }
     auto source = std::make_unique<ImageSource>();
     for (const std::string& file : files) {

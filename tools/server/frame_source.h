@@ -26,6 +26,9 @@ public:
 
     // How the source describes itself in the server's start line.
     virtual std::string Describe() const = 0;
+
+    // The bytes per pixel of its (first) frame.
+    virtual int BytesPerPixel() const = 0;
 };
 
 // The moving test pattern, stamped with the step's frame number and the
@@ -39,6 +42,7 @@ public:
     int64_t LargestFrameBytes() const override;
     const Image& Produce(const FrameStep& step) override;
     std::string Describe() const override;
+    int BytesPerPixel() const override;
 
     // The size the server switches to: half of each side, rounded up.
     static FrameGeometry OtherSize(const FrameGeometry& main);
@@ -51,13 +55,15 @@ private:
 // Image files, served in name order and from the first again after the last.
 class ImageSource : public FrameSource {
 public:
-    // Loads every file of `pattern` with `bytesPerPixel` channels; null with
-    // `error` when a file cannot be read or nothing matches.
+    // Loads every file of `pattern` with `bytesPerPixel` channels, or with
+    // those of the first file (ImageFileBytesPerPixel) for kBytesPerPixelOfFiles;
+    // null with `error` when a file cannot be read or nothing matches.
     static std::unique_ptr<ImageSource> Load(const std::string& pattern, int bytesPerPixel, std::string& error);
 
     int64_t LargestFrameBytes() const override;
     const Image& Produce(const FrameStep& step) override;
     std::string Describe() const override;
+    int BytesPerPixel() const override;
 
 private:
     std::vector<Image> images_;

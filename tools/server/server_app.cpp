@@ -93,7 +93,8 @@ private:
                 line << ", " << options_.size.width << "x" << options_.size.height;
             }
         }
-        line << ", " << Plural(options_.bytesPerPixel, "byte", "bytes") << " per pixel, ";
+        line << ", " << Plural(source_ ? source_->BytesPerPixel() : options_.bytesPerPixel, "byte", "bytes")
+             << " per pixel, ";
         if (options_.fps > 0) {
             line << options_.fps << " fps";
         } else {

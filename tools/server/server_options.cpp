@@ -1,5 +1,6 @@
 #include "server_options.h"
 
+#include "image_files.h"
 #include "quorvex_server.h"
 #include "test_pattern.h"
 
@@ -58,8 +59,9 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
             reason = "is not 1, 3 or 4 bytes per pixel";
             return false;
         },
-        "bytes per pixel: gray, RGB or RGBA (default 1)");
-    parser.Int("fps", options.fps, 0, kLargestFps, "frames per second; 0 publishes without pause (default 30)");
+        "bytes per pixel: gray, RGB or RGBA (default 1; with --images: as the first file, gray, RGB or RGBA)");
+    parser.Int("fps", options.fps, 0, kLargestFps,
+               "frames per second; 0 publishes without pause (default 30; with --stdin: 0, as they come)");
     parser.Int("frames", options.frames, 0, kLargestCount, "frames to publish, then quit; 0 until Ctrl+C (default 0)");
     parser.Text("images", "PATTERN", options.images,
                 "serve image files (PNG, JPEG, BMP, PGM/PPM) in a loop: a file, a folder, or dir/*.png");
@@ -168,6 +170,9 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
                 text = std::string("--") + patternOnly + " works with the test pattern only, not with --images";
                 return ParseOutcome::Error;
             }
+        }
+        if (!parser.Given("bpp")) {
+            options.bytesPerPixel = kBytesPerPixelOfFiles;
         }
         return ParseOutcome::Run;
     }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/console.h"
+#include "settings_file.h"
 
 namespace tools {
 namespace {
@@ -27,6 +28,14 @@ const char* ColourName(int bytesPerPixel) {
 }  // namespace
 
 LiveView::LiveView(const ViewOptions& options, StatusConsole& console) : options_(options), console_(console) {}
+
+std::string LiveView::WaitingFor() const {
+    if (options_.share) {
+        return "waiting for the share \"" + *options_.share + "\"";
+    }
+    return "waiting for the share that PipeName names in [" + options_.camera + "] of " +
+           SettingsFilePath(options_.systemDir);
+}
 
 void LiveView::OnFrame(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) {
     std::lock_guard<std::mutex> hold(lock_);
@@ -75,6 +84,9 @@ std::string LiveView::StatusText() {
     std::ostringstream text;
     text.setf(std::ios::fixed);
     text.precision(1);
+    if (frames_ == 0) {
+        text << WaitingFor() << "; ";
+    }
     text << frames_ << " frames, " << rate_ << " fps, " << tally_.sequence.Lost() << " lost, "
          << tally_.sequence.Repeated() << " repeated, latency ";
     if (latencyUs_ >= 0) {
@@ -128,6 +140,12 @@ void LiveView::Save(const Image& shown) {
     char name[40];
     std::snprintf(name, sizeof name, "quorvex-view-%04lld.png", static_cast<long long>(number));
     const std::string path = (std::filesystem::path(options_.saveDir) / name).string();
+    std::error_code error;
+    std::filesystem::create_directories(options_.saveDir, error);
+    if (error) {
+        console_.Line("quorvex-view: cannot create the folder " + options_.saveDir + ": " + error.message());
+        return;
+    }
     if (SavePng(path, shown.geometry, shown.pixels.data())) {
         console_.Line("quorvex-view: saved " + path);
     } else {

@@ -38,6 +38,9 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // Which share the view waits for, until the first frame.
+    std::string WaitingFor() const;
+
     const ViewOptions& options_;
     StatusConsole& console_;
 

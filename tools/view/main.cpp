@@ -19,6 +19,10 @@ int View(tools::DriverLibrary& driver, const tools::ViewOptions& options, tools:
     if (!camera.Prepare(exitCode) || options.list) {
         return exitCode;
     }
+    // Before the camera waits for its server: no display is said at once.
+    if (!tools::CanShowWindow()) {
+        return tools::kExitFailure;
+    }
     tools::LiveView view(options, console);
     int dimensions[2];
     if (!camera.Open(view, dimensions)) {

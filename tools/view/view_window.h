@@ -40,4 +40,9 @@ struct WindowPlan {
 // Ctrl+C arrives; returns the program's exit code.
 int RunViewWindow(ViewModel& view, const WindowPlan& plan);
 
+// Whether a window can be shown at all (on Linux: a display answers), asked
+// before the camera opens so that a missing display is said at once; prints
+// why not.
+bool CanShowWindow();
+
 }  // namespace tools

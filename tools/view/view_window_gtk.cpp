@@ -2,6 +2,9 @@
 // label for the status line, fed from a timer on GTK's thread.
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "display_image.h"
 #include "exit_codes.h"
 #include "view_window.h"
@@ -57,6 +60,36 @@ gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     return TRUE;
 }
 
+struct PictureSize {
+    int width;
+    int height;
+};
+
+// Room kept below the picture for the status line, and around the window
+// for its frame and title bar.
+constexpr int kStatusLineRoom = 32;
+constexpr int kWindowFrameRoom = 48;
+
+// The frame's size, scaled down with its proportions kept until the window
+// fits the work area of the primary monitor (the screen less its panels), so
+// that the status line is always on the screen.
+PictureSize FitWorkArea(int width, int height) {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+    if (monitor == nullptr && display != nullptr) {
+        monitor = gdk_display_get_monitor(display, 0);
+    }
+    if (monitor == nullptr) {
+        return {width, height};
+    }
+    GdkRectangle area{};
+    gdk_monitor_get_workarea(monitor, &area);
+    const double roomWidth = std::max(1, area.width - kWindowFrameRoom);
+    const double roomHeight = std::max(1, area.height - kWindowFrameRoom - kStatusLineRoom);
+    const double scale = std::min({1.0, roomWidth / width, roomHeight / height});
+    return {std::max(1, static_cast<int>(width * scale)), std::max(1, static_cast<int>(height * scale))};
+}
+
 gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
     Window& w = *static_cast<Window*>(data);
     switch (event->keyval) {
@@ -106,9 +139,16 @@ gboolean OnTick(gpointer data) {
 
 }  // namespace
 
-int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
+bool CanShowWindow() {
     if (!gtk_init_check(nullptr, nullptr)) {
         std::fputs("quorvex-view: cannot open a window: no display (is DISPLAY set?)\n", stderr);
+        return false;
+    }
+    return true;
+}
+
+int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
+    if (!CanShowWindow()) {
         return kExitFailure;
     }
     Window w(view);
@@ -116,7 +156,8 @@ int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
     gtk_window_set_title(GTK_WINDOW(w.window), plan.title.c_str());
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     w.picture = gtk_drawing_area_new();
-    gtk_widget_set_size_request(w.picture, plan.width, plan.height);
+    const PictureSize first = FitWorkArea(plan.width, plan.height);
+    gtk_widget_set_size_request(w.picture, first.width, first.height);
     gtk_widget_set_vexpand(w.picture, TRUE);
     w.status = gtk_label_new(view.StatusText().c_str());
     gtk_label_set_xalign(GTK_LABEL(w.status), 0);

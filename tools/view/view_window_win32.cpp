@@ -169,6 +169,11 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
+bool CanShowWindow() {
+    // Windows always has its desktop.
+    return true;
+}
+
 int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
