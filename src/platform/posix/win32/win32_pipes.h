@@ -18,6 +18,8 @@
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 #define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
+// Accepted and ignored: see CreateNamedPipeA.
+#define WRITE_DAC 0x00040000u
 
 #define PIPE_ACCESS_INBOUND 0x00000001u
 #define PIPE_ACCESS_OUTBOUND 0x00000002u
@@ -44,8 +46,11 @@
 // live on Unix-domain sequenced-packet sockets reachable by the same user
 // only. Left out: PIPE_NOWAIT (ERROR_INVALID_PARAMETER); one-way access
 // (pipes are always duplex); instances of one name in several processes (the
-// second process gets ERROR_ACCESS_DENIED); buffer sizes beyond the system's
-// socket buffers; security attributes.
+// second process gets ERROR_PIPE_BUSY); buffer sizes beyond the system's
+// socket buffers; security attributes: only the user's own processes ever
+// reach the user's pipes, which live in a folder only the user may enter
+// (ERROR_ACCESS_DENIED when that folder is another user's, others may enter
+// it, or it is a link).
 HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances, DWORD outBufferSize,
                         DWORD inBufferSize, DWORD defaultTimeOut, LPSECURITY_ATTRIBUTES attributes);
 
