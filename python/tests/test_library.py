@@ -72,3 +72,11 @@ def test_import_alone_needs_no_library(tmp_path):
                          env=env, capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert "gray8" in run.stdout
+
+
+def test_other_users_cannot_be_admitted_on_linux_and_the_share_is_freed(share):
+    # Linux gives every user names of their own: there is no one to admit.
+    with pytest.raises(OSError, match="cannot admit other users .*not supported here"):
+        quorvex.Server(share, 4, 4, allow_other_users=True)
+    with quorvex.Server(share, 4, 4, allow_other_users=False):
+        pass
