@@ -57,6 +57,10 @@ public:
     // unless the status is an error).
     ULONG_PTR Start(PipeOperation operation, const IoRequest& request) noexcept;
 
+    // Ends the pending operations of `overlapped` (all when null) with
+    // kCancelled; false when there was none.
+    bool Cancel(const OVERLAPPED* overlapped) noexcept;
+
     // DisconnectNamedPipe and the read-mode switch; return a Win32 code.
     DWORD Disconnect() noexcept;
     DWORD SetReadMode(bool message) noexcept;

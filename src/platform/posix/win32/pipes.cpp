@@ -195,6 +195,18 @@ BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
     return posix::RunIo(pipe, posix::PipeOperation::Connect, nullptr, 0, nullptr, overlapped);
 }
 
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
+    const auto end = posix::LookupAs<posix::PipeEnd>(file, posix::ObjectKind::Pipe);
+    if (!end) {
+        return FALSE;
+    }
+    if (!end->Cancel(overlapped)) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL DisconnectNamedPipe(HANDLE pipe) {
     const auto end = posix::LookupAs<posix::PipeEnd>(pipe, posix::ObjectKind::Pipe);
     if (!end) {

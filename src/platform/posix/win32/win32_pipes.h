@@ -60,6 +60,12 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
 // first, ERROR_NO_DATA when it has gone again.
 BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
 
+// Stands in for CancelIoEx on a pipe end: ends its pending read, write or
+// connect of `overlapped` (every one when null), whichever thread started it,
+// with ERROR_OPERATION_ABORTED and its event signalled; FALSE with
+// ERROR_NOT_FOUND when none was pending.
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
+
 // Stands in for DisconnectNamedPipe: ends the connection of a server
 // instance, whose client then gets ERROR_PIPE_NOT_CONNECTED. Messages the
 // client has not read yet before the notice arrives are still delivered.
