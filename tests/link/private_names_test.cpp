@@ -20,8 +20,8 @@ using linktest::ServerPtr;
 using linktest::UniqueName;
 
 constexpr fs::perms kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
-constexpr fs::perms kOpenToAll = kOwnerOnly | fs::perms::group_read | fs::perms::group_write |
-                                 fs::perms::others_read | fs::perms::others_write;
+constexpr fs::perms kOpenToAll =
+    kOwnerOnly | fs::perms::group_read | fs::perms::group_write | fs::perms::others_read | fs::perms::others_write;
 constexpr std::uintmax_t kPlantedBytes = 100;
 
 // A file planted under the system name of `objectName`, removed at the end.
@@ -76,8 +76,8 @@ TEST(PrivateNamesTest, ASegmentNameOpenToOthersIsRefusedAndLeftAlone) {
 
 TEST(PrivateNamesTest, AMutexNameOpenToOthersIsRefused) {
     const std::string share = UniqueName("plantedmutex");
-    const PlantedName planted(MutexName(share), fs::perms::owner_read | fs::perms::owner_write |
-                                                    fs::perms::group_read | fs::perms::others_read);
+    const PlantedName planted(MutexName(share), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                                    fs::perms::others_read);
     EXPECT_TRUE(RefusedAsHeld(share, MutexName(share)));
     EXPECT_FALSE(platform::NameIsListed(share)) << "the refused server left its segment's name behind";
 }
