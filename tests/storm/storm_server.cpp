@@ -96,9 +96,14 @@ public:
         return knowsDimensions;
     }
 
-    bool KnowsDimensions() {
+    // Sends one message only if this slot's client has been sent the
+    // dimensions. Asked and sent under one hold of the lock: asked apart,
+    // the answer could be the last client's, and a client that took the
+    // slot's new instance in between would be sent a frame before its
+    // dimensions, and end its link.
+    bool SendIfInformed(const void* bytes, DWORD count) {
         platform::CriticalSectionLock guard(lock);
-        return knowsDimensions;
+        return knowsDimensions && SendLocked(bytes, count);
     }
 
     void Drop() { SetEvent(dropEvent.get()); }
@@ -341,7 +346,10 @@ private:
         }
         Sleep(holdMs);
         ReleaseMutex(mutex.get());
-        Broadcast(ImageReady, [](Slot& slot) { return slot.KnowsDimensions(); });
+        const MessageHeader header{HeaderMagic, ImageReady, 0};
+        for (auto& slot : slots) {
+            slot->SendIfInformed(&header, sizeof header);
+        }
     }
 
     template <typename Which>
