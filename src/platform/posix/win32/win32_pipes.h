@@ -63,7 +63,7 @@ BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
 // Stands in for CancelIoEx on a pipe end: ends its pending read, write or
 // connect of `overlapped` (every one when null), whichever thread started it,
 // with ERROR_OPERATION_ABORTED and its event signalled; FALSE with
-// ERROR_NOT_FOUND when none was pending.
+// ERROR_NOT_FOUND when none was pending (wine then says TRUE).
 BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 
 // Stands in for DisconnectNamedPipe: ends the connection of a server
