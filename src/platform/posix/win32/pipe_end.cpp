@@ -356,6 +356,11 @@ DWORD PipeEnd::SetReadMode(bool message) noexcept {
     return ERROR_SUCCESS;
 }
 
+DWORD PipeEnd::Instances() noexcept {
+    std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
+    return listener_ ? listener_->InstanceCount() : 0;
+}
+
 bool PipeEnd::Listening() const noexcept {
     return server_ && !closed_ && state_ == State::Listening;
 }

@@ -307,6 +307,23 @@ BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD /*maxCollectionC
     return TRUE;
 }
 
+BOOL GetNamedPipeHandleStateA(HANDLE pipe, LPDWORD state, LPDWORD currentInstances, LPDWORD maxCollectionCount,
+                              LPDWORD collectDataTimeout, LPSTR userName, DWORD userNameSize) {
+    const auto end = posix::LookupAs<posix::PipeEnd>(pipe, posix::ObjectKind::Pipe);
+    if (!end) {
+        return FALSE;
+    }
+    if (state != nullptr || maxCollectionCount != nullptr || collectDataTimeout != nullptr || userName != nullptr ||
+        userNameSize != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (currentInstances != nullptr) {
+        *currentInstances = end->Instances();
+    }
+    return TRUE;
+}
+
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) {
     return posix::RunIo(file, posix::PipeOperation::Read, static_cast<char*>(buffer), bytesToRead, bytesRead,
                         overlapped);

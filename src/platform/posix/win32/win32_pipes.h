@@ -89,6 +89,12 @@ BOOL WaitNamedPipeA(LPCSTR name, DWORD timeOut);
 // collection count and time-out are ignored.
 BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount, LPDWORD collectDataTimeout);
 
+// Stands in for GetNamedPipeHandleStateA for the number of instances of a
+// server end's pipe (the instances this process has: no other process may
+// have any). Every other output must be null (ERROR_INVALID_PARAMETER).
+BOOL GetNamedPipeHandleStateA(HANDLE pipe, LPDWORD state, LPDWORD currentInstances, LPDWORD maxCollectionCount,
+                              LPDWORD collectDataTimeout, LPSTR userName, DWORD userNameSize);
+
 // Stand in for ReadFile and WriteFile on pipe ends. With an overlapped handle
 // and an OVERLAPPED they return FALSE with ERROR_IO_PENDING when the operation
 // waits; its event is reset at the start and signalled at completion, also
