@@ -4,9 +4,12 @@
  * A server is created for a share name S. It creates
  *   - the message-type pipe "\\.\pipe\" + S, with up to maxClients instances,
  *     so that that many driver cameras (in one host or several) can attach;
+ *     clients on other machines are refused;
  *   - the shared image segment, a file mapping named S of segmentBytes bytes,
  *     which bounds the largest frame the server can publish;
  *   - the mutex S + "Mutex" that guards the frame bytes.
+ * Only the user who creates the server (and on Windows the system) may open
+ * them, unless QuorvexServerSetAccess admits every local user.
  * A background thread accepts clients, answers their dimensions requests
  * with the current dimensions and drops clients that go away, so that their
  * pipe instances listen again. Requests that come before the first
@@ -39,7 +42,9 @@ typedef struct QuorvexServer QuorvexServer;
 /* Creates the pipe, the segment and the mutex and starts serving. maxClients
  * is 1 to QUORVEX_SERVER_MAX_CLIENTS. Returns null when an argument is out of
  * range, when another server already uses the share name (the reason says
- * whether it is one of this process), or when the system refuses an object;
+ * whether it is one of this process), when one of the names is held by
+ * another user (on Linux also a name that others may open, or a link: "the
+ * name ... is held by another user"), or when the system refuses an object;
  * then QuorvexServerLastError(NULL) says why, ending a failure of the system
  * with "(system error N: its text)". */
 QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, int segmentBytes, int maxClients);
@@ -59,6 +64,18 @@ int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int wi
  * larger than the segment or when a client keeps the mutex for more than two
  * seconds. */
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount);
+
+/* Who may open the server's pipe, segment and mutex. */
+#define QUORVEX_ACCESS_OWN_USER 0        /* the creating user only: the default */
+#define QUORVEX_ACCESS_ALL_LOCAL_USERS 1 /* every user of this machine (Windows) */
+
+/* Chooses who may open the server's objects, from now on and for every pipe
+ * instance it makes later: hosts that run under another account of the same
+ * Windows machine need QUORVEX_ACCESS_ALL_LOCAL_USERS. Returns 0, or -1 for an
+ * unknown access, when the system refuses the change, or for
+ * QUORVEX_ACCESS_ALL_LOCAL_USERS on Linux, where every user has names of
+ * their own that other users never meet. */
+int QUORVEX_SERVER_CALL QuorvexServerSetAccess(QuorvexServer* server, int access);
 
 /* Pixel layouts that QuorvexServerPublishFrameEx accepts. */
 #define QUORVEX_FORMAT_GRAY8 1  /* 1 byte per pixel */

@@ -8,6 +8,8 @@ from . import _formats, _library
 
 # QUORVEX_SERVER_MAX_CLIENTS of quorvex_server.h.
 MAX_CLIENTS = 8
+# QUORVEX_ACCESS_ALL_LOCAL_USERS of quorvex_server.h.
+_ACCESS_ALL_LOCAL_USERS = 1
 
 _P = ctypes.c_void_p
 _I = ctypes.c_int
@@ -23,6 +25,7 @@ _SIGNATURES = {
     "QuorvexServerSetDimensions": (_I, [_P, _I, _I, _I]),
     "QuorvexServerPublishFrameEx": (_I, [_P, _P, _I, _I, _I, _I]),
     "QuorvexServerSetChannelOrder": (_I, [_P, _I]),
+    "QuorvexServerSetAccess": (_I, [_P, _I]),
     "QuorvexServerLastError": (ctypes.c_char_p, [_P]),
     "QuorvexServerClientCount": (_I, [_P]),
     "QuorvexServerWaitForClients": (_I, [_P, _I, _I]),
@@ -36,7 +39,10 @@ class Server:
     Frames are width x height pixels in `format` (gray8, rgb24, bgr24, rgba32
     or bgra32); hosts receive 3 and 4 bytes per pixel in `order` ("rgb", the
     default, or "bgr"). The shared segment holds max_frame_bytes, by default
-    the first size's frame: resize() beyond it is refused.
+    the first size's frame: resize() beyond it is refused. Only hosts of the
+    same user may attach, unless allow_other_users is true (Windows: every
+    user of the machine; refused on Linux, where every user has names of
+    their own).
 
     Any thread may call any method: each call that uses the server runs alone
     under the object's lock, so a publish() checks and sends its frame
@@ -45,7 +51,7 @@ class Server:
     raise ValueError."""
 
     def __init__(self, share, width, height, format="gray8", max_clients=4, *,
-                 order="rgb", max_frame_bytes=None, library=None):
+                 order="rgb", max_frame_bytes=None, allow_other_users=False, library=None):
         width, height = _formats.positive_size(width, height)
         _, channels = _formats.format_info(format)
         if order not in _formats.ORDERS:
@@ -67,6 +73,10 @@ class Server:
             raise OSError(f"cannot serve share {share!r}: {reason}")
         self.share = share
         self.max_frame_bytes = max_frame_bytes
+        if allow_other_users and self._lib.QuorvexServerSetAccess(self._handle, _ACCESS_ALL_LOCAL_USERS) != 0:
+            reason = self._lib.QuorvexServerLastError(self._handle).decode(errors="replace")
+            self.close()
+            raise OSError(f"cannot admit other users to share {share!r}: {reason}")
         self._lib.QuorvexServerSetChannelOrder(self._handle, _formats.ORDERS[order])
         self.resize(width, height, format)
 

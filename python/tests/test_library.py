@@ -102,3 +102,11 @@ def test_the_version_is_the_projects():
     version_file = os.path.join(os.path.dirname(__file__), "..", "..", "VERSION")
     with open(version_file, encoding="ascii") as file:
         assert quorvex.__version__ == file.readline().strip()
+
+
+def test_other_users_cannot_be_admitted_on_linux_and_the_share_is_freed(share):
+    # Linux gives every user names of their own: there is no one to admit.
+    with pytest.raises(OSError, match="cannot admit other users .*not supported here"):
+        quorvex.Server(share, 4, 4, allow_other_users=True)
+    with quorvex.Server(share, 4, 4, allow_other_users=False):
+        pass

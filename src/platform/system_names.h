@@ -16,4 +16,9 @@ void RemoveAbandonedNames();
 // any kind, held or abandoned.
 bool NameIsListed(const std::string& objectName);
 
+// The file that holds this user's named object `objectName` on POSIX, where
+// anyone may make a file of that name first; empty on Windows, whose names
+// are the kernel's own.
+std::string NamePath(const std::string& objectName);
+
 }  // namespace platform

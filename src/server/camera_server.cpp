@@ -16,18 +16,31 @@ std::string SizeText(int width, int height) {
 
 }  // namespace
 
-std::unique_ptr<CameraServer> CameraServer::Create(const std::string& shareName, DWORD segmentBytes, int maxClients) {
+std::unique_ptr<CameraServer> CameraServer::Create(const std::string& shareName, DWORD segmentBytes, int maxClients,
+                                                   Refusal& refusal) {
     auto server = std::make_unique<CameraServer>();
-    if (!server->Start(shareName, segmentBytes, maxClients)) {
+    if (!server->Start(shareName, segmentBytes, maxClients, refusal)) {
+        refusal.code = GetLastError();
         return nullptr;
     }
     return server;
 }
 
-bool CameraServer::Start(const std::string& shareName, DWORD segmentBytes, int maxClients) {
+bool CameraServer::Start(const std::string& shareName, DWORD segmentBytes, int maxClients, Refusal& refusal) {
     pipePath_ = PipePath(shareName);
     maxClients_ = static_cast<DWORD>(maxClients);
-    if (!frame_.Create(shareName, segmentBytes)) {
+    refusal = Refusal{};
+    if (!security_.Build(platform::ObjectAccess::OwnUser)) {
+        refusal.objectName = shareName;
+        return false;
+    }
+    if (!frame_.Create(shareName, segmentBytes, security_.Attributes(), refusal.objectName)) {
+        // A segment too small to take over is another server's; one that
+        // shuts this user out is another user's.
+        const DWORD code = GetLastError();
+        refusal.cause = code == ERROR_ALREADY_EXISTS  ? Refusal::Cause::Taken
+                        : code == ERROR_ACCESS_DENIED ? Refusal::Cause::OtherUser
+                                                      : Refusal::Cause::System;
         return false;
     }
     wake_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -39,7 +52,20 @@ bool CameraServer::Start(const std::string& shareName, DWORD segmentBytes, int m
     // pipe at once; the service thread starts their waits for clients, since
     // a thread's pending I/O ends when the thread does.
     for (DWORD i = 0; i < maxClients_; ++i) {
-        if (!pipes_[i].CreateEvents() || !pipes_[i].Open(pipePath_, maxClients_, i == 0)) {
+        if (!pipes_[i].CreateEvents()) {
+            return false;
+        }
+        if (!pipes_[i].Open(pipePath_, maxClients_, i == 0, security_.Attributes())) {
+            // The first instance is refused when the pipe exists: another
+            // server's when it holds the segment too (a Windows server of the
+            // same user is refused access to the pipe as well), otherwise
+            // another user's.
+            const DWORD code = GetLastError();
+            refusal.objectName = pipePath_;
+            refusal.cause = code == ERROR_PIPE_BUSY || (code == ERROR_ACCESS_DENIED && frame_.SegmentExisted())
+                                ? Refusal::Cause::Taken
+                            : code == ERROR_ACCESS_DENIED ? Refusal::Cause::OtherUser
+                                                          : Refusal::Cause::System;
             return false;
         }
     }
@@ -107,7 +133,8 @@ void CameraServer::CloseAll() {
 
 void CameraServer::ReopenClosed() {
     for (DWORD i = 0; i < maxClients_; ++i) {
-        if (pipes_[i].GetPhase() == ClientPipe::Phase::Closed && pipes_[i].Open(pipePath_, maxClients_, false)) {
+        if (pipes_[i].GetPhase() == ClientPipe::Phase::Closed &&
+            pipes_[i].Open(pipePath_, maxClients_, false, security_.Attributes())) {
             pipes_[i].Listen();
         }
     }
@@ -211,6 +238,26 @@ int CameraServer::SetChannelOrder(int order) {
                       ": use QUORVEX_ORDER_RGB or QUORVEX_ORDER_BGR");
     }
     order_ = order;
+    return 0;
+}
+
+int CameraServer::SetAccess(platform::ObjectAccess access) {
+    platform::ObjectSecurity security;
+    if (!security.Build(access)) {
+        return Refuse(access == platform::ObjectAccess::AllLocalUsers && GetLastError() == ERROR_NOT_SUPPORTED
+                          ? "admitting other users is not supported here: every user has names of their own"
+                          : "the system refused the access list (system error " + std::to_string(GetLastError()) + ")");
+    }
+    platform::CriticalSectionLock hold(lock_);
+    bool applied = frame_.ApplySecurity(security);
+    for (DWORD i = 0; i < maxClients_ && applied; ++i) {
+        applied = pipes_[i].ApplySecurity(security);
+    }
+    if (!applied) {
+        return Refuse("the system refused to change who may open the share's objects (system error " +
+                      std::to_string(GetLastError()) + ")");
+    }
+    security_ = std::move(security);
     return 0;
 }
 

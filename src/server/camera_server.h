@@ -10,6 +10,7 @@
 #include "client_pipe.h"
 #include "pixel_layout.h"
 #include "platform/critical_section.h"
+#include "platform/object_security.h"
 #include "platform/unique_handle.h"
 #include "shared_frame.h"
 #include "wire/messages.h"
@@ -23,10 +24,23 @@
 // before the segment's mutex, and that before `lock_`.
 class CameraServer {
 public:
+    // Why Create made no server.
+    struct Refusal {
+        enum class Cause {
+            System,     // the system refused an object
+            Taken,      // another server serves the share
+            OtherUser,  // the name is held by another user
+        };
+        Cause cause = Cause::System;
+        std::string objectName;  // the object refused
+        DWORD code = 0;          // the system's error code
+    };
+
     CameraServer() = default;
-    // Null when the system refuses an object or another server holds the
-    // name; the thread's last-error code tells why.
-    static std::unique_ptr<CameraServer> Create(const std::string& shareName, DWORD segmentBytes, int maxClients);
+    // Creates the objects for the creating user only; null when one is
+    // refused, with `refusal` saying which and why.
+    static std::unique_ptr<CameraServer> Create(const std::string& shareName, DWORD segmentBytes, int maxClients,
+                                                Refusal& refusal);
 
     // Stops the service thread, which closes every instance on its way out.
     ~CameraServer();
@@ -41,6 +55,9 @@ public:
     int PublishFrameEx(const void* pixels, int width, int height, int strideBytes, int format);
     // 0, or -1 for an unknown order.
     int SetChannelOrder(int order);
+    // Who may open the segment, the mutex and every pipe instance, now and
+    // later; 0, or -1 when refused.
+    int SetAccess(platform::ObjectAccess access);
     int SendHeader(int32_t type, int32_t param);
     int SendRaw(const void* bytes, DWORD count);
     // Closes every instance and listens again; returns the clients dropped.
@@ -59,7 +76,7 @@ public:
     const char* LastError();
 
 private:
-    bool Start(const std::string& shareName, DWORD segmentBytes, int maxClients);
+    bool Start(const std::string& shareName, DWORD segmentBytes, int maxClients, Refusal& refusal);
     static DWORD WINAPI static_ServiceMain(LPVOID self);
     void ServiceMain();
     void ServeCompletedIo(ClientPipe& pipe);
@@ -74,6 +91,7 @@ private:
     int AnnounceFrame();
 
     std::string pipePath_;
+    platform::ObjectSecurity security_;  // guarded by lock_ once serving
     DWORD maxClients_ = 0;
     SharedFrame frame_;
     platform::CriticalSection lock_;

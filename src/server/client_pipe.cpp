@@ -23,13 +23,33 @@ bool ClientPipe::CreateEvents() {
     return ioEvent_ && writeEvent_;
 }
 
-bool ClientPipe::Open(const std::string& path, DWORD maxInstances, bool firstInstance) {
+bool ClientPipe::Open(const std::string& path, DWORD maxInstances, bool firstInstance,
+                      LPSECURITY_ATTRIBUTES attributes) {
+    // WRITE_DAC: the server may admit other users later (SetAccess).
     const DWORD openMode =
-        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (firstInstance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    pipe_.reset(CreateNamedPipeA(path.c_str(), openMode, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                 maxInstances, kPipeBufferBytes, kPipeBufferBytes, 0, nullptr));
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | WRITE_DAC | (firstInstance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    pipe_.reset(CreateNamedPipeA(path.c_str(), openMode,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                 maxInstances, kPipeBufferBytes, kPipeBufferBytes, 0, attributes));
     phase_ = Phase::Closed;
-    return static_cast<bool>(pipe_);
+    if (!pipe_) {
+        return false;
+    }
+    // The first instance must be the pipe's only one: a system that lets it
+    // join instances another process made first (wine does) would otherwise
+    // share the hosts with that process.
+    DWORD instances = 0;
+    if (firstInstance &&
+        (!GetNamedPipeHandleStateA(pipe_.get(), nullptr, &instances, nullptr, nullptr, nullptr, 0) || instances != 1)) {
+        pipe_.reset();
+        SetLastError(ERROR_PIPE_BUSY);
+        return false;
+    }
+    return true;
+}
+
+bool ClientPipe::ApplySecurity(const platform::ObjectSecurity& security) const {
+    return !pipe_ || security.ApplyTo(pipe_.get());
 }
 
 void ClientPipe::Close() {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/object_security.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "wire/messages.h"
@@ -22,9 +23,13 @@ public:
     // The events; false when the system refuses one.
     bool CreateEvents();
 
-    // Creates an instance of `path`. The first instance of a server claims
-    // the name, so that a second server of the same name fails.
-    bool Open(const std::string& path, DWORD maxInstances, bool firstInstance);
+    // Creates an instance of `path` with `attributes`, for local clients
+    // only. The first instance of a server claims the name, so that a second
+    // server of the same name, or a process that made the pipe first, fails.
+    bool Open(const std::string& path, DWORD maxInstances, bool firstInstance, LPSECURITY_ATTRIBUTES attributes);
+
+    // Gives an open instance the access list of `security`; true when closed.
+    bool ApplySecurity(const platform::ObjectSecurity& security) const;
 
     // Closes the instance; a pending connect or read ends with it.
     void Close();

@@ -76,14 +76,26 @@ QuorvexServer* QUORVEX_SERVER_CALL QuorvexServerCreate(const char* shareName, in
         if (!handle->claim.Claim(shareName)) {
             return RefuseCreate(share + " is already served by this process", ERROR_ALREADY_EXISTS);
         }
-        auto server = CameraServer::Create(shareName, static_cast<DWORD>(segmentBytes), maxClients);
+        CameraServer::Refusal refusal;
+        auto server = CameraServer::Create(shareName, static_cast<DWORD>(segmentBytes), maxClients, refusal);
         if (!server) {
-            const DWORD code = GetLastError();
-            const bool taken = code == ERROR_ALREADY_EXISTS || code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY;
+            std::string reason;
+            switch (refusal.cause) {
+            case CameraServer::Refusal::Cause::Taken:
+                reason = share + " is already served by another process";
+                break;
+            case CameraServer::Refusal::Cause::OtherUser:
+                reason = "the name \"" + refusal.objectName + "\" is held by another user";
+                break;
+            case CameraServer::Refusal::Cause::System:
+                reason = "the system refused an object of " + share;
+                break;
+            }
+            // A share served by another server reads as one whatever the
+            // system said (a Windows pipe taken is access denied).
             return RefuseCreate(
-                (taken ? share + " is already served by another process" : "the system refused an object of " + share) +
-                    " " + platform::SystemErrorNote(code),
-                code);
+                reason + " " + platform::SystemErrorNote(refusal.code),
+                refusal.cause == CameraServer::Refusal::Cause::Taken ? ERROR_ALREADY_EXISTS : refusal.code);
         }
         handle->server = std::move(server);
         return handle.release();
@@ -114,6 +126,17 @@ int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const v
 
 int QUORVEX_SERVER_CALL QuorvexServerSetChannelOrder(QuorvexServer* server, int order) {
     return Guarded(server, [&](CameraServer& s) { return s.SetChannelOrder(order); });
+}
+
+int QUORVEX_SERVER_CALL QuorvexServerSetAccess(QuorvexServer* server, int access) {
+    return Guarded(server, [&](CameraServer& s) {
+        if (access != QUORVEX_ACCESS_OWN_USER && access != QUORVEX_ACCESS_ALL_LOCAL_USERS) {
+            return s.Refuse("unknown access " + std::to_string(access) +
+                            ": use QUORVEX_ACCESS_OWN_USER or QUORVEX_ACCESS_ALL_LOCAL_USERS");
+        }
+        return s.SetAccess(access == QUORVEX_ACCESS_OWN_USER ? platform::ObjectAccess::OwnUser
+                                                             : platform::ObjectAccess::AllLocalUsers);
+    });
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrameEx(QuorvexServer* server, const void* pixels, int width, int height,

@@ -12,9 +12,11 @@ constexpr DWORD kMutexWaitMs = 2000;
 
 }  // namespace
 
-bool SharedFrame::Create(const std::string& shareName, DWORD capacity) {
+bool SharedFrame::Create(const std::string& shareName, DWORD capacity, LPSECURITY_ATTRIBUTES attributes,
+                         std::string& refusedName) {
+    refusedName = shareName;
     platform::UniqueMapping mapping(
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, capacity, shareName.c_str()));
+        CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, capacity, shareName.c_str()));
     if (!mapping) {
         return false;
     }
@@ -22,6 +24,7 @@ bool SharedFrame::Create(const std::string& shareName, DWORD capacity) {
     // a client still has it open; a restarted server takes it over when it
     // is large enough.
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    segmentExisted_ = existed;
     platform::UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (!view) {
         return false;
@@ -32,15 +35,21 @@ bool SharedFrame::Create(const std::string& shareName, DWORD capacity) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return false;
     }
-    platform::UniqueMutex mutex(CreateMutexA(nullptr, FALSE, MutexName(shareName).c_str()));
+    refusedName = MutexName(shareName);
+    platform::UniqueMutex mutex(CreateMutexA(attributes, FALSE, refusedName.c_str()));
     if (!mutex) {
         return false;
     }
+    refusedName.clear();
     mapping_ = std::move(mapping);
     view_ = std::move(view);
     mutex_ = std::move(mutex);
     capacity_ = capacity;
     return true;
+}
+
+bool SharedFrame::ApplySecurity(const platform::ObjectSecurity& security) const {
+    return security.ApplyTo(mapping_.get()) && security.ApplyTo(mutex_.get());
 }
 
 platform::MutexHold SharedFrame::Lock() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/object_security.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
 
@@ -15,9 +16,18 @@ class SharedFrame {
 public:
     // Creates the segment of `capacity` bytes, or takes over one left by an
     // earlier server that is at least that large, and opens or creates the
-    // mutex. Fails with ERROR_ALREADY_EXISTS for a smaller leftover segment;
-    // the thread's last-error code tells why on any failure.
-    bool Create(const std::string& shareName, DWORD capacity);
+    // mutex, both new ones with `attributes`. Fails with ERROR_ALREADY_EXISTS
+    // for a smaller leftover segment; the thread's last-error code tells why
+    // on any failure, and `refusedName` names the object refused.
+    bool Create(const std::string& shareName, DWORD capacity, LPSECURITY_ATTRIBUTES attributes,
+                std::string& refusedName);
+
+    // Whether Create found the segment there already: another server's, or
+    // one a crashed server left.
+    bool SegmentExisted() const { return segmentExisted_; }
+
+    // Gives the segment and the mutex the access list of `security`.
+    bool ApplySecurity(const platform::ObjectSecurity& security) const;
 
     // Copies `count` bytes to the segment's start under the mutex. False when
     // they do not fit, or when a client holds the mutex too long. A mutex
@@ -50,4 +60,5 @@ private:
     platform::UniqueView view_;
     platform::UniqueMutex mutex_;
     DWORD capacity_ = 0;
+    bool segmentExisted_ = false;
 };

@@ -89,11 +89,12 @@ private:
 
 // A camera server in a child process (verb "e2e-server"): it publishes
 // frames of `format` every `periodMs` for at most `lifetimeMs`, with seeds
-// counting up from `firstSeed`. Returns once the server serves. The child's
-// output goes to the file `outputPath`.
+// counting up from `firstSeed`, through `instances` pipe instances. Returns
+// once the server serves. The child's output goes to the file `outputPath`.
 testing::AssertionResult StartServerProcess(platform::ChildProcess& child, const std::string& outputPath,
                                             const std::string& shareName, const FrameFormat& format, int periodMs,
-                                            uint32_t firstSeed, int lifetimeMs = 60000);
+                                            uint32_t firstSeed, int lifetimeMs = 60000,
+                                            int instances = QUORVEX_SERVER_MAX_CLIENTS);
 
 // A child process (verb "e2e-hold-mutex") that takes the named mutex and
 // holds it until it is killed or `lifetimeMs` have passed, when it ends

@@ -138,6 +138,9 @@ struct ReopenCase {
     const char* name;
     int firstPort;
     int secondPort;
+    // The server's pipe instances: with one, the reopened link finds the
+    // pipe free only once it has let go of its old connection.
+    int instances;
 };
 
 class E2EReopenInsideTheFrame : public E2EReentry, public testing::WithParamInterface<ReopenCase> {};
@@ -149,7 +152,7 @@ TEST_P(E2EReopenInsideTheFrame, TheSameThreadGoesOnOnTheNewPort) {
     const std::string share = ShareName();
     const FrameFormat format{64, 16, 1};
     platform::ChildProcess server;
-    ASSERT_TRUE(StartServerProcess(server, ChildOutput("server"), share, format, 20, 1));
+    ASSERT_TRUE(StartServerProcess(server, ChildOutput("server"), share, format, 20, 1, 60000, row.instances));
     Plan(Action::Reopen, When::Frame, row.secondPort);
     Port(row.secondPort).action = static_cast<int>(OnFrame::ReadRows);
     ASSERT_TRUE(OpenActing("Camera 1", row.firstPort, share, kLevelSteps));
@@ -179,7 +182,11 @@ TEST_P(E2EReopenInsideTheFrame, TheSameThreadGoesOnOnTheNewPort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, E2EReopenInsideTheFrame,
-                         testing::Values(ReopenCase{"SamePort", 21, 21}, ReopenCase{"AnotherPort", 21, 22}), RowName());
+                         testing::Values(ReopenCase{"SamePort", 21, 21, QUORVEX_SERVER_MAX_CLIENTS},
+                                         ReopenCase{"AnotherPort", 21, 22, QUORVEX_SERVER_MAX_CLIENTS},
+                                         ReopenCase{"SamePortOneInstance", 21, 21, 1},
+                                         ReopenCase{"AnotherPortOneInstance", 21, 22, 1}),
+                         RowName());
 
 // The host answers "Reset" by closing and reopening: the link starts afresh
 // with the new size in place, and asks for no further reset.

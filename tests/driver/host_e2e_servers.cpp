@@ -40,9 +40,9 @@ bool SignalReady(const std::string& readyName) {
 }
 
 // Verb "e2e-server": share, width, height, bytes per pixel, period in ms,
-// first seed, lifetime in ms.
+// first seed, lifetime in ms, pipe instances.
 int ServerChild(const std::vector<std::string>& args) {
-    if (args.size() != 7) {
+    if (args.size() != 8) {
         return 2;
     }
     const std::string& share = args[0];
@@ -50,7 +50,7 @@ int ServerChild(const std::vector<std::string>& args) {
     const DWORD period = static_cast<DWORD>(std::stoul(args[4]));
     uint32_t seed = static_cast<uint32_t>(std::stoul(args[5]));
     const DWORD lifetime = static_cast<DWORD>(std::stoul(args[6]));
-    QuorvexServer* server = QuorvexServerCreate(share.c_str(), format.Bytes(), QUORVEX_SERVER_MAX_CLIENTS);
+    QuorvexServer* server = QuorvexServerCreate(share.c_str(), format.Bytes(), std::stoi(args[7]));
     if (server == nullptr) {
         return 3;
     }
@@ -152,11 +152,12 @@ bool Server::WaitForNoClients(DWORD milliseconds) {
 
 testing::AssertionResult StartServerProcess(platform::ChildProcess& child, const std::string& outputPath,
                                             const std::string& shareName, const FrameFormat& format, int periodMs,
-                                            uint32_t firstSeed, int lifetimeMs) {
-    return StartAndAwaitReady(child, outputPath, ReadyEventName(shareName),
-                              {"--child=e2e-server", shareName, std::to_string(format.width),
-                               std::to_string(format.height), std::to_string(format.bytesPerPixel),
-                               std::to_string(periodMs), std::to_string(firstSeed), std::to_string(lifetimeMs)});
+                                            uint32_t firstSeed, int lifetimeMs, int instances) {
+    return StartAndAwaitReady(
+        child, outputPath, ReadyEventName(shareName),
+        {"--child=e2e-server", shareName, std::to_string(format.width), std::to_string(format.height),
+         std::to_string(format.bytesPerPixel), std::to_string(periodMs), std::to_string(firstSeed),
+         std::to_string(lifetimeMs), std::to_string(instances)});
 }
 
 testing::AssertionResult StartMutexHolder(platform::ChildProcess& child, const std::string& outputPath,

@@ -77,6 +77,35 @@ TEST(CameraServerTest, SecondServerOfTheSameNameIsRefused) {
     EXPECT_TRUE(ConnectClient(channel, name, first.get(), 1));
 }
 
+// Whoever may open the objects, a host of the server's own user attaches,
+// also to instances made after the change.
+TEST(CameraServerTest, AccessChangesKeepTheServersOwnUserAttaching) {
+    const std::string name = UniqueName("access");
+    linktest::ServerPtr server = StartServer(name, 4096, 2);
+    ASSERT_NE(server, nullptr);
+    ASSERT_EQ(0, QuorvexServerSetDimensions(server.get(), 32, 8, 1));
+    EXPECT_EQ(-1, QuorvexServerSetAccess(server.get(), 7));
+    EXPECT_NE(std::string::npos, std::string(QuorvexServerLastError(server.get())).find("unknown access 7"));
+    // Linux has no other users' hosts to admit: every user has names of
+    // their own.
+    if (QuorvexServerSetAccess(server.get(), QUORVEX_ACCESS_ALL_LOCAL_USERS) != 0) {
+        EXPECT_NE(std::string::npos, std::string(QuorvexServerLastError(server.get())).find("not supported here"))
+            << QuorvexServerLastError(server.get());
+    }
+    for (int round = 0; round < 2; ++round) {
+        NamedPipeChannel first;
+        NamedPipeChannel second;
+        ASSERT_TRUE(ConnectClient(first, name, server.get(), 1)) << "round " << round;
+        ASSERT_TRUE(ConnectClient(second, name, server.get(), 2)) << "round " << round;
+        DimensionsBlock dimensions{};
+        ASSERT_TRUE(AskDimensions(second, dimensions)) << "round " << round;
+        EXPECT_EQ(32, dimensions.width);
+        EXPECT_EQ(0, QuorvexServerSetAccess(server.get(), QUORVEX_ACCESS_OWN_USER));
+        // The next round meets fresh instances, made with the access now set.
+        EXPECT_EQ(2, QuorvexServerDropClients(server.get()));
+    }
+}
+
 TEST(CameraServerTest, CallsOnNoServerAreRefused) {
     const char raw[kMessageSize] = {};
     EXPECT_EQ(-1, QuorvexServerSetDimensions(nullptr, 1, 1, 1));
@@ -85,6 +114,7 @@ TEST(CameraServerTest, CallsOnNoServerAreRefused) {
     EXPECT_EQ(-1, QuorvexServerClientCount(nullptr));
     EXPECT_EQ(-1, QuorvexServerSendRaw(nullptr, raw, sizeof raw));
     EXPECT_EQ(-1, QuorvexServerDropClients(nullptr));
+    EXPECT_EQ(-1, QuorvexServerSetAccess(nullptr, QUORVEX_ACCESS_OWN_USER));
     QuorvexServerDestroy(nullptr);
 }
 

@@ -553,6 +553,20 @@ TEST_F(Pipes, ClosingAHandleEndsItsPendingRead) {
     EXPECT_TRUE(ReadEndedWith(INVALID_HANDLE_VALUE, *io, ERROR_BROKEN_PIPE));
 }
 
+TEST_F(Pipes, CancellingEndsThePendingReadAndTheServerSeesTheClientLeaveAtOnce) {
+    UniqueFile server = MakeServer(name_);
+    UniqueFile client = OpenClient(path_);
+    ASSERT_TRUE(server && client);
+    Io* io = nullptr;
+    ASSERT_TRUE(StartPendingRead(client.get(), io));
+    EXPECT_TRUE(CancelIoEx(client.get(), nullptr));
+    EXPECT_TRUE(ReadEndedWith(client.get(), *io, ERROR_OPERATION_ABORTED));
+    client.reset();
+    const Outcome read = Read(server.get(), 16);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(ERROR_BROKEN_PIPE, read.error);
+}
+
 // --- Ends in the wrong state ------------------------------------------------
 
 TEST_F(Pipes, AListeningInstanceCanNeitherReadNorDisconnect) {

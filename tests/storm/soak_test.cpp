@@ -24,10 +24,9 @@ constexpr int kCycleThreads = 4;
 constexpr int kFrameEvery = 25;
 constexpr DWORD kCloseLimitMs = 2000;
 constexpr DWORD kStartWaitMs = 5000;
-// The longest connection time-out the settings allow: an open returns as
-// soon as the dimensions come, and under ThreadSanitizer beside the storm
-// they once took more than 3 s.
-constexpr int kConnectionTimeoutMs = 10000;
+// The settings' default connection time-out: a calm local server answers an
+// open within milliseconds, so an open that waits seconds has met a fault.
+constexpr int kConnectionTimeoutMs = 3000;
 // What a calm server serves.
 constexpr int kCalmWidth = 128;
 constexpr int kCalmHeight = 48;

@@ -156,7 +156,9 @@ private:
         }
         Sleep(holdMs);
         ReleaseMutex(mutex.get());
-        Broadcast(ImageReady, [](ScriptedServer& slot) { return slot.ToldDimensions(); });
+        for (auto& slot : slots) {
+            slot->SendHeaderIfTold(ImageReady);
+        }
     }
 
     template <typename Which>

@@ -224,9 +224,10 @@ bool ScriptedServer::SendDimensions(const DimensionsBlock& block) {
     return told;
 }
 
-bool ScriptedServer::ToldDimensions() const {
+bool ScriptedServer::SendHeaderIfTold(int32_t type) {
+    const MessageHeader header{HeaderMagic, type, 0};
     platform::CriticalSectionLock hold(lock);
-    return told;
+    return told && SendLocked(&header, sizeof header);
 }
 
 void ScriptedServer::Drop() {

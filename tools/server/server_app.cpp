@@ -57,8 +57,8 @@ public:
             largestFrame = source_->LargestFrameBytes();
         }
         int exitCode = kExitOk;
-        server_ =
-            CreateServer(options_.share, static_cast<int64_t>(largestFrame), options_.clients, console_, exitCode);
+        server_ = CreateServer(options_.share, static_cast<int64_t>(largestFrame), options_.clients,
+                               options_.allowOtherUsers, console_, exitCode);
         if (!server_) {
             return exitCode;
         }

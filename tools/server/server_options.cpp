@@ -110,6 +110,8 @@ ParseOutcome ParseServerOptions(const std::vector<std::string>& args, ServerOpti
         "with --genicam: set a GenICam feature before streaming (ExposureTime, Gain, "
         "AcquisitionFrameRate, Width, Height, PixelFormat...); may be repeated");
     parser.Flag("list", options.list, "list the GenICam cameras and quit");
+    parser.Flag("allow-other-users", options.allowOtherUsers,
+                "let hosts of every user of this machine attach, not only your own (Windows)");
     parser.Flag("help", help, "show this help");
 
     const ParseOutcome outcome = parser.Outcome(args, help, text);

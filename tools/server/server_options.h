@@ -31,6 +31,8 @@ struct ServerOptions {
     std::optional<std::string> genicam;
     std::vector<std::string> features;
     bool list = false;  // list the GenICam cameras and quit
+    // Hosts of every local user may attach, not only the server's own user's.
+    bool allowOtherUsers = false;
 };
 
 // The QUORVEX_FORMAT_* value of a --format name and its bytes per pixel;

@@ -25,8 +25,8 @@ std::string Plural(int64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clients, StatusConsole& console,
-                       int& exitCode) {
+ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clients, bool allowOtherUsers,
+                       StatusConsole& console, int& exitCode) {
     if (segmentBytes > INT32_MAX) {
         console.Line("quorvex-server: the frames are larger than a share can hold");
         exitCode = kExitFailure;
@@ -35,12 +35,18 @@ ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clien
     SetLastError(ERROR_SUCCESS);
     ServerPtr server(QuorvexServerCreate(share.c_str(), static_cast<int>(segmentBytes), clients));
     if (server) {
+        if (allowOtherUsers && QuorvexServerSetAccess(server.get(), QUORVEX_ACCESS_ALL_LOCAL_USERS) != 0) {
+            console.Line(std::string("quorvex-server: --allow-other-users: ") + QuorvexServerLastError(server.get()));
+            exitCode = kExitFailure;
+            return nullptr;
+        }
         return server;
     }
+    // The library tells a share served by another server by these codes;
+    // access denied is a name held by another user, said in its reason.
     const DWORD error = GetLastError();
     console.Line(std::string("quorvex-server: ") + QuorvexServerLastError(nullptr));
-    const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
-    exitCode = taken ? kExitShareInUse : kExitFailure;
+    exitCode = error == ERROR_ALREADY_EXISTS || error == ERROR_PIPE_BUSY ? kExitShareInUse : kExitFailure;
     return nullptr;
 }
 

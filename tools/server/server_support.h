@@ -23,8 +23,8 @@ std::string Plural(int64_t count, const char* one, const char* many);
 
 // Creates the server of `share`. On failure it says why on `console` and
 // sets `exitCode` (kExitShareInUse when another process serves the share).
-ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clients, StatusConsole& console,
-                       int& exitCode);
+ServerPtr CreateServer(const std::string& share, int64_t segmentBytes, int clients, bool allowOtherUsers,
+                       StatusConsole& console, int& exitCode);
 
 // Waits until `count` hosts can take a frame (none: at once), for at most
 // `timeoutSeconds` (0: no limit), ending early on Ctrl+C. False, having said

@@ -39,6 +39,7 @@ NamedPipeChannel::~NamedPipeChannel() {
 }
 
 void NamedPipeChannel::Connect(const std::string& shareName) {
+    const DWORD start = GetTickCount();
     for (;;) {
         handle.reset(CreateFileA(PipePath(shareName).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
@@ -56,7 +57,15 @@ void NamedPipeChannel::Connect(const std::string& shareName) {
         if (GetLastError() != ERROR_PIPE_BUSY) {
             throw Win32Exception();
         }
-        if (!WaitNamedPipeA(PipePath(shareName).c_str(), kBusyWaitMs)) {
+        // One wait in all: an instance that the wait finds free but another
+        // client takes first must not keep this one in here, unseen, for
+        // ever; the caller tries again later.
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= kBusyWaitMs) {
+            SetLastError(ERROR_SEM_TIMEOUT);
+            throw Win32Exception();
+        }
+        if (!WaitNamedPipeA(PipePath(shareName).c_str(), kBusyWaitMs - waited)) {
             throw Win32Exception();
         }
     }
@@ -64,10 +73,12 @@ void NamedPipeChannel::Connect(const std::string& shareName) {
 
 HANDLE NamedPipeChannel::BeginRead(void* destination, int32_t count) {
     readOverlapped = OverlappedFor(readEvent);
+    readStarted = false;
     if (!ReadFile(handle.get(), destination, static_cast<DWORD>(count), nullptr, &readOverlapped) &&
         GetLastError() != ERROR_IO_PENDING) {
         throw Win32Exception();
     }
+    readStarted = true;
     return readEvent.get();
 }
 
@@ -102,10 +113,20 @@ void NamedPipeChannel::Close() {
     if (!handle) {
         return;
     }
+    // The pending read (and a pending write) are ended before the handle
+    // goes: an operation still pending may keep the client's end of the pipe
+    // alive, and with it the server's instance, which a server with one
+    // instance then never offers the next connection.
+    CancelIoEx(handle.get(), nullptr);
+    if (readStarted) {
+        WaitForSingleObject(readEvent.get(), kEndedIoWaitMs);
+    }
+    readStarted = false;
     handle.reset();
-    // A write that went pending is ended by the close; the next connection's
-    // request waits for that end, briefly, rather than be skipped. (A write
-    // that failed at once never signals its event and is not waited for.)
+    // A write that went pending is ended by the cancel or the close; the next
+    // connection's request waits for that end, briefly, rather than be
+    // skipped. (A write that failed at once never signals its event and is
+    // not waited for.)
     if (writePending) {
         WaitForSingleObject(writeEvent.get(), kEndedIoWaitMs);
     }

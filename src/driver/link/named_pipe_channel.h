@@ -23,9 +23,10 @@ public:
     NamedPipeChannel& operator=(const NamedPipeChannel&) = delete;
 
     // Opens the pipe of `shareName` in message read mode. While every
-    // instance is busy it waits up to 1000 ms for one and tries again, with
-    // no limit on the rounds; a failed wait throws (121 on a time-out). A pipe
-    // that refuses message read mode is closed again before the throw.
+    // instance is busy it waits for one and tries again, up to 1000 ms in
+    // all; a failed wait throws (121 on a time-out, also when the instances
+    // the wait found free were taken by others until then). A pipe that
+    // refuses message read mode is closed again before the throw.
     void Connect(const std::string& shareName);
 
     // Starts an overlapped read of `count` bytes into `destination`, which
@@ -45,9 +46,10 @@ public:
     // that does not read would otherwise collect a pile of waiting writes.
     bool BeginWrite(const void* source, int32_t count);
 
-    // Disconnects and closes the pipe, and waits briefly for a write that the
-    // close ends, so that the next connection's write finds its record free;
-    // does nothing on a closed channel.
+    // Cancels the pending read and write and waits briefly for their end,
+    // then closes the pipe, so that the server's instance is free at once and
+    // the next connection's operations find their records free; does nothing
+    // on a closed channel.
     void Close();
 
 private:
@@ -58,4 +60,5 @@ private:
     platform::UniqueEvent writeEvent;
     OVERLAPPED writeOverlapped;
     bool writePending = false;  // the last write went pending, so its event tells its end
+    bool readStarted = false;   // the last read did not fail at once, so its event tells its end
 };

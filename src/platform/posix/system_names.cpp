@@ -14,7 +14,11 @@ void RemoveAbandonedNames() {
 
 bool NameIsListed(const std::string& objectName) {
     struct stat info {};
-    return stat(("/dev/shm" + posix::SharedMemoryName(objectName)).c_str(), &info) == 0;
+    return lstat(NamePath(objectName).c_str(), &info) == 0;
+}
+
+std::string NamePath(const std::string& objectName) {
+    return "/dev/shm" + posix::SharedMemoryName(objectName);
 }
 
 }  // namespace platform

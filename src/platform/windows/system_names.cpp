@@ -15,4 +15,8 @@ bool NameIsListed(const std::string& objectName) {
     return mutex || GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
+std::string NamePath(const std::string& /*objectName*/) {
+    return {};
+}
+
 }  // namespace platform

@@ -35,7 +35,8 @@ public:
             return kExitFailure;
         }
         int exitCode = kExitOk;
-        server_ = CreateServer(options_.share, camera_->LargestFrameBytes(), options_.clients, console_, exitCode);
+        server_ = CreateServer(options_.share, camera_->LargestFrameBytes(), options_.clients, options_.allowOtherUsers,
+                               console_, exitCode);
         if (!server_) {
             return exitCode;
         }

@@ -26,6 +26,7 @@ constexpr StatusCode kStatusCodes[] = {
     {kPipeConnected, ERROR_PIPE_CONNECTED},
     {kPipeListening, ERROR_PIPE_LISTENING},
     {kPipeBroken, ERROR_BROKEN_PIPE},
+    {kCancelled, ERROR_OPERATION_ABORTED},
 };
 
 // Win32 codes without a status above travel as customer-defined error

@@ -21,6 +21,7 @@ constexpr ULONG_PTR kPipeClosing = kPipeDisconnected + 1;
 constexpr ULONG_PTR kPipeConnected = kPipeDisconnected + 2;
 constexpr ULONG_PTR kPipeListening = kPipeDisconnected + 3;
 constexpr ULONG_PTR kPipeBroken = 0xC000014B;
+constexpr ULONG_PTR kCancelled = 0xC0000120;
 
 // Error statuses end an operation at its start without signalling its event.
 constexpr bool IsError(ULONG_PTR status) {

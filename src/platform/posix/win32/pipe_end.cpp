@@ -300,6 +300,32 @@ void PipeEnd::BecomeDisconnected() noexcept {
     peerClosed_ = false;
 }
 
+bool PipeEnd::Cancel(const OVERLAPPED* overlapped) noexcept {
+    std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
+    const auto matches = [overlapped](const IoRequest& request) {
+        return overlapped == nullptr || request.overlapped == overlapped;
+    };
+    bool cancelled = false;
+    for (std::vector<IoRequest>* queue : {&reads_, &writes_}) {
+        for (auto it = queue->begin(); it != queue->end();) {
+            if (matches(*it)) {
+                Finish(*it, nt_status::kCancelled, 0);
+                it = queue->erase(it);
+                cancelled = true;
+            } else {
+                ++it;
+            }
+        }
+    }
+    if (connect_ && matches(*connect_)) {
+        Finish(*connect_, nt_status::kCancelled, 0);
+        connect_.reset();
+        cancelled = true;
+    }
+    Pump();
+    return cancelled;
+}
+
 DWORD PipeEnd::Disconnect() noexcept {
     std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
     if (!server_) {
@@ -328,6 +354,11 @@ DWORD PipeEnd::SetReadMode(bool message) noexcept {
     }
     messageRead_ = message;
     return ERROR_SUCCESS;
+}
+
+DWORD PipeEnd::Instances() noexcept {
+    std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
+    return listener_ ? listener_->InstanceCount() : 0;
 }
 
 bool PipeEnd::Listening() const noexcept {

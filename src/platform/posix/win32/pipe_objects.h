@@ -57,6 +57,14 @@ public:
     // unless the status is an error).
     ULONG_PTR Start(PipeOperation operation, const IoRequest& request) noexcept;
 
+    // Ends the pending operations of `overlapped` (all when null) with
+    // kCancelled; false when there was none.
+    bool Cancel(const OVERLAPPED* overlapped) noexcept;
+
+    // The instances of a server end's pipe in this process; 0 for a client
+    // end, which does not know them.
+    DWORD Instances() noexcept;
+
     // DisconnectNamedPipe and the read-mode switch; return a Win32 code.
     DWORD Disconnect() noexcept;
     DWORD SetReadMode(bool message) noexcept;
@@ -131,6 +139,7 @@ public:
     // With the engine's lock held. AddInstance fails when the pipe has its
     // maximum number of instances.
     bool HasInstances() const noexcept { return !instances_.empty(); }
+    DWORD InstanceCount() const noexcept { return static_cast<DWORD>(instances_.size()); }
     bool AddInstance(PipeEnd* instance) noexcept;
     void RemoveInstance(PipeEnd* instance) noexcept;
     // An instance started listening: clients waiting for one are told.

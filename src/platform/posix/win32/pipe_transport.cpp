@@ -106,13 +106,14 @@ UniqueFd BindListener(const std::string& path) {
             return UniqueFd();
         }
         if (connect(probe.get(), generic, sizeof address) == 0 || errno != ECONNREFUSED) {
-            // Another process serves this pipe.
-            SetLastError(ERROR_ACCESS_DENIED);
+            // Another process serves this pipe: to this one, every instance
+            // is taken.
+            SetLastError(ERROR_PIPE_BUSY);
             return UniqueFd();
         }
         unlink(path.c_str());
     }
-    SetLastError(ERROR_ACCESS_DENIED);
+    SetLastError(ERROR_PIPE_BUSY);
     return UniqueFd();
 }
 

@@ -195,6 +195,18 @@ BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
     return posix::RunIo(pipe, posix::PipeOperation::Connect, nullptr, 0, nullptr, overlapped);
 }
 
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
+    const auto end = posix::LookupAs<posix::PipeEnd>(file, posix::ObjectKind::Pipe);
+    if (!end) {
+        return FALSE;
+    }
+    if (!end->Cancel(overlapped)) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL DisconnectNamedPipe(HANDLE pipe) {
     const auto end = posix::LookupAs<posix::PipeEnd>(pipe, posix::ObjectKind::Pipe);
     if (!end) {
@@ -291,6 +303,23 @@ BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD /*maxCollectionC
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL GetNamedPipeHandleStateA(HANDLE pipe, LPDWORD state, LPDWORD currentInstances, LPDWORD maxCollectionCount,
+                              LPDWORD collectDataTimeout, LPSTR userName, DWORD userNameSize) {
+    const auto end = posix::LookupAs<posix::PipeEnd>(pipe, posix::ObjectKind::Pipe);
+    if (!end) {
+        return FALSE;
+    }
+    if (state != nullptr || maxCollectionCount != nullptr || collectDataTimeout != nullptr || userName != nullptr ||
+        userNameSize != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (currentInstances != nullptr) {
+        *currentInstances = end->Instances();
     }
     return TRUE;
 }

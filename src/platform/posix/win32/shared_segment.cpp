@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "errno_map.h"
 #include "object_names.h"
@@ -69,10 +70,59 @@ bool OthersHoldLock(int fd) {
     return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
+// Opens the existing name `systemName` without following a link and without
+// blocking on a FIFO that someone planted under it.
+UniqueFd OpenExisting(const std::string& systemName, int access) {
+    return UniqueFd(shm_open(systemName.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+}
+
+// Whether `fd` is a plain file of this user that no one else may open: the
+// only kind of file behind a name that this user's objects may use. Names are
+// predictable, and another user who made one first would otherwise read or
+// truncate every frame.
+bool IsOwnPrivateFile(int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0;
+}
+
+// Opens this user's object file `systemName`: made exclusively when `create`
+// and the name is free, else the one there, if it is this user's own private
+// file. A name held otherwise (another user's file, one that others may open,
+// a link) is refused with ERROR_ACCESS_DENIED, as Windows refuses an object
+// whose security shuts the caller out.
+UniqueFd OpenOwnFile(const std::string& systemName, bool create) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (create) {
+            UniqueFd made(shm_open(systemName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (made || errno != EEXIST) {
+                if (!made) {
+                    SetLastErrorFromErrno(errno);
+                }
+                return made;
+            }
+        }
+        UniqueFd existing = OpenExisting(systemName, O_RDWR);
+        if (!existing) {
+            if (errno == ENOENT && create) {
+                continue;  // its last holder removed it meanwhile
+            }
+            SetLastErrorFromErrno(errno == ELOOP ? EACCES : errno);
+            return existing;
+        }
+        if (!IsOwnPrivateFile(existing.get())) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return UniqueFd();
+        }
+        return existing;
+    }
+    SetLastError(ERROR_BUSY);
+    return UniqueFd();
+}
+
 // True when `systemName` still names the file open in `fd`; a last closer
 // may have removed the name between our open and our lock.
 bool StillNamed(int fd, const std::string& systemName) {
-    const UniqueFd current(shm_open(systemName.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    const UniqueFd current = OpenExisting(systemName, O_RDONLY);
     struct stat ours {};
     struct stat named {};
     return current && fstat(fd, &ours) == 0 && fstat(current.get(), &named) == 0 && ours.st_dev == named.st_dev &&
@@ -151,8 +201,8 @@ NameTable& Names() {
 // Removes the name `systemName` when no process holds its object; true when
 // it did.
 bool RemoveIfAbandoned(const std::string& systemName) {
-    const UniqueFd fd(shm_open(systemName.c_str(), O_RDWR | O_CLOEXEC, 0));
-    if (!fd || !SetLock(fd.get(), F_WRLCK, false) || !StillNamed(fd.get(), systemName)) {
+    const UniqueFd fd = OpenExisting(systemName, O_RDWR);
+    if (!fd || !IsOwnPrivateFile(fd.get()) || !SetLock(fd.get(), F_WRLCK, false) || !StillNamed(fd.get(), systemName)) {
         return false;
     }
     return shm_unlink(systemName.c_str()) == 0;
@@ -252,9 +302,8 @@ void SharedSegment::RemoveAbandonedNames() noexcept {
 std::unique_ptr<SharedSegment> SharedSegment::Acquire(const std::string& systemName, const Params& params, bool create,
                                                       bool& existed) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        UniqueFd fd(shm_open(systemName.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600));
+        UniqueFd fd = OpenOwnFile(systemName, create);
         if (!fd) {
-            SetLastErrorFromErrno(errno);
             return nullptr;
         }
         if (SetLock(fd.get(), F_WRLCK, false)) {

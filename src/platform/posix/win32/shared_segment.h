@@ -40,9 +40,12 @@ public:
 
     // Creates the object `systemName` or opens the one that exists
     // (`existed`). Null with the last error set on failure:
-    // ERROR_INVALID_HANDLE when the name holds another kind.
+    // ERROR_INVALID_HANDLE when the name holds another kind,
+    // ERROR_ACCESS_DENIED when it is held by another user: a file that is
+    // not this user's own, that others may open, or a link.
     static std::unique_ptr<SharedSegment> Create(const std::string& systemName, const Params& params, bool& existed);
-    // Opens the object `systemName`; ERROR_FILE_NOT_FOUND when there is none.
+    // Opens the object `systemName`; ERROR_FILE_NOT_FOUND when there is none,
+    // ERROR_ACCESS_DENIED as for Create.
     static std::unique_ptr<SharedSegment> Open(const std::string& systemName, Kind kind);
     // A segment without a name, for unnamed mappings.
     static std::unique_ptr<SharedSegment> CreateAnonymous(const Params& params);

@@ -23,7 +23,10 @@ BOOL CloseHandle(HANDLE object);
 
 // Stands in for CreateEventA. A named event is shared with other processes of
 // the same user and shares one namespace with mutexes and file mappings.
-// Security attributes and inheritance are ignored.
+// Security attributes and inheritance are ignored: a named object of this
+// layer (event, mutex, mapping) is private to its user, and a name that is
+// held otherwise (another user's, open to others, a link) is refused with
+// ERROR_ACCESS_DENIED by every Create and Open function.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 
 // Stands in for OpenEventA; the access mask and inheritance are ignored.

@@ -18,6 +18,8 @@
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 #define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
+// Accepted and ignored: see CreateNamedPipeA.
+#define WRITE_DAC 0x00040000u
 
 #define PIPE_ACCESS_INBOUND 0x00000001u
 #define PIPE_ACCESS_OUTBOUND 0x00000002u
@@ -44,8 +46,11 @@
 // live on Unix-domain sequenced-packet sockets reachable by the same user
 // only. Left out: PIPE_NOWAIT (ERROR_INVALID_PARAMETER); one-way access
 // (pipes are always duplex); instances of one name in several processes (the
-// second process gets ERROR_ACCESS_DENIED); buffer sizes beyond the system's
-// socket buffers; security attributes.
+// second process gets ERROR_PIPE_BUSY); buffer sizes beyond the system's
+// socket buffers; security attributes: only the user's own processes ever
+// reach the user's pipes, which live in a folder only the user may enter
+// (ERROR_ACCESS_DENIED when that folder is another user's, others may enter
+// it, or it is a link).
 HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances, DWORD outBufferSize,
                         DWORD inBufferSize, DWORD defaultTimeOut, LPSECURITY_ATTRIBUTES attributes);
 
@@ -54,6 +59,12 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
 // OVERLAPPED's event once one comes. ERROR_PIPE_CONNECTED when a client came
 // first, ERROR_NO_DATA when it has gone again.
 BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
+
+// Stands in for CancelIoEx on a pipe end: ends its pending read, write or
+// connect of `overlapped` (every one when null), whichever thread started it,
+// with ERROR_OPERATION_ABORTED and its event signalled; FALSE with
+// ERROR_NOT_FOUND when none was pending (wine then says TRUE).
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 
 // Stands in for DisconnectNamedPipe: ends the connection of a server
 // instance, whose client then gets ERROR_PIPE_NOT_CONNECTED. Messages the
@@ -77,6 +88,12 @@ BOOL WaitNamedPipeA(LPCSTR name, DWORD timeOut);
 // on a byte pipe fails with ERROR_INVALID_PARAMETER, as does PIPE_NOWAIT. The
 // collection count and time-out are ignored.
 BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount, LPDWORD collectDataTimeout);
+
+// Stands in for GetNamedPipeHandleStateA for the number of instances of a
+// server end's pipe (the instances this process has: no other process may
+// have any). Every other output must be null (ERROR_INVALID_PARAMETER).
+BOOL GetNamedPipeHandleStateA(HANDLE pipe, LPDWORD state, LPDWORD currentInstances, LPDWORD maxCollectionCount,
+                              LPDWORD collectDataTimeout, LPSTR userName, DWORD userNameSize);
 
 // Stand in for ReadFile and WriteFile on pipe ends. With an overlapped handle
 // and an OVERLAPPED they return FALSE with ERROR_IO_PENDING when the operation
