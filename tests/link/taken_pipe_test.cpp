@@ -46,7 +46,7 @@ TEST(TakenPipeTest, APipeNameTakenByAnotherProcessFirstIsRefused) {
     ASSERT_TRUE(ready);
     testsupport::TempDir folder;
     platform::ChildProcess squatter;
-    ASSERT_TRUE(squatter.Start(testsupport::SelfPath(), {"--child=pipe-squatter", share, readyName},
+    ASSERT_TRUE(squatter.Start(platform::ProgramPath(), {"--child=pipe-squatter", share, readyName},
                                folder.File("squatter.txt")));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 2 * kWaitMs))
         << "the squatter did not come up: " << folder.Read("squatter.txt");

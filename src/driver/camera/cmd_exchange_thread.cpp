@@ -461,11 +461,11 @@ void CmdExchangeThread::ProcessImage() {
     // that waited for its hosts loses no first frame; later ones are dropped,
     // and the link goes on.
     const bool ready = HostReady();
-    const bool hold = !ready && holdFirstFrame && fits;
-    if (ready || hold) {
+    const bool heldForHost = !ready && holdFirstFrame && fits;
+    if (ready || heldForHost) {
         holdFirstFrame = false;
     }
-    if (!ready && !hold) {
+    if (!ready && !heldForHost) {
         DropFrame();
         return;
     }
@@ -491,7 +491,7 @@ void CmdExchangeThread::ProcessImage() {
         RefuseFrame();
         return;
     }
-    if (hold && !AwaitHost()) {
+    if (heldForHost && !AwaitHost()) {
         if (!Interrupted()) {
             DropFrame();
         }
