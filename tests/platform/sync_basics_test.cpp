@@ -233,9 +233,11 @@ TEST(Clock, LocalTimeMatchesTheCLibrary) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         SYSTEMTIME local;
         std::memset(&local, 0xff, sizeof local);
-        const std::time_t before = std::time(nullptr);
+        // The system clock, not time(): glibc's time() reads a coarse clock
+        // that can lag the one GetLocalTime reads by a tick across a second.
+        const std::time_t before = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         GetLocalTime(&local);
-        const std::time_t after = std::time(nullptr);
+        const std::time_t after = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         if (before != after) {
             continue;  // a second boundary passed; the fields may differ by it
         }
