@@ -29,23 +29,27 @@ struct DriverState;
 // may open and close from there too).
 //
 //   Closed  --Open (H, L)-------------------------------------> Opening
-//   Opening --the frame size came within the time-out----------> Open, connected
-//   Opening --no frame size within the time-out, or opened-----> Open, waiting
+//   Opening --a frame shape came within the time-out-----------> Open, connected
+//   Opening --no frame shape within the time-out, or opened----> Open, waiting
 //             on the link thread itself (only it can bring one)
 //   Opening --the link did not start (the exception goes on)---> Closed
 //   Open, waiting   --a shape adopted, link reported up (L)----> Open, connected
 //   Open, connected --the server lost, the link dropped (L)----> Open, waiting
-//   Open, connected --the link ended (the server's Stop, a-----> Open, unlinked
-//                     frame or shape it cannot deliver) (L)
+//   Open, any       --the link ended: the server's Stop, a-----> Open, unlinked
+//                     shape or frame it cannot take (L)
 //   Open, any       --Close (H, L)-----------------------------> Closed
 //   Open, any       --Open (H, L): logged, nothing changes
 //   Closed          --Close (H, L): logged, the cleanup runs again
+//   any             --destruction (the registry's last finalize)-> gone, closed
+//                     first, the link thread joined
 //
-//   "Connected" is isConnected, which the link may also set while Opening;
-//   an open that gives up waiting clears it. Close on the link thread only
-//   tells the link to stop: the thread ends once the callback returns, and
-//   the next Open or Close from another thread, or the destructor, joins it;
-//   an Open there after such a close keeps the thread, which starts afresh.
+//   "Connected" is isConnected, which the link sets as it adopts a shape,
+//   also while Opening; an open that gives up waiting clears it (a link that
+//   had just set it then asks the host to reset). Close on the link thread
+//   only tells the link to stop: the thread ends once the callback returns,
+//   and the next Open or Close from another thread, or the destructor, joins
+//   it; an Open there after such a close keeps the thread, which starts
+//   afresh with the new port and share name.
 //   From any state, on H or L: SetCompleteCB, SetCmdCallback, GetProperty,
 //   Configure, Settings, ReplaceSettings, FrameShape, IsOpen. The other
 //   LinkedCamera operations: L only.
