@@ -84,6 +84,8 @@ public:
     bool IsOpen() const override { return isOpen; }
     FrameGeometry FrameShape() const override { return FrameGeometry{width, height, bytesPerPixel}; }
 
+    // Read by the registry and the exports; in the driver, written only by the
+    // camera's own operations.
     std::atomic<bool> isOpen{false};
     std::atomic<bool> isConnected{false};
     const std::string name;
