@@ -43,9 +43,8 @@ bool SharedFrame::Create(const std::string& shareName, DWORD capacity) {
     return true;
 }
 
-bool SharedFrame::Lock() {
-    const DWORD waited = WaitForSingleObject(mutex_.get(), kMutexWaitMs);
-    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+platform::MutexHold SharedFrame::Lock() {
+    return mutex_.Acquire(kMutexWaitMs);
 }
 
 bool SharedFrame::Write(const void* pixels, DWORD count) {

@@ -25,22 +25,26 @@ public:
     bool Write(const void* pixels, DWORD count);
 
     // As Write, but `fill(segmentStart)` writes the `count` bytes itself, so
-    // that a conversion goes straight into the segment. `fill` must not throw.
+    // that a conversion goes straight into the segment. A `fill` that throws
+    // leaves the mutex released.
     template <typename Fill>
     bool WriteWith(DWORD count, Fill fill) {
-        if (count > capacity_ || !Lock()) {
+        if (count > capacity_) {
+            return false;
+        }
+        const platform::MutexHold hold = Lock();
+        if (!hold) {
             return false;
         }
         fill(static_cast<uint8_t*>(view_.get()));
-        ReleaseMutex(mutex_.get());
         return true;
     }
 
     DWORD Capacity() const { return capacity_; }
 
 private:
-    // Takes the mutex; false when a client keeps it too long.
-    bool Lock();
+    // Takes the mutex; holds nothing when a client keeps it too long.
+    platform::MutexHold Lock();
 
     platform::UniqueMapping mapping_;
     platform::UniqueView view_;

@@ -179,10 +179,14 @@ class NameOfOtherKindTest : public testing::TestWithParam<OtherKindRow> {};
 TEST_P(NameOfOtherKindTest, IsReportedAsInUse) {
     LogCapture log;
     const std::string name = UniqueName("kind");
-    platform::UniqueHandle<platform::NullHandleTraits> holder(GetParam().event
-                                                                  ? CreateEventA(nullptr, TRUE, FALSE, name.c_str())
-                                                                  : CreateMutexA(nullptr, FALSE, name.c_str()));
-    ASSERT_TRUE(holder) << GetLastError();
+    platform::UniqueEvent eventHolder;
+    platform::UniqueMutex mutexHolder;
+    if (GetParam().event) {
+        eventHolder.reset(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    } else {
+        mutexHolder.reset(CreateMutexA(nullptr, FALSE, name.c_str()));
+    }
+    ASSERT_TRUE(eventHolder || mutexHolder) << GetLastError();
     CSharedMemory segment;
     EXPECT_FALSE(segment.Open(name));
     EXPECT_FALSE(segment.IsAttached());

@@ -74,9 +74,14 @@ class MappingNameClashes : public testing::TestWithParam<ClashRow> {};
 TEST_P(MappingNameClashes, ANameHeldByAMutexOrEventIsAnInvalidHandle) {
     const ClashRow& row = GetParam();
     const std::string name = UniqueName("clash");
-    UniqueMutex holder(row.holderIsMutex ? CreateMutexA(nullptr, FALSE, name.c_str())
-                                         : CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
-    ASSERT_TRUE(holder);
+    UniqueMutex mutexHolder;
+    UniqueEvent eventHolder;
+    if (row.holderIsMutex) {
+        mutexHolder.reset(CreateMutexA(nullptr, FALSE, name.c_str()));
+    } else {
+        eventHolder.reset(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    }
+    ASSERT_TRUE(mutexHolder || eventHolder);
     SetLastError(kPoison);
     UniqueMapping mapping = row.createMapping ? MakeMapping(name.c_str(), 4096) : OpenMapping(name);
     EXPECT_FALSE(mapping);

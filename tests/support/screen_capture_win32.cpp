@@ -64,7 +64,7 @@ std::string CaptureScreen(const std::string& picture, const std::string& geometr
         return "cannot start /bin/sh, error " + std::to_string(GetLastError());
     }
     platform::UniqueThread thread(process.hThread);
-    platform::UniqueHandle<platform::NullHandleTraits> processHandle(process.hProcess);
+    platform::UniqueProcess processHandle(process.hProcess);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kScreenshotTimeoutMs);
     while (Clock::now() < deadline) {
         if (done.Exists()) {

@@ -437,7 +437,8 @@ void CmdExchangeThread::ProcessImage() {
     // The server's mutex first, with no lock of this process held; the
     // buffer's lock only for the copy itself, so a host reading rows waits at
     // most one copy and never for the server.
-    const CSharedMemory::ReadStatus status = segment.Acquire(static_cast<int32_t>(frameBytes), waitEvent.get());
+    platform::MutexHold hold;
+    const CSharedMemory::ReadStatus status = segment.Acquire(static_cast<int32_t>(frameBytes), waitEvent.get(), hold);
     if (status == CSharedMemory::ReadStatus::Stopped) {
         return;
     }
@@ -446,7 +447,7 @@ void CmdExchangeThread::ProcessImage() {
         return;
     }
     const bool stored = camera->StoreFrame(segment.View());
-    segment.Release();
+    hold.Release();
     if (!stored) {
         RefuseFrame();
         return;

@@ -1,6 +1,7 @@
 // The driver's exported C interface. Every export that does work runs its
 // body inside a fence that turns any exception into one level-1 line and a
 // failure result, so nothing ever unwinds into the host.
+#include <cstdarg>
 #include <exception>
 #include <stdexcept>
 
@@ -22,13 +23,41 @@ bool IsUndefinedCameraName(const char* name) {
            EqualsIgnoringCase(name, "Udefinert");
 }
 
+// An export's fence: returns what `body` returns, or, when it throws, logs
+// the export's own fence text (a format and its arguments) at level 1 and
+// returns `failure`. The body is a named lambda, so that the fence text stands
+// in a statement of its own, where the log-text check finds it.
+template <typename Result, typename Body>
+QUORVEX_PRINTF_FORMAT(4, 5)
+Result Fenced(DriverState* state, Result failure, const Body& body, const char* fenceText, ...) {
+    try {
+        return body();
+    } catch (...) {
+        va_list args;
+        va_start(args, fenceText);
+        LogMessageV(1, state, fenceText, args);
+        va_end(args);
+        return failure;
+    }
+}
+
+// A fence that logs nothing, for the exports that answer "none" on failure.
+template <typename Result, typename Body>
+Result Fenced(Result failure, const Body& body) {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
 int initialize(const char* systemPath, DebugMsgProc proc) {
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [&] {
         if (systemPath != nullptr && *systemPath != '\0') {
             state->SetSystemPath(systemPath);
         }
@@ -44,15 +73,13 @@ int initialize(const char* systemPath, DebugMsgProc proc) {
         LogMessage(1, state, "initialize: Shared Memory camera driver V%s, refcount=%d, %d-%d-%d %d:%d:%d\n",
                    kVersionText, refCount, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
         return 1;
-    } catch (...) {
-        LogMessage(1, state, "initialize: Shared Memory camera driver -- EXCEPTION occured\n");
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "initialize: Shared Memory camera driver -- EXCEPTION occured\n");
 }
 
 int finalize(void) {
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [state] {
         LogMessage(2, state, "finalize: entering, refcount=%d\n", state->refCount.load());
         const int refCount = --state->refCount;
         if (refCount == 0) {
@@ -60,10 +87,8 @@ int finalize(void) {
         }
         LogMessage(2, state, "finalize: leaving, refcount=%d\n", refCount);
         return 1;
-    } catch (...) {
-        LogMessage(1, state, "finalize: --EXCEPTION occured \n");
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "finalize: --EXCEPTION occured \n");
 }
 
 void setDebugMsgProc(DebugMsgProc proc) {
@@ -86,24 +111,22 @@ int getCVLMaxNoOfPorts(void) {
     return kMaxPorts;
 }
 
-// Without a fence of their own, these two answer "none" when the registry
-// cannot be created rather than let the failure reach the host.
+// Without a fence text of their own, these two answer "none" when the
+// registry cannot be created rather than let the failure reach the host.
 int getCVLNoOfSupportedCameras(void) {
-    try {
+    const auto body = [] {
         CameraList::Use registry;
         return registry->Count();
-    } catch (...) {
-        return 0;
-    }
+    };
+    return Fenced(0, body);
 }
 
 const char** getCVLCameraConfigNames(void) {
-    try {
+    const auto body = [] {
         CameraList::Use registry;
         return registry->GetConfigNames();
-    } catch (...) {
-        return nullptr;
-    }
+    };
+    return Fenced<const char**>(nullptr, body);
 }
 
 int configureCamera(QuorvexWindow parent, const char* cameraName) {
@@ -132,7 +155,7 @@ int openCVLPort(int grabberNo, int portNo, const char* cameraName, int* dimensio
         dimensions[0] = 0;
         dimensions[1] = 0;
     }
-    try {
+    const auto body = [&] {
         LogMessage(2, state, "openCVLPort: entering grabberNo=%d, portNo=%d, cameraName=%s\n", grabberNo, portNo,
                    NullSafe(cameraName));
         if (IsUndefinedCameraName(cameraName)) {
@@ -154,11 +177,9 @@ int openCVLPort(int grabberNo, int portNo, const char* cameraName, int* dimensio
         camera->Open(portNo, dimensions);
         LogMessage(2, state, "openCVLPort: leaving -- Camera %s OPENED on port %d\n", camera->name.c_str(), portNo);
         return 1;
-    } catch (...) {
-        LogMessage(1, state, "openCVLPort: --EXCEPTION caught grabberNo=%d, portNo=%d, cameraName=%s\n", grabberNo,
-                   portNo, NullSafe(cameraName));
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "openCVLPort: --EXCEPTION caught grabberNo=%d, portNo=%d, cameraName=%s\n", grabberNo,
+                  portNo, NullSafe(cameraName));
 }
 
 int closeCVLPort(int grabberNo, int portNo) {
@@ -178,19 +199,17 @@ int closeCVLPort(int grabberNo, int portNo) {
 
 int doCVLGrab(int grabberNo, int portNo) {
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [&] {
         LogMessage(2, state, "doCVLGrab entering grabberNo=%d portNo=%d\n", grabberNo, portNo);
         LogMessage(2, state, "doCVLGrab: leaving grabberNo=%d portNo=%d\n", grabberNo, portNo);
         return 1;
-    } catch (...) {
-        LogMessage(1, state, "doCVLGrab: --EXCEPTION caught  grabberNo=%d portNo=%d\n", grabberNo, portNo);
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "doCVLGrab: --EXCEPTION caught  grabberNo=%d portNo=%d\n", grabberNo, portNo);
 }
 
 int getCVLGrabRow(int grabberNo, int portNo, void* dest, int row, int first, int last) {
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [&] {
         LogMessage(4, state, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
         CameraList::Use registry;
         Camera* camera = registry->GetByPort(portNo);
@@ -202,78 +221,70 @@ int getCVLGrabRow(int grabberNo, int portNo, void* dest, int row, int first, int
         }
         LogMessage(4, state, "getCVLGrabRow: leaving row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
         return 1;
-    } catch (...) {
-        LogMessage(1, state, "getCVLGrabRow: --EXCEPTION caught \n");
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "getCVLGrabRow: --EXCEPTION caught \n");
 }
 
 int setCompleteCallback(int grabberNo, int portNo, CompleteCallback cb) {
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [&] {
         LogMessage(2, state, "setCompleteCallback: entering grabberNo=%d   portNo=%d\n", grabberNo, portNo);
         CameraList::Use registry;
         registry->GetByPort(portNo)->SetCompleteCB(cb);
         LogMessage(2, state, "setCompleteCallback: leaving grabberNo=%d   portNo=%d\n", grabberNo, portNo);
         return 1;
-    } catch (...) {
-        LogMessage(1, state, "setCompleteCallback: --EXCEPTION caught \n");
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "setCompleteCallback: --EXCEPTION caught \n");
 }
 
 int setCmdCallback(int grabberNo, int portNo, CmdCallback cb) {
     DriverState* state = GetDriverState();
-    try {
-        LogMessage(3, state, "setCmdCallback: portNo=%d\n", portNo);
-        CameraList::Use registry;
-        registry->GetByPort(portNo)->SetCmdCallback(cb);
-        return 1;
-    } catch (const std::exception& error) {
-        LogMessage(1, state, "setCmdCallback: --EXCEPTION caught grabberNo=%d, portNo=%d: %s\n", grabberNo, portNo,
-                   error.what());
-        return 0;
-    } catch (...) {
-        LogMessage(1, state, "setCmdCallback: --EXCEPTION caught \n");
-        return 0;
-    }
+    // A standard exception's text goes into a line of its own; anything else
+    // ends at the fence.
+    const auto body = [&] {
+        try {
+            LogMessage(3, state, "setCmdCallback: portNo=%d\n", portNo);
+            CameraList::Use registry;
+            registry->GetByPort(portNo)->SetCmdCallback(cb);
+            return 1;
+        } catch (const std::exception& error) {
+            LogMessage(1, state, "setCmdCallback: --EXCEPTION caught grabberNo=%d, portNo=%d: %s\n", grabberNo, portNo,
+                       error.what());
+            return 0;
+        }
+    };
+    return Fenced(state, 0, body, "setCmdCallback: --EXCEPTION caught \n");
 }
 
 int getProperty(int grabberNo, int portNo, const char* name, int* value) {
     (void)grabberNo;
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [&] {
         LogMessage(3, state, "getProperty: portNo=%d, prop=%s\n", portNo, NullSafe(name));
         CameraList::Use registry;
         return registry->GetByPort(portNo)->GetProperty(name, value) ? 1 : 0;
-    } catch (...) {
-        LogMessage(1, state, "--EXCEPTION caught at getProperty\n");
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "--EXCEPTION caught at getProperty\n");
 }
 
 int getPropertyRange(int grabberNo, int portNo, ...) {
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [&] {
         LogMessage(2, state, "getPropertyRange: entering grabberNo=%d   portNo=%d\n", grabberNo, portNo);
         LogMessage(2, state, "getPropertyRange: leaving grabberNo=%d   portNo=%d\n", grabberNo, portNo);
         return 0;
-    } catch (...) {
-        LogMessage(1, state, "getPropertyRange: --EXCEPTION caught \n");
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "getPropertyRange: --EXCEPTION caught \n");
 }
 
 int setProperty(int grabberNo, int portNo, ...) {
     (void)grabberNo;
     DriverState* state = GetDriverState();
-    try {
+    const auto body = [&] {
         LogMessage(3, state, "setProperty: portNo=%d\n", portNo);
         return 0;
-    } catch (...) {
-        LogMessage(1, state, "setProperty: --EXCEPTION caught \n");
-        return 0;
-    }
+    };
+    return Fenced(state, 0, body, "setProperty: --EXCEPTION caught \n");
 }
 
 int setHWTrigger(int, int, ...) {

@@ -74,47 +74,43 @@ CSharedMemory::ReadStatus CSharedMemory::Read(void* destination, int32_t count, 
     if (count == 0) {
         return ReadStatus::Copied;
     }
-    const ReadStatus status = Acquire(count, stopEvent);
+    platform::MutexHold hold;
+    const ReadStatus status = Acquire(count, stopEvent, hold);
     if (status != ReadStatus::Held) {
         return status;
     }
     std::memcpy(destination, view.get(), static_cast<size_t>(count));
-    Release();
     return ReadStatus::Copied;
 }
 
-CSharedMemory::ReadStatus CSharedMemory::Acquire(int32_t count, HANDLE stopEvent) {
+CSharedMemory::ReadStatus CSharedMemory::Acquire(int32_t count, HANDLE stopEvent, platform::MutexHold& hold) {
     if (count < 0 || static_cast<SIZE_T>(count) > viewSize) {
         LogMessage(1, GetDriverState(),
                    "CSharedMemory::CSharedMemory: ERROR: segment of %lu bytes is shorter than the frame of %d bytes\n",
                    static_cast<unsigned long>(viewSize), static_cast<int>(count));
         return ReadStatus::SegmentTooShort;
     }
-    const HANDLE handles[] = {mutex.get(), stopEvent};
-    const DWORD handleCount = stopEvent != nullptr ? 2 : 1;
-    switch (WaitForMultipleObjects(handleCount, handles, FALSE, INFINITE)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED_0:
+    hold = mutex.Acquire(INFINITE, stopEvent);
+    switch (hold.GetOutcome()) {
+    case platform::MutexHold::Outcome::Acquired:
+    case platform::MutexHold::Outcome::Abandoned:
         // An abandoned mutex is taken like a released one: the server that
         // held it is gone, and the frame is whatever it left behind.
         return ReadStatus::Held;
-    case WAIT_OBJECT_0 + 1:
+    case platform::MutexHold::Outcome::Stopped:
         return ReadStatus::Stopped;
     default:
         throw Win32Exception();
     }
 }
 
-void CSharedMemory::Release() {
-    ReleaseMutex(mutex.get());
-}
-
 void CSharedMemory::Close() {
     if (!attached) {
         return;
     }
-    // Read gives the mutex back on every path that took it, so there is no
-    // ownership to release here, only the handle.
+    // Every ownership of the mutex ends with its hold, which Read and
+    // Acquire's caller keep within one frame, so there is no ownership to
+    // release here, only the handle.
     mutex.reset();
     view.reset();
     mapping.reset();

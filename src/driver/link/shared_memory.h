@@ -42,11 +42,11 @@ public:
 
     // The first half of Read, for a caller that copies into memory guarded by
     // a lock of its own: that lock is taken only after the mutex, so that the
-    // lock's other users never wait for the server. On Held the caller copies
-    // `count` bytes from View() and then calls Release().
-    ReadStatus Acquire(int32_t count, HANDLE stopEvent);
+    // lock's other users never wait for the server. On Held, `hold` holds the
+    // mutex: the caller copies `count` bytes from View() and then ends or
+    // releases the hold.
+    ReadStatus Acquire(int32_t count, HANDLE stopEvent, platform::MutexHold& hold);
     const void* View() const { return view.get(); }
-    void Release();
 
     // Releases mapping, view and mutex; does nothing when not attached.
     void Close();

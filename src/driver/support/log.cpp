@@ -59,6 +59,13 @@ void AppendToLogFile(DriverState* state) {
 }  // namespace
 
 void LogMessage(int level, DriverState* state, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogMessageV(level, state, format, args);
+    va_end(args);
+}
+
+void LogMessageV(int level, DriverState* state, const char* format, va_list args) {
     if (level > state->logLevel.load(std::memory_order_relaxed) &&
         level > state->debugOutputLevel.load(std::memory_order_relaxed)) {
         return;
@@ -68,11 +75,8 @@ void LogMessage(int level, DriverState* state, const char* format, ...) {
     }
     platform::CriticalSectionLock hold(state->lock);
 
-    va_list args;
-    va_start(args, format);
     // A longer message is cut to what the buffer holds.
     std::vsnprintf(messageBuffer, sizeof messageBuffer, format, args);
-    va_end(args);
 
     const size_t length = std::strlen(messageBuffer);
     if (length >= 1 && length <= kLongestMessageGivenLineEnd && messageBuffer[length - 1] != '\n') {

@@ -2,6 +2,7 @@
 // output, the host's procedure and the log file in the system directory.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 
 struct DriverState;
@@ -18,3 +19,6 @@ struct DriverState;
 // leaving; 3 details of single calls; 4 per-row lines. Safe on any thread; a
 // line above both thresholds costs two comparisons and takes no lock.
 void LogMessage(int level, DriverState* state, const char* format, ...) QUORVEX_PRINTF_FORMAT(3, 4);
+
+// As LogMessage, for a caller that passes on its own caller's arguments.
+void LogMessageV(int level, DriverState* state, const char* format, va_list args) QUORVEX_PRINTF_FORMAT(3, 0);

@@ -7,9 +7,6 @@
 namespace platform {
 namespace {
 
-// Process handles are null on failure, like threads.
-using UniqueProcess = UniqueHandle<NullHandleTraits>;
-
 // Reported for a child ended by Kill, as a POSIX shell reports SIGKILL.
 constexpr UINT kKilledExitCode = 137;
 

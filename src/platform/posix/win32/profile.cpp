@@ -1,10 +1,5 @@
 // Private-profile files: read whole, edited line by line, replaced whole.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -16,12 +11,15 @@
 #include <string_view>
 #include <vector>
 
-#include "errno_map.h"
-#include "unique_fd.h"
+#include "profile_file.h"
 #include "win32_errors.h"
 #include "win32_profile.h"
 
 namespace {
+
+using platform::posix::ReadWholeFile;
+using platform::posix::ReplaceWholeFile;
+using platform::posix::SetLastErrorForFile;
 
 constexpr char kLineEnd[] = "\r\n";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -315,106 +313,6 @@ private:
     std::string byteOrderMark_;
     std::vector<Line> lines_;
 };
-
-// Windows reports a missing folder as "path not found", a missing file in an
-// existing folder as "file not found".
-DWORD MissingFileError(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    struct stat info {};
-    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-}
-
-void SetLastErrorForFile(int error, const std::string& path) {
-    SetLastError(error == ENOENT ? MissingFileError(path) : Win32ErrorFromErrno(error));
-}
-
-platform::posix::UniqueFd OpenRetrying(const std::string& path, int flags, mode_t mode) {
-    int descriptor = -1;
-    do {
-        descriptor = open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (descriptor < 0 && errno == EINTR);
-    return platform::posix::UniqueFd(descriptor);
-}
-
-// Reads the whole file into `content`. Returns 0 or the errno value of the
-// failure.
-int ReadWholeFile(const std::string& path, std::string& content) {
-    const platform::posix::UniqueFd file = OpenRetrying(path, O_RDONLY, 0);
-    if (!file) {
-        return errno;
-    }
-    char chunk[4096];
-    for (;;) {
-        const ssize_t count = read(file.get(), chunk, sizeof chunk);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return errno;
-        }
-        if (count == 0) {
-            return 0;
-        }
-        content.append(chunk, static_cast<size_t>(count));
-    }
-}
-
-int WriteAll(int descriptor, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t count = write(descriptor, data.data(), data.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return errno;
-        }
-        data.remove_prefix(static_cast<size_t>(count));
-    }
-    return 0;
-}
-
-// The file a write replaces: the target of a symbolic link, so that the link
-// survives.
-std::string ReplacedPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
-// Writes `content` beside the file under a name of its own and renames it over
-// the file, so that a reader sees the old file or the new one, never a part.
-// An existing file keeps its permissions, and one that may not be written is
-// not replaced. Returns 0 or the errno value of the failure.
-int ReplaceWholeFile(const std::string& path, std::string_view content) {
-    static std::atomic<unsigned> serial{0};
-    const std::string target = ReplacedPath(path);
-    struct stat existing {};
-    const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && access(target.c_str(), W_OK) != 0) {
-        return errno;
-    }
-    std::string temporary;
-    platform::posix::UniqueFd file;
-    do {
-        temporary = target + ".~" + std::to_string(getpid()) + "." + std::to_string(serial++);
-        file = OpenRetrying(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666);
-    } while (!file && errno == EEXIST);
-    if (!file) {
-        return errno;
-    }
-    int error = WriteAll(file.get(), content);
-    if (error == 0 && exists && fchmod(file.get(), existing.st_mode & 07777) != 0) {
-        error = errno;
-    }
-    file.reset();
-    if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        unlink(temporary.c_str());
-    }
-    return error;
-}
 
 // One process-wide lock orders the read-modify-write cycles of all threads.
 std::mutex& WriteLock() {
