@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "camera/camera.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 #include "support/win32_exception.h"
@@ -13,10 +12,6 @@ namespace {
 
 constexpr DWORD kRetryPauseMs = 1000;
 constexpr int32_t kDimensionsPollMs = 20;
-// How long a frame that comes while its camera is being opened waits for
-// the host to be ready, and how often it looks.
-constexpr DWORD kHostReadyWaitMs = 1000;
-constexpr DWORD kHostReadyPollMs = 5;
 
 bool IsServerLost(DWORD code) {
     return code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
@@ -32,13 +27,6 @@ const DWORD kLoadTick = GetTickCount();
 
 DWORD ProcessClock() {
     return GetTickCount() - kLoadTick;
-}
-
-// The frame's byte count, or -1 for one that does not even fit 64 bits (no
-// buffer can match it).
-int64_t FrameBytes(int32_t frameWidth, int32_t frameHeight, int32_t frameBytesPerPixel) {
-    int64_t byteCount = 0;
-    return FrameByteCount(frameWidth, frameHeight, frameBytesPerPixel, byteCount) ? byteCount : -1;
 }
 
 // A message of another size than the 12 bytes read leaves part of the last
@@ -59,7 +47,7 @@ CmdExchangeThread::~CmdExchangeThread() {
     JoinExitingThread();
 }
 
-bool CmdExchangeThread::Init(int32_t newPort, Camera* owner, const char* newShareName) {
+bool CmdExchangeThread::Init(int32_t newPort, LinkedCamera* owner, const char* newShareName) {
     if (owner == nullptr) {
         LogMessage(1, Log(), "CmdExchangeThread::Init: ERROR: camera pointer == 0");
         return false;
@@ -80,9 +68,6 @@ bool CmdExchangeThread::Init(int32_t newPort, Camera* owner, const char* newShar
     }
     shareName = newShareName;
     dimensionsValid = false;
-    width = 0;
-    height = 0;
-    bytesPerPixel = 0;
     if (OnOwnThread() && exitingThread) {
         // Reopened inside its own callback: this thread is the one to run
         // the new link, once the callback returns.
@@ -169,10 +154,11 @@ bool CmdExchangeThread::WaitForDimensions(int32_t timeout, int32_t& outWidth, in
     LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: timeout=%d, clock=%d, port=%d", timeout,
                static_cast<int>(ProcessClock()), port.load());
     for (int32_t waited = 0; waited <= timeout; waited += kDimensionsPollMs) {
-        if (dimensionsValid.load(std::memory_order_acquire)) {
-            outWidth = width;
-            outHeight = height;
-            outBytesPerPixel = bytesPerPixel;
+        if (camera != nullptr && dimensionsValid.load(std::memory_order_acquire)) {
+            const FrameGeometry shape = camera->FrameShape();
+            outWidth = shape.width;
+            outHeight = shape.height;
+            outBytesPerPixel = shape.bytesPerPixel;
             LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: OK, leaving, clock=%d, port=%d\n",
                        static_cast<int>(ProcessClock()), port.load());
             return true;
@@ -365,52 +351,34 @@ void CmdExchangeThread::ProcessHeader() {
 }
 
 void CmdExchangeThread::ProcessDimensions() {
-    width = dimensions.width;
-    height = dimensions.height;
-    bytesPerPixel = dimensions.bytesPerPixel;
-    dimensionsValid.store(true, std::memory_order_release);
+    const FrameGeometry received{dimensions.width, dimensions.height, dimensions.bytesPerPixel};
     LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: dimensions received, w=%d, h=%d, bpp=%d, port=%d",
-               width.load(), height.load(), bytesPerPixel.load(), port.load());
-
-    // Kept apart from the fields, which a reopen inside the reset below
-    // clears.
-    const FrameGeometry received{width, height, bytesPerPixel};
-    // Any change of shape, not only of size: rows are addressed with the
-    // buffer's own stride.
-    if (camera->isOpen && camera->imageBuffer.Geometry() != received) {
-        LogMessage(2, Log(),
-                   "CmdExchangeThread::ProcessRunningStates: WARNING: dimesnions changed, requesting reset, port=%d",
-                   port.load());
-        RequestReset();
-    }
-    // The buffer takes the new shape even when the host has closed or
-    // reopened the camera in its answer: a reopened link that is sent the
-    // same dimensions then finds them in place and asks for no second reset.
+               received.width, received.height, received.bytesPerPixel, port.load());
+    bool adopted = true;
     try {
-        SetImageSize(camera, received.width, received.height, received.bytesPerPixel);
+        camera->AdoptFrameShape(received, port);
     } catch (const std::exception& error) {
+        LogMessage(1, Log(), "CmdExchangeThread::ThreadMain: ERROR: %s", error.what());
+        adopted = false;
+    }
+    // A reopen inside the host's answer to a reset has cleared the flag: its
+    // link asks for the dimensions afresh.
+    if (!restart) {
+        dimensionsValid.store(true, std::memory_order_release);
+    }
+    if (!adopted) {
         // No buffer can take these frames: the host is asked to reset, and
         // the link ends as for a frame that cannot be delivered.
-        LogMessage(1, Log(), "CmdExchangeThread::ThreadMain: ERROR: %s", error.what());
         if (!Interrupted()) {
             StopAfterError();
         }
         return;
     }
-    if (Interrupted()) {
+    if (Interrupted() || !camera->ReportConnected()) {
         return;
     }
-    {
-        // A camera being closed on another thread is not reported connected:
-        // its close requests the stop under the same lock.
-        platform::CriticalSectionLock hold(camera->LinkLock());
-        if (stop) {
-            return;
-        }
-        camera->SetConnected(true);
-    }
     StartHeaderRead();
-    if (!camera->isConnected) {
+    if (!camera->IsConnected()) {
         LogMessage(2, Log(),
                    "CmdExchangeThread::ProcessRunningStates: camera share is not connected, request reset, port=%d",
                    port.load());
@@ -425,147 +393,9 @@ void CmdExchangeThread::StopAfterError() {
     }
 }
 
-void CmdExchangeThread::RefuseFrame() {
-    LogMessage(1, Log(),
-               "CmdExchangeThread::ProcessRunningStates: ERROR: buffer not assigned or size incorrect, port=%d",
-               port.load());
-    StopAfterError();
-}
-
-void CmdExchangeThread::ProcessImage() {
-    if (camera == nullptr) {
-        LogMessage(1, Log(), "CmdExchangeThread::ProcessRunningStates: ERROR: camera not assigned, port=%d",
-                   port.load());
-        stop = true;
-        return;
-    }
-    if (!dimensionsValid.load(std::memory_order_acquire)) {
-        LogMessage(
-            1, Log(),
-            "CmdExchangeThread::ProcessRunningStates: ERROR: image available, but dimensions were not assigned as "
-            "yet, port=%d",
-            port.load());
-        stop = true;
-        return;
-    }
-    // The buffer follows every shape the server announces, so a frame fits
-    // only a buffer of exactly its geometry. Checked before the server's
-    // mutex is taken, so that the line is logged with no lock held.
-    const FrameGeometry frame{width, height, bytesPerPixel};
-    ImageBuffer& buffer = camera->imageBuffer;
-    const int64_t frameBytes = FrameBytes(width, height, bytesPerPixel);
-    const bool fits = frameBytes > 0 && buffer.Size() == frameBytes && buffer.Geometry() == frame;
-    // The host sets its callbacks after openCVLPort returns, while the server
-    // may already stream. The first frame that comes before the host is ready
-    // is copied at once and held for it, a bounded time, so that a server
-    // that waited for its hosts loses no first frame; later ones are dropped,
-    // and the link goes on.
-    const bool ready = HostReady();
-    const bool heldForHost = !ready && holdFirstFrame && fits;
-    if (ready || heldForHost) {
-        holdFirstFrame = false;
-    }
-    if (!ready && !heldForHost) {
-        DropFrame();
-        return;
-    }
-    if (!fits) {
-        RefuseFrame();
-        return;
-    }
-    // The server's mutex first, with no lock of this process held; the
-    // buffer's lock only for the copy itself, so a host reading rows waits at
-    // most one copy and never for the server.
-    platform::MutexHold hold;
-    const CSharedMemory::ReadStatus status = segment.Acquire(static_cast<int32_t>(frameBytes), waitEvent.get(), hold);
-    if (status == CSharedMemory::ReadStatus::Stopped) {
-        return;
-    }
-    if (status != CSharedMemory::ReadStatus::Held) {
-        StopAfterError();
-        return;
-    }
-    const bool stored = buffer.StoreFrame(segment.View(), frame);
-    hold.Release();
-    if (!stored) {
-        RefuseFrame();
-        return;
-    }
-    if (heldForHost && !AwaitHost()) {
-        if (!Interrupted()) {
-            DropFrame();
-        }
-        return;
-    }
-    const CompleteCallback callback = camera->completeCallback;
-    if (callback == nullptr) {
-        DropFrame();
-        return;
-    }
-    frameDropLogged = false;
-    LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: image received, port=%d", port.load());
-    callback(0, port.load());
-    if (Interrupted()) {
-        return;
-    }
-    StartHeaderRead();
-}
-
-bool CmdExchangeThread::HostReady() const {
-    return camera->isOpen && camera->completeCallback != nullptr;
-}
-
-bool CmdExchangeThread::AwaitHost() {
-    for (DWORD waited = 0; !HostReady(); waited += kHostReadyPollMs) {
-        if (stop || waited >= kHostReadyWaitMs) {
-            return false;
-        }
-        WaitForSingleObject(waitEvent.get(), kHostReadyPollMs);
-    }
-    return !stop;
-}
-
-void CmdExchangeThread::DropFrame() {
-    if (!frameDropLogged) {
-        LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: frame dropped, camera %s, port=%d",
-                   camera->isOpen ? "has no complete callback yet" : "not open yet", port.load());
-        frameDropLogged = true;
-    }
-    StartHeaderRead();
-}
-
-void CmdExchangeThread::SetImageSize(Camera* owner, int32_t newWidth, int32_t newHeight, int32_t newBytesPerPixel) {
-    owner->bytesPerPixel = newBytesPerPixel;
-    owner->width = newWidth;
-    owner->height = newHeight;
-    // The buffer follows the frame's shape both ways, keeping its block when
-    // the byte count stays, so frames keep flowing after the host's reset. A
-    // size that is not positive allocates nothing; the next frame then finds
-    // no buffer of its shape.
-    if (owner->imageBuffer.Geometry() == FrameGeometry{newWidth, newHeight, newBytesPerPixel}) {
-        return;
-    }
-    int64_t frameBytes = 0;
-    const bool fits = FrameByteCount(newWidth, newHeight, newBytesPerPixel, frameBytes);
-    if (!fits || frameBytes > 0) {
-        LogMessage(3, Log(), "CmdExchangeThread::SetImageSize: reallocating image buffer, port=%d", owner->port.load());
-        owner->imageBuffer.Allocate(newWidth, newHeight, newBytesPerPixel);
-    }
-}
-
-void CmdExchangeThread::RequestReset() {
-    const CmdCallback callback = camera->cmdCallback;
-    if (callback != nullptr) {
-        callback(0, port.load(), "Reset", "");
-    } else {
-        LogMessage(1, Log(), "CmdExchangeThread::RequestReset: ERROR: command callback not assigned, port=%d",
-                   port.load());
-    }
-}
-
 void CmdExchangeThread::Disconnect() {
     if (camera != nullptr) {
-        camera->SetConnected(false);
+        camera->ReportDisconnected();
     }
     segment.Close();
     pipe.Close();
