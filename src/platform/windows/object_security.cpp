@@ -12,6 +12,9 @@
 namespace platform {
 namespace {
 
+// An access token: a kernel object of its own kind.
+struct TokenTraits : KernelObjectTraits {};
+
 // The text form of the calling process's user SID; false with the last error
 // set.
 bool CurrentUserSid(std::string& text) {
@@ -19,7 +22,7 @@ bool CurrentUserSid(std::string& text) {
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
         return false;
     }
-    const UniqueHandle<NullHandleTraits> token(rawToken);
+    const UniqueHandle<TokenTraits> token(rawToken);
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     if (size == 0) {
