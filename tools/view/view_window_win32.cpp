@@ -167,6 +167,32 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// The window's outer size: its client area holds the picture at the frame's
+// size and the status strip under it, the picture shrunk with its proportions
+// kept until the window fits the work area (the screen less the task bar), so
+// that the status line is always on the screen.
+RECT FittedWindowBounds(const WindowPlan& plan) {
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+    int width = plan.width;
+    int height = plan.height;
+    RECT work{};
+    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
+        const int roomWidth = (work.right - work.left) - (frame.right - frame.left);
+        const int roomHeight = (work.bottom - work.top) - (frame.bottom - frame.top) - kStatusHeight;
+        if (width > roomWidth || height > roomHeight) {
+            const Placement fitted = FitInside(width, height, roomWidth, roomHeight);
+            if (fitted.width > 0) {
+                width = fitted.width;
+                height = fitted.height;
+            }
+        }
+    }
+    RECT bounds{0, 0, std::max(width, kLeastWidth), height + kStatusHeight};
+    AdjustWindowRect(&bounds, WS_OVERLAPPEDWINDOW, FALSE);
+    return bounds;
+}
+
 }  // namespace
 
 bool CanShowWindow() {
@@ -188,10 +214,7 @@ int RunViewWindow(ViewModel& view, const WindowPlan& plan) {
     }
     Window w(view);
     w.status = view.StatusText();
-    // The client area holds the picture at the frame's size and the status
-    // strip under it.
-    RECT bounds{0, 0, std::max(plan.width, kLeastWidth), plan.height + kStatusHeight};
-    AdjustWindowRect(&bounds, WS_OVERLAPPEDWINDOW, FALSE);
+    const RECT bounds = FittedWindowBounds(plan);
     const HWND hwnd =
         CreateWindowA(kWindowClass, plan.title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                       bounds.right - bounds.left, bounds.bottom - bounds.top, nullptr, nullptr, instance, &w);
