@@ -6,10 +6,6 @@
 
 #include <pthread.h>
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
-
 #include "errno_map.h"
 #include "kernel_object.h"
 #include "shared_segment.h"
@@ -44,17 +40,6 @@ void InitializeMutex(MutexState* state, bool shared) {
     state->count = 0;
 }
 
-// ThreadSanitizer's pthread_mutex_timedlock does not record a lock that it
-// returns with EOWNERDEAD (its lock and trylock do); this tells it.
-void NoteTimedLockOfAbandoned(pthread_mutex_t* mutex) {
-#if defined(__SANITIZE_THREAD__)
-    __tsan_mutex_pre_lock(mutex, __tsan_mutex_try_lock);
-    __tsan_mutex_post_lock(mutex, __tsan_mutex_try_lock, 0);
-#else
-    static_cast<void>(mutex);
-#endif
-}
-
 timespec RealtimeAfter(DWORD milliseconds) {
     timespec when{};
     clock_gettime(CLOCK_REALTIME, &when);
@@ -65,6 +50,31 @@ timespec RealtimeAfter(DWORD milliseconds) {
         when.tv_nsec -= kNanosecondsPerSecond;
     }
     return when;
+}
+
+// pthread_mutex_timedlock, up to `milliseconds`. ThreadSanitizer's timedlock
+// neither forgets the dead owner of a mutex it returns with EOWNERDEAD nor
+// records the lock (its trylock does both), so under it the wait polls
+// trylock instead, once a millisecond.
+int TimedLock(pthread_mutex_t* mutex, DWORD milliseconds) {
+    const timespec deadline = RealtimeAfter(milliseconds);
+#if defined(__SANITIZE_THREAD__)
+    for (;;) {
+        const int error = pthread_mutex_trylock(mutex);
+        if (error != EBUSY) {
+            return error;
+        }
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+            return ETIMEDOUT;
+        }
+        const timespec pause{0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+#else
+    return pthread_mutex_timedlock(mutex, &deadline);
+#endif
 }
 
 // A Win32 mutex: its state lives in the object, or for a named one in its
@@ -114,11 +124,7 @@ public:
         } else if (milliseconds == 0) {
             error = pthread_mutex_trylock(&state_->mutex);
         } else {
-            const timespec deadline = RealtimeAfter(milliseconds);
-            error = pthread_mutex_timedlock(&state_->mutex, &deadline);
-            if (error == EOWNERDEAD) {
-                NoteTimedLockOfAbandoned(&state_->mutex);
-            }
+            error = TimedLock(&state_->mutex, milliseconds);
         }
         result = Take(error);
         return true;
