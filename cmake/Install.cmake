@@ -3,10 +3,13 @@
 #   server_sdk  the camera-server library, quorvex_server.h, its import
 #               libraries, a CMake package (find_package(QuorvexServer) ->
 #               Quorvex::server) and quorvex-server.pc
+#   host_sdk    the host library, quorvex_host.h, a CMake package
+#               (find_package(QuorvexHost) -> Quorvex::host) and quorvex-host.pc
 #   tools       quorvex-server and quorvex-grab
 #   python      the Python package (python/CMakeLists.txt)
 #   docs        README.md
 include(${CMAKE_CURRENT_LIST_DIR}/InstallServerSdk.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/InstallHostLibrary.cmake)
 
 install(TARGETS quorvex
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT driver
@@ -14,7 +17,8 @@ install(TARGETS quorvex
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT driver)
 install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT driver)
 
-# Installed tools find the installed server library wherever the install lies.
+# Installed tools find the installed server and host libraries wherever the
+# install lies.
 if(NOT WIN32)
   file(RELATIVE_PATH QUORVEX_BIN_TO_LIB /root/${CMAKE_INSTALL_BINDIR} /root/${CMAKE_INSTALL_LIBDIR})
   set_target_properties(quorvex-server quorvex-grab PROPERTIES INSTALL_RPATH "$ORIGIN/${QUORVEX_BIN_TO_LIB}")
