@@ -57,6 +57,10 @@ protected:
         EXPECT_EQ(0, dimensions[1]);
     }
 
+    // The camera as its link thread sees it, which alone sets the frame's
+    // shape.
+    LinkedCamera& Link() { return *camera; }
+
     const std::string shareName = coretest::UniqueShareName();
     std::unique_ptr<Camera> camera = std::make_unique<Camera>("Camera 1");
 };
@@ -74,9 +78,9 @@ TEST_F(CameraTest, NewCameraIsClosedWithDefaults) {
     EXPECT_FALSE(camera->isOpen);
     EXPECT_FALSE(camera->isConnected);
     EXPECT_EQ(kNoPort, camera->port);
-    EXPECT_EQ(0, camera->width);
-    EXPECT_EQ(0, camera->height);
-    EXPECT_EQ(0, camera->bytesPerPixel);
+    EXPECT_EQ(0, camera->FrameShape().width);
+    EXPECT_EQ(0, camera->FrameShape().height);
+    EXPECT_EQ(0, camera->FrameShape().bytesPerPixel);
     EXPECT_EQ(nullptr, camera->completeCallback.load());
     EXPECT_EQ(nullptr, camera->cmdCallback.load());
     EXPECT_EQ(GetDriverState(), camera->driverState);
@@ -393,18 +397,16 @@ TEST_F(CameraTest, CloseAndReopenKeepCallbacksSettingsGeometryAndBuffer) {
     Open(1);
     camera->SetCompleteCB(&CompleteA);
     camera->SetCmdCallback(&CmdA);
-    camera->width = 32;
-    camera->height = 16;
-    camera->bytesPerPixel = 2;
+    Link().AdoptFrameShape(FrameGeometry{32, 16, 2}, 1);
     camera->imageBuffer.Allocate(32, 16, 2);
     uint8_t* const block = camera->imageBuffer.Data();
 
     camera->Close();
     EXPECT_EQ(&CompleteA, camera->completeCallback.load());
     EXPECT_EQ(&CmdA, camera->cmdCallback.load());
-    EXPECT_EQ(32, camera->width);
-    EXPECT_EQ(16, camera->height);
-    EXPECT_EQ(2, camera->bytesPerPixel);
+    EXPECT_EQ(32, camera->FrameShape().width);
+    EXPECT_EQ(16, camera->FrameShape().height);
+    EXPECT_EQ(2, camera->FrameShape().bytesPerPixel);
     EXPECT_EQ(block, camera->imageBuffer.Data());
     EXPECT_EQ(shareName, camera->Settings().PipeName.value);
 
@@ -443,9 +445,7 @@ class CameraPropertyTest : public CameraTest, public testing::WithParamInterface
 
 TEST_P(CameraPropertyTest, KnownNamesIgnoreCaseOthersLeaveTheValue) {
     const PropertyCase& row = GetParam();
-    camera->width = 640;
-    camera->height = 480;
-    camera->bytesPerPixel = 1;
+    Link().AdoptFrameShape(FrameGeometry{640, 480, 1}, kNoPort);
     GetDriverState()->logLevel = 3;
     int value = 12345;
 
@@ -465,7 +465,7 @@ TEST_P(CameraPropertyTest, KnownNamesIgnoreCaseOthersLeaveTheValue) {
 INSTANTIATE_TEST_SUITE_P(Rows, CameraPropertyTest, testing::ValuesIn(kProperties), RowName());
 
 TEST_F(CameraTest, PixelSizeIsBitsPerPixel) {
-    camera->bytesPerPixel = 3;
+    Link().AdoptFrameShape(FrameGeometry{0, 0, 3}, kNoPort);
     int value = -1;
 
     EXPECT_TRUE(camera->GetProperty("PixelSize", &value));

@@ -409,9 +409,9 @@ TEST_F(LinkStatesTest, DimensionsBlockSizesTheBufferAndReadsAHeaderNext) {
     EXPECT_TRUE(Logged(Ported("ProcessRunningStates: dimensions received, w=4, h=2, bpp=1")));
     EXPECT_TRUE(Logged(Ported("SetImageSize: reallocating image buffer")));
     ExpectWaitingForHeader();
-    EXPECT_EQ(4, camera.width);
-    EXPECT_EQ(2, camera.height);
-    EXPECT_EQ(1, camera.bytesPerPixel);
+    EXPECT_EQ(4, camera.FrameShape().width);
+    EXPECT_EQ(2, camera.FrameShape().height);
+    EXPECT_EQ(1, camera.FrameShape().bytesPerPixel);
     EXPECT_EQ(static_cast<int32_t>(kFrameBytes), camera.imageBuffer.Size());
     EXPECT_TRUE(camera.isConnected);
 }

@@ -28,6 +28,13 @@ int BitsPerPixel(int32_t bytesPerPixel) {
     return static_cast<int>(std::clamp<int64_t>(bits, INT32_MIN, INT32_MAX));
 }
 
+// The frame's byte count, or -1 for one that does not even fit 64 bits (no
+// buffer can match it).
+int64_t FrameBytes(const FrameGeometry& frame) {
+    int64_t byteCount = 0;
+    return FrameByteCount(frame.width, frame.height, frame.bytesPerPixel, byteCount) ? byteCount : -1;
+}
+
 }  // namespace
 
 Camera::Camera(const char* cameraName) : name(CheckedName(cameraName)), driverState(GetDriverState()) {}
@@ -131,6 +138,80 @@ void Camera::SetConnected(bool connected) {
                    connected ? "connected to" : "disconnected from", Settings().PipeName.value.c_str());
     }
 }
+
+// ---- The link thread's side; its lines keep the names hosts know them by ----
+
+bool Camera::ReportConnected() {
+    // A close on another thread tells the link to stop under the same lock.
+    platform::CriticalSectionLock hold(linkLock);
+    if (cmdThread.StopRequested()) {
+        return false;
+    }
+    SetConnected(true);
+    return true;
+}
+
+void Camera::AdoptFrameShape(const FrameGeometry& shape, int32_t linkPort) {
+    // Any change of shape, not only of size: rows are addressed with the
+    // buffer's own stride.
+    if (isOpen && imageBuffer.Geometry() != shape) {
+        LogMessage(2, driverState,
+                   "CmdExchangeThread::ProcessRunningStates: WARNING: dimesnions changed, requesting reset, port=%d",
+                   linkPort);
+        RequestReset(linkPort);
+    }
+    // Taken even when the host has closed or reopened the camera in its
+    // answer: a reopened link that is sent the same dimensions then finds
+    // them in place and asks for no second reset.
+    bytesPerPixel = shape.bytesPerPixel;
+    width = shape.width;
+    height = shape.height;
+    // The buffer follows the frame's shape both ways, keeping its block when
+    // the byte count stays, so frames keep flowing after the host's reset. A
+    // size that is not positive allocates nothing; the next frame then finds
+    // no buffer of its shape.
+    if (imageBuffer.Geometry() == shape) {
+        return;
+    }
+    int64_t frameBytes = 0;
+    const bool fits = FrameByteCount(shape.width, shape.height, shape.bytesPerPixel, frameBytes);
+    if (!fits || frameBytes > 0) {
+        LogMessage(3, driverState, "CmdExchangeThread::SetImageSize: reallocating image buffer, port=%d", port.load());
+        imageBuffer.Allocate(shape.width, shape.height, shape.bytesPerPixel);
+    }
+}
+
+void Camera::RequestReset(int32_t linkPort) {
+    const CmdCallback callback = cmdCallback;
+    if (callback != nullptr) {
+        callback(0, linkPort, "Reset", "");
+    } else {
+        LogMessage(1, driverState, "CmdExchangeThread::RequestReset: ERROR: command callback not assigned, port=%d",
+                   linkPort);
+    }
+}
+
+CompleteCallback Camera::FrameReceiver() const {
+    const CompleteCallback callback = completeCallback;
+    return isOpen ? callback : nullptr;
+}
+
+int64_t Camera::StorableFrameBytes() {
+    // The buffer follows every shape the server announces, so a frame fits
+    // only a buffer of exactly its geometry.
+    const FrameGeometry frame = FrameShape();
+    const int64_t frameBytes = FrameBytes(frame);
+    if (frameBytes <= 0 || imageBuffer.Size() != frameBytes || imageBuffer.Geometry() != frame) {
+        return 0;
+    }
+    return frameBytes;
+}
+
+bool Camera::StoreFrame(const void* source) {
+    return imageBuffer.StoreFrame(source, FrameShape());
+}
+
+// ---- The host's side ----
 
 void Camera::SetCompleteCB(CompleteCallback cb) {
     const CompleteCallback previous = completeCallback;

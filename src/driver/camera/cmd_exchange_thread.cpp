@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "camera/camera.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 #include "support/win32_exception.h"
@@ -30,13 +29,6 @@ DWORD ProcessClock() {
     return GetTickCount() - kLoadTick;
 }
 
-// The frame's byte count, or -1 for one that does not even fit 64 bits (no
-// buffer can match it).
-int64_t FrameBytes(int32_t frameWidth, int32_t frameHeight, int32_t frameBytesPerPixel) {
-    int64_t byteCount = 0;
-    return FrameByteCount(frameWidth, frameHeight, frameBytesPerPixel, byteCount) ? byteCount : -1;
-}
-
 // A message of another size than the 12 bytes read leaves part of the last
 // message in the buffer, which must not be taken for a new one.
 void CheckWholeMessage(DWORD bytes) {
@@ -55,7 +47,7 @@ CmdExchangeThread::~CmdExchangeThread() {
     JoinExitingThread();
 }
 
-bool CmdExchangeThread::Init(int32_t newPort, Camera* owner, const char* newShareName) {
+bool CmdExchangeThread::Init(int32_t newPort, LinkedCamera* owner, const char* newShareName) {
     if (owner == nullptr) {
         LogMessage(1, Log(), "CmdExchangeThread::Init: ERROR: camera pointer == 0");
         return false;
@@ -76,9 +68,6 @@ bool CmdExchangeThread::Init(int32_t newPort, Camera* owner, const char* newShar
     }
     shareName = newShareName;
     dimensionsValid = false;
-    width = 0;
-    height = 0;
-    bytesPerPixel = 0;
     if (OnOwnThread() && exitingThread) {
         // Reopened inside its own callback: this thread is the one to run
         // the new link, once the callback returns.
@@ -165,10 +154,11 @@ bool CmdExchangeThread::WaitForDimensions(int32_t timeout, int32_t& outWidth, in
     LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: timeout=%d, clock=%d, port=%d", timeout,
                static_cast<int>(ProcessClock()), port.load());
     for (int32_t waited = 0; waited <= timeout; waited += kDimensionsPollMs) {
-        if (dimensionsValid.load(std::memory_order_acquire)) {
-            outWidth = width;
-            outHeight = height;
-            outBytesPerPixel = bytesPerPixel;
+        if (camera != nullptr && dimensionsValid.load(std::memory_order_acquire)) {
+            const FrameGeometry shape = camera->FrameShape();
+            outWidth = shape.width;
+            outHeight = shape.height;
+            outBytesPerPixel = shape.bytesPerPixel;
             LogMessage(2, Log(), "CmdExchangeThread::WaitForDimensions: OK, leaving, clock=%d, port=%d\n",
                        static_cast<int>(ProcessClock()), port.load());
             return true;
@@ -359,52 +349,34 @@ void CmdExchangeThread::ProcessHeader() {
 }
 
 void CmdExchangeThread::ProcessDimensions() {
-    width = dimensions.width;
-    height = dimensions.height;
-    bytesPerPixel = dimensions.bytesPerPixel;
-    dimensionsValid.store(true, std::memory_order_release);
+    const FrameGeometry received{dimensions.width, dimensions.height, dimensions.bytesPerPixel};
     LogMessage(3, Log(), "CmdExchangeThread::ProcessRunningStates: dimensions received, w=%d, h=%d, bpp=%d, port=%d",
-               width.load(), height.load(), bytesPerPixel.load(), port.load());
-
-    // Kept apart from the fields, which a reopen inside the reset below
-    // clears.
-    const FrameGeometry received{width, height, bytesPerPixel};
-    // Any change of shape, not only of size: rows are addressed with the
-    // buffer's own stride.
-    if (camera->isOpen && camera->imageBuffer.Geometry() != received) {
-        LogMessage(2, Log(),
-                   "CmdExchangeThread::ProcessRunningStates: WARNING: dimesnions changed, requesting reset, port=%d",
-                   port.load());
-        RequestReset();
-    }
-    // The buffer takes the new shape even when the host has closed or
-    // reopened the camera in its answer: a reopened link that is sent the
-    // same dimensions then finds them in place and asks for no second reset.
+               received.width, received.height, received.bytesPerPixel, port.load());
+    bool adopted = true;
     try {
-        SetImageSize(camera, received.width, received.height, received.bytesPerPixel);
+        camera->AdoptFrameShape(received, port);
     } catch (const std::exception& error) {
+        LogMessage(1, Log(), "CmdExchangeThread::ThreadMain: ERROR: %s", error.what());
+        adopted = false;
+    }
+    // A reopen inside the host's answer to a reset has cleared the flag: its
+    // link asks for the dimensions afresh.
+    if (!restart) {
+        dimensionsValid.store(true, std::memory_order_release);
+    }
+    if (!adopted) {
         // No buffer can take these frames: the host is asked to reset, and
         // the link ends as for a frame that cannot be delivered.
-        LogMessage(1, Log(), "CmdExchangeThread::ThreadMain: ERROR: %s", error.what());
         if (!Interrupted()) {
             StopAfterError();
         }
         return;
     }
-    if (Interrupted()) {
+    if (Interrupted() || !camera->ReportConnected()) {
         return;
     }
-    {
-        // A camera being closed on another thread is not reported connected:
-        // its close requests the stop under the same lock.
-        platform::CriticalSectionLock hold(camera->LinkLock());
-        if (stop) {
-            return;
-        }
-        camera->SetConnected(true);
-    }
     StartHeaderRead();
-    if (!camera->isConnected) {
+    if (!camera->IsConnected()) {
         LogMessage(2, Log(),
                    "CmdExchangeThread::ProcessRunningStates: camera share is not connected, request reset, port=%d",
                    port.load());
@@ -444,24 +416,21 @@ void CmdExchangeThread::ProcessImage() {
     }
     // The host sets its callbacks after openCVLPort returns, while the server
     // may already stream: such frames are dropped, and the link goes on.
-    const CompleteCallback callback = camera->completeCallback;
-    if (!camera->isOpen || callback == nullptr) {
+    const CompleteCallback callback = camera->FrameReceiver();
+    if (callback == nullptr) {
         if (!frameDropLogged) {
             LogMessage(2, Log(), "CmdExchangeThread::ProcessRunningStates: frame dropped, camera %s, port=%d",
-                       camera->isOpen ? "has no complete callback yet" : "not open yet", port.load());
+                       camera->IsOpen() ? "has no complete callback yet" : "not open yet", port.load());
             frameDropLogged = true;
         }
         StartHeaderRead();
         return;
     }
 
-    // The buffer follows every shape the server announces, so a frame fits
-    // only a buffer of exactly its geometry. Checked before the server's
-    // mutex is taken, so that the line is logged with no lock held.
-    const FrameGeometry frame{width, height, bytesPerPixel};
-    ImageBuffer& buffer = camera->imageBuffer;
-    const int64_t frameBytes = FrameBytes(width, height, bytesPerPixel);
-    if (frameBytes <= 0 || buffer.Size() != frameBytes || buffer.Geometry() != frame) {
+    // Checked before the server's mutex is taken, so that the line is logged
+    // with no lock held.
+    const int64_t frameBytes = camera->StorableFrameBytes();
+    if (frameBytes <= 0) {
         RefuseFrame();
         return;
     }
@@ -476,7 +445,7 @@ void CmdExchangeThread::ProcessImage() {
         StopAfterError();
         return;
     }
-    const bool stored = buffer.StoreFrame(segment.View(), frame);
+    const bool stored = camera->StoreFrame(segment.View());
     segment.Release();
     if (!stored) {
         RefuseFrame();
@@ -491,38 +460,9 @@ void CmdExchangeThread::ProcessImage() {
     StartHeaderRead();
 }
 
-void CmdExchangeThread::SetImageSize(Camera* owner, int32_t newWidth, int32_t newHeight, int32_t newBytesPerPixel) {
-    owner->bytesPerPixel = newBytesPerPixel;
-    owner->width = newWidth;
-    owner->height = newHeight;
-    // The buffer follows the frame's shape both ways, keeping its block when
-    // the byte count stays, so frames keep flowing after the host's reset. A
-    // size that is not positive allocates nothing; the next frame then finds
-    // no buffer of its shape.
-    if (owner->imageBuffer.Geometry() == FrameGeometry{newWidth, newHeight, newBytesPerPixel}) {
-        return;
-    }
-    int64_t frameBytes = 0;
-    const bool fits = FrameByteCount(newWidth, newHeight, newBytesPerPixel, frameBytes);
-    if (!fits || frameBytes > 0) {
-        LogMessage(3, Log(), "CmdExchangeThread::SetImageSize: reallocating image buffer, port=%d", owner->port.load());
-        owner->imageBuffer.Allocate(newWidth, newHeight, newBytesPerPixel);
-    }
-}
-
-void CmdExchangeThread::RequestReset() {
-    const CmdCallback callback = camera->cmdCallback;
-    if (callback != nullptr) {
-        callback(0, port.load(), "Reset", "");
-    } else {
-        LogMessage(1, Log(), "CmdExchangeThread::RequestReset: ERROR: command callback not assigned, port=%d",
-                   port.load());
-    }
-}
-
 void CmdExchangeThread::Disconnect() {
     if (camera != nullptr) {
-        camera->SetConnected(false);
+        camera->ReportDisconnected();
     }
     segment.Close();
     pipe.Close();

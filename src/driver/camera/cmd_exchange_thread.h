@@ -1,12 +1,13 @@
 // A camera's link to its camera server: one background thread that connects
-// to the server's pipe, learns the frame size, copies every announced frame
-// into the camera's buffer and tells the host.
+// to the server's pipe, learns the frame size, has the camera store every
+// announced frame and tells the host.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "camera/linked_camera.h"
 #include "camera/port.h"
 #include "link/named_pipe_channel.h"
 #include "link/shared_memory.h"
@@ -15,11 +16,9 @@
 #include "platform/win32.h"
 #include "wire/messages.h"
 
-class Camera;
-
-// Owned by value by its Camera. The host's thread calls Init,
-// WaitForDimensions and Destroy; everything else runs on the background
-// thread, which also calls the host's callbacks.
+// Owned by value by its Camera, which it sees only as a LinkedCamera. The
+// host's thread calls Init, WaitForDimensions and Destroy; everything else
+// runs on the background thread, which also calls the host's callbacks.
 //
 // The thread's states, with every edge the code takes:
 //
@@ -45,9 +44,9 @@ class Camera;
 //   camera, no dimensions yet, a buffer of another size than the frame or a
 //   segment shorter than it (StateImage, Reset asked first for the last two).
 //
-// Hand-offs: `stop` is set before `waitEvent` is signalled; the frame size is
-// stored before `dimensionsValid` is set (release) and read after it is seen
-// (acquire).
+// Hand-offs: `stop` is set before `waitEvent` is signalled; the camera has
+// adopted the frame's shape before `dimensionsValid` is set (release), and
+// WaitForDimensions reads it after seeing the flag (acquire).
 class CmdExchangeThread {
 public:
     enum class ThreadState : int32_t {
@@ -76,7 +75,7 @@ public:
     // callback returns, the thread drops its connection and starts afresh
     // with the new port and share name. A thread closed from its own callback
     // and reopened from another thread is joined first.
-    bool Init(int32_t port, Camera* camera, const char* shareName);
+    bool Init(int32_t port, LinkedCamera* camera, const char* shareName);
     // Polls every 20 ms, up to `timeout` ms, for the server's frame size. On
     // the thread itself it tests once: only that thread can bring them.
     bool WaitForDimensions(int32_t timeout, int32_t& width, int32_t& height, int32_t& bytesPerPixel);
@@ -94,6 +93,8 @@ public:
     void JoinExitingThread();
     // True on this object's background thread.
     bool OnOwnThread() const;
+    // True from a stop request until the thread is joined or reopened.
+    bool StopRequested() const { return stop; }
 
 private:
     static DWORD WINAPI static_ThreadMain(LPVOID parameter);
@@ -104,8 +105,7 @@ private:
     void ProcessHeader();
     void ProcessDimensions();
     void ProcessImage();
-    void SetImageSize(Camera* owner, int32_t newWidth, int32_t newHeight, int32_t newBytesPerPixel);
-    void RequestReset();
+    void RequestReset() { camera->RequestReset(port); }
     void Disconnect();
     // Ends the thread's link after an error that would repeat in this state,
     // unless the host reopened the camera in its answer to the reset.
@@ -134,15 +134,13 @@ private:
     NamedPipeChannel pipe;
     CSharedMemory segment;
     const MessageHeader request{HeaderMagic, Dimensions, 0};
+    // The message being read: a header, or in StateDimensions the block,
+    // which goes to the camera at once.
     MessageHeader header{HeaderMagic, 0, 0};
-    std::atomic<bool> dimensionsValid{false};
     DimensionsBlock dimensions{0, 0, 0};
-    // Atomic: a server may send new dimensions while a host thread reads the
-    // ones it saw valid.
-    std::atomic<int32_t> width{0};
-    std::atomic<int32_t> height{0};
-    std::atomic<int32_t> bytesPerPixel{0};
-    Camera* camera = nullptr;
+    // Set once the camera has a shape from this link's server; cleared by Init.
+    std::atomic<bool> dimensionsValid{false};
+    LinkedCamera* camera = nullptr;
 
     // A thread told to stop from inside its own callback: joined by the next
     // Init or Destroy from another thread, or by the owner's destructor.

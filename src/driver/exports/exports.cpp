@@ -196,7 +196,7 @@ int getCVLGrabRow(int grabberNo, int portNo, void* dest, int row, int first, int
         Camera* camera = registry->GetByPort(portNo);
         // The copy always starts at the row's first pixel; `first` only
         // enters through the length.
-        const int64_t byteCount = (int64_t{last} - first + 1) * camera->bytesPerPixel;
+        const int64_t byteCount = (int64_t{last} - first + 1) * camera->FrameShape().bytesPerPixel;
         if (!camera->imageBuffer.CopyRow(row, dest, byteCount)) {
             return 0;
         }
