@@ -7,6 +7,11 @@ namespace {
 
 constexpr int kGrabberNo = 0;
 constexpr int kBitsPerByte = 8;
+// The driver's "LinkState" property.
+constexpr int kLinkNoServerYet = 0;
+constexpr int kLinkConnected = 1;
+constexpr int kLinkEndedByStop = 2;
+constexpr int kLinkEndedOnRefusedFrame = 3;
 
 int64_t SteadyMicroseconds() {
     using std::chrono::duration_cast;
@@ -72,10 +77,23 @@ ReadResult HostCamera::Read(int timeoutMs, const Frame*& frame, std::string& why
     if (frame != nullptr) {
         return ReadResult::kFrame;
     }
-    // Without frames, the size the open answered tells whether a server ever
-    // answered on the share.
-    const bool answered = queue_.Counts().received > 0 || openedWidth_ > 0 || incomplete_ > 0;
-    if (!answered) {
+    // What the driver's link knows; a driver that does not say is judged by
+    // whether a server ever answered: frames, or the size at the open.
+    int linkState = -1;
+    if (!driver_.getProperty(kGrabberNo, setup_.port, "LinkState", &linkState)) {
+        linkState =
+            queue_.Counts().received > 0 || openedWidth_ > 0 || incomplete_ > 0 ? kLinkConnected : kLinkNoServerYet;
+    }
+    if (linkState == kLinkEndedByStop) {
+        why = "the server of the share \"" + setup_.share + "\" ended the stream (Stop)";
+        return ReadResult::kEnded;
+    }
+    if (linkState == kLinkEndedOnRefusedFrame) {
+        why = "the driver ended the stream from the share \"" + setup_.share +
+              "\" on a frame it could not take (its log says why)";
+        return ReadResult::kEnded;
+    }
+    if (linkState == kLinkNoServerYet) {
         why = "no camera server answers on the share \"" + setup_.share + "\" of " + setup_.name +
               " (is a server serving it?)";
         return ReadResult::kNoServer;

@@ -174,6 +174,29 @@ TEST_F(HostTest, AStalledServerIsNothingYet) {
     QuorvexHostCameraClose(camera);
 }
 
+TEST_F(HostTest, AServersStopEndsTheStream) {
+    Server server(16, 8, 1);
+    ASSERT_TRUE(server.Up());
+    PointAt("Camera 1", server.Share());
+    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 1", nullptr);
+    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    ASSERT_TRUE(Deliver(server, camera, 1));
+    QuorvexHostFrame frame{};
+    ASSERT_EQ(QUORVEX_HOST_FRAME, QuorvexHostCameraRead(camera, kWaitMs, &frame)) << QuorvexHostLastError();
+    QuorvexHostCameraRelease(camera, &frame);
+    ASSERT_NE(0, QuorvexServerSendStop(server.Get()));
+    // Until the link has read the Stop, the server is only silent.
+    int result = QUORVEX_HOST_NOTHING_YET;
+    ASSERT_TRUE(WaitUntil([&] {
+        result = QuorvexHostCameraRead(camera, 10, &frame);
+        return result != QUORVEX_HOST_NOTHING_YET;
+    }));
+    EXPECT_EQ(QUORVEX_HOST_ENDED, result) << QuorvexHostLastError();
+    EXPECT_EQ("the server of the share \"" + server.Share() + "\" ended the stream (Stop)",
+              std::string(QuorvexHostLastError()));
+    QuorvexHostCameraClose(camera);
+}
+
 TEST_F(HostTest, ASecondHostWithAnotherFolderIsRefused) {
     testsupport::TempDir other;
     QuorvexHost* second = QuorvexHostOpen(nullptr, other.Path().c_str());
