@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks an installed Quorvex SDK as a user meets it: builds sdk_user/ out of
 # tree against PREFIX, once with find_package(QuorvexServer) and once with
-# pkg-config, and runs each build against the driver installed in PREFIX.
+# pkg-config, and runs each build against the driver installed in PREFIX; then
+# host_user/ the same two ways, which must find the installed driver itself.
 #
 # Usage: check_sdk.sh PREFIX WORK_DIR [TOOLCHAIN_FILE]
 #        check_sdk.sh --install BUILD_DIR WORK_DIR [TOOLCHAIN_FILE]
@@ -51,6 +52,22 @@ compiler=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' "$work"/cmake/CMakeF
 read -ra flags <<<"$(PKG_CONFIG_LIBDIR=$pcDir pkg-config --cflags --libs quorvex-server)"
 "$compiler" -std=c11 -Wall -Wextra -Werror "$here/sdk_user/sdk_user.c" -o "$work/sdk_user_pc" "${flags[@]}" "${dlLibs[@]}"
 LD_LIBRARY_PATH=$libDir run "$work/sdk_user_pc"*
+
+echo "--- find_package(QuorvexHost) from $prefix"
+cmake -S "$here/host_user" -B "$work/host_cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" "${toolchainArgs[@]}" \
+  >"$work/host_cmake.log" || { cat "$work/host_cmake.log" >&2; exit 1; }
+cmake --build "$work/host_cmake" >>"$work/host_cmake.log" || { cat "$work/host_cmake.log" >&2; exit 1; }
+if [[ -n $toolchain ]]; then
+  runHost() { "$wine" "$1" "$("$wine" winepath -w "$work/system")"; }
+else
+  runHost() { "$1" "$work/system"; }
+fi
+LD_LIBRARY_PATH=$libDir runHost "$work/host_cmake/host_user"*
+
+echo "--- pkg-config quorvex-host from $pcDir"
+read -ra flags <<<"$(PKG_CONFIG_LIBDIR=$pcDir pkg-config --cflags --libs quorvex-host)"
+"$compiler" -std=c11 -Wall -Wextra -Werror "$here/host_user/host_user.c" -o "$work/host_user_pc" "${flags[@]}"
+LD_LIBRARY_PATH=$libDir runHost "$work/host_user_pc"*
 
 [[ -z $toolchain ]] || exit 0
 package=$(find "$prefix" -type d -name quorvex -path '*/python*' -print -quit)
