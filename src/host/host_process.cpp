@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/immortal.h"
+#include "platform/library_loading.h"
 
 namespace host {
 namespace {
@@ -26,6 +27,9 @@ bool HostProcess::Join(const std::string& driverPath, const std::string& folder,
         if (!driver_.Load(driverPath, error)) {
             return false;
         }
+        // The driver keeps this library's callbacks for the rest of the
+        // process.
+        platform::KeepCodeModuleLoaded();
         loaded_ = true;
     } else if (!driverPath.empty() && driverPath != driver_.Path()) {
         error = "the process has loaded the driver \"" + driver_.Path() + "\" already; one driver per process, so \"" +

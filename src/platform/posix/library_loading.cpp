@@ -19,6 +19,14 @@ namespace {
 const char kModuleMarker = 0;
 }  // namespace
 
+void KeepCodeModuleLoaded() {
+    const std::string path = CodeModulePath();
+    // RTLD_NOLOAD: only marks the library already loaded as never unloaded.
+    if (!path.empty()) {
+        dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+}
+
 std::string CodeModulePath() {
     Dl_info info{};
     if (dladdr(&kModuleMarker, &info) == 0 || info.dli_fname == nullptr) {

@@ -17,6 +17,11 @@ UniqueModule LoadLibraryExplained(const std::string& path, std::string& error) {
     return module;
 }
 
+void KeepCodeModuleLoaded() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN, &kModuleMarker, &module);
+}
+
 std::string CodeModulePath() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
