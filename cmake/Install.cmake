@@ -3,12 +3,15 @@
 #   server_sdk  the camera-server library, quorvex_server.h, its import
 #               libraries, a CMake package (find_package(QuorvexServer) ->
 #               Quorvex::server) and quorvex-server.pc
+#   host_sdk    the host library, quorvex_host.h, a CMake package
+#               (find_package(QuorvexHost) -> Quorvex::host) and quorvex-host.pc
 #   tools       quorvex-server, quorvex-grab and quorvex-view
 #   gstreamer   the GStreamer plugin, where GStreamer looks for the system's
 #               plugins under the prefix (Linux)
 #   python      the Python package (python/CMakeLists.txt)
 #   docs        README.md
 include(${CMAKE_CURRENT_LIST_DIR}/InstallServerSdk.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/InstallHostLibrary.cmake)
 
 install(TARGETS quorvex
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT driver

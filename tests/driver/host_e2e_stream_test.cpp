@@ -209,6 +209,42 @@ TEST_F(E2EStream, StopEndsTheLinkAndTheCameraStaysOpen) {
     EXPECT_TRUE(DeliverAndReadBack(server, 8, format, 3));
 }
 
+// The read-only properties of the link: what a host asks to tell a stream
+// that ended from one that stalls.
+int LinkProperty(const hosttest::DriverExports& exports, int port, const char* name) {
+    int value = hosttest::kPoison;
+    EXPECT_EQ(1, exports.getProperty(0, port, name, &value)) << name;
+    return value;
+}
+
+TEST_F(E2EStream, TheLinksPropertiesTellAStopFromAStall) {
+    const std::string share = ShareName();
+    const FrameFormat format{32, 8, 1};
+    int dimensions[2];
+    // No server yet.
+    ASSERT_TRUE(OpenCamera("Camera 6", 9, share, kLevelSteps, 100, dimensions));
+    EXPECT_EQ(0, LinkProperty(driver, 9, "LinkState"));
+    EXPECT_EQ(0, LinkProperty(driver, 9, "FramesDelivered"));
+    CloseCamera(9);
+
+    Server server;
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 6", 9, kLevelSteps));
+    EXPECT_EQ(1, LinkProperty(driver, 9, "linkstate"));
+    EXPECT_TRUE(DeliverAndReadBack(server, 9, format, 2));
+    EXPECT_EQ(Port(9).frames.load(), LinkProperty(driver, 9, "FramesDelivered"));
+    EXPECT_EQ(0, LinkProperty(driver, 9, "FramesRefused"));
+    EXPECT_EQ(0, LinkProperty(driver, 9, "Reconnections"));
+    EXPECT_GE(LinkProperty(driver, 9, "ResetsAsked"), 0);
+
+    ASSERT_EQ(1, server.SendHeader(Stop));
+    // The second thread on port 9 leaves: the first left at the close.
+    ASSERT_TRUE(WaitForLine("CmdExchangeThread::ThreadMain: leaving on port=9\n", 2));
+    EXPECT_EQ(2, LinkProperty(driver, 9, "LinkState"));
+    // The three properties of old answer as before.
+    EXPECT_EQ(32, LinkProperty(driver, 9, "Width"));
+    EXPECT_EQ(8, LinkProperty(driver, 9, "PixelSize"));
+}
+
 TEST_F(E2EStream, CloseAndReopenKeepTheCallbacks) {
     const std::string share = ShareName();
     const FrameFormat format{48, 16, 3};

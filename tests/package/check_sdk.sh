@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks an installed Quorvex SDK as a user meets it: builds sdk_user/ out of
 # tree against PREFIX, once with find_package(QuorvexServer) and once with
-# pkg-config, and runs each build against the driver installed in PREFIX.
+# pkg-config, and runs each build against the driver installed in PREFIX; then
+# host_user/ the same two ways, which must find the installed driver itself.
 #
 # Usage: check_sdk.sh [--without pkg-config|python]... PREFIX WORK_DIR [TOOLCHAIN_FILE]
 #        check_sdk.sh [--without ...]... --install BUILD_DIR WORK_DIR [TOOLCHAIN_FILE]
@@ -72,6 +73,24 @@ if $withPkgConfig; then
   # Started as a user starts it, with nothing set: the run path that the
   # pkg-config file gives finds the library.
   run "$work/sdk_user_pc"*
+fi
+
+echo "--- find_package(QuorvexHost) from $prefix"
+cmake -S "$here/host_user" -B "$work/host_cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" "${toolchainArgs[@]}" \
+  >"$work/host_cmake.log" || { cat "$work/host_cmake.log" >&2; exit 1; }
+cmake --build "$work/host_cmake" >>"$work/host_cmake.log" || { cat "$work/host_cmake.log" >&2; exit 1; }
+if [[ -n $toolchain ]]; then
+  runHost() { "$wine" "$1" "$("$wine" winepath -w "$work/system")"; }
+else
+  runHost() { "$1" "$work/system"; }
+fi
+runHost "$work/host_cmake/host_user"*
+
+if $withPkgConfig; then
+  echo "--- pkg-config quorvex-host from $pcDir"
+  read -ra flags <<<"$(PKG_CONFIG_LIBDIR=$pcDir pkg-config --cflags --libs quorvex-host)"
+  "$compiler" -std=c11 -Wall -Wextra -Werror "$here/host_user/host_user.c" -o "$work/host_user_pc" "${flags[@]}"
+  runHost "$work/host_user_pc"*
 fi
 
 [[ -z $toolchain ]] && $withPython || exit 0

@@ -301,6 +301,21 @@ TEST_F(ToolsTest, GrabRefusesACameraTheDriverDoesNotHave) {
     EXPECT_NE(std::string::npos, output.find("the driver has no camera \"camera 1\"")) << output;
 }
 
+TEST_F(ToolsTest, GrabRefusesAnUnknownCameraBeforeWritingAnything) {
+    const std::string output = Grab({"--camera", "Camera 99", "--log-level", "2"}, kExitUsage);
+    EXPECT_NE(std::string::npos, output.find("quorvex-grab: the driver has no camera \"Camera 99\"")) << output;
+    EXPECT_FALSE(dir_.Exists("Quorvex.ini")) << dir_.Read("Quorvex.ini");
+}
+
+TEST_F(ToolsTest, GrabRefusesAShareNameTheDriverWouldReadBackDifferently) {
+    dir_.Write("Quorvex.ini", "[Camera 2]\r\nPipeName=untouched\r\n");
+    const std::string output = Grab({"--share", "mine\n[Camera 2]\nPipeName=stolen"}, kExitFailure);
+    EXPECT_NE(std::string::npos, output.find("quorvex-grab: the share name \"mine\n[Camera 2]\nPipeName=stolen\" is "
+                                             "refused: it holds a line break"))
+        << output;
+    EXPECT_EQ("[Camera 2]\r\nPipeName=untouched\r\n", dir_.Read("Quorvex.ini"));
+}
+
 TEST_F(ToolsTest, GrabReportsADriverThatCannotBeLoaded) {
     const std::string output = Grab({"--driver", dir_.File("missing-driver")}, kExitFailure);
     EXPECT_NE(std::string::npos, output.find("quorvex-grab: cannot load the driver")) << output;

@@ -1,31 +1,26 @@
-// quorvex-grab's work: the host's side of one camera, from initialize to
-// finalize.
+// quorvex-grab's work: the host's side of one camera, through the host
+// library, from the settings to the summary.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "driver_library.h"
 #include "frame_stats.h"
 #include "grab_options.h"
-#include "host_camera.h"
+#include "quorvex_host.h"
 #include "status_console.h"
 
 namespace tools {
 
-// Drives one camera through HostCamera, counts and checks every frame, saves
-// some as PNG files and sums up at the end.
-//
-// Threads: Run and everything it calls run on the main thread; the frame
-// listener runs on the camera's thread. `lock_` guards what both sides
-// touch: the summary, the save queue and the stop flag.
-class GrabSession : private FrameListener {
+// Writes the camera's settings, opens it, reads, counts and checks every
+// frame, saves some as PNG files and sums up at the end. Everything runs on
+// the main thread: the host library queues the frames the camera's thread
+// reads.
+class GrabSession {
 public:
-    GrabSession(DriverLibrary& driver, const GrabOptions& options, StatusConsole& console);
+    GrabSession(QuorvexHost* host, const GrabOptions& options, StatusConsole& console);
 
     // Returns the program's exit code.
     int Run();
@@ -38,23 +33,20 @@ private:
     };
     enum class Ending { FramesDone, Interrupted, TimedOut };
 
-    void OnFrame(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) override;
-    void OnReset() override;
-    void OnRowsMissing(int64_t rows) override;
-
+    void Say(const std::string& text);
+    bool FindCamera();
+    bool WriteSettings();
     int Grab();
-    Ending WaitForFrames();
+    Ending ReadFrames(QuorvexHostCamera* camera);
+    void Take(const QuorvexHostFrame& frame);
     void SaveQueued();
     std::string ProgressText();
 
+    QuorvexHost* host_;
     const GrabOptions& options_;
     StatusConsole& console_;
-    HostCamera camera_;
 
-    std::mutex lock_;
-    std::condition_variable frameArrived_;
     GrabSummary summary_;
-    bool enough_ = false;  // the frames asked for are in
     int64_t firstFrameUs_ = 0;
     int64_t lastFrameUs_ = 0;
     std::deque<SavedFrame> saveQueue_;

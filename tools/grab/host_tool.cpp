@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "exit_codes.h"
 #include "platform/console.h"
@@ -10,7 +11,6 @@
 #include "platform/win32.h"
 
 namespace tools {
-
 namespace {
 
 // The driver beside the program (a build's bin/, the Windows package), else
@@ -26,12 +26,11 @@ std::string DefaultDriver(const char* driverFile) {
     return std::filesystem::exists(installed, ignored) ? installed.lexically_normal().string() : beside;
 }
 
-}  // namespace
-
-int RunHostTool(const std::string& tool, int argc, char** argv, const char* driverFile, const HostOptions& options,
-                const HostParse& parse, const HostWork& work) {
+// Parses the command line; the exit code when the tool is done with it
+// (help shown, arguments refused), nothing when it is to run.
+std::optional<int> Parse(const std::string& tool, int argc, char** argv, const std::string& defaultDriver,
+                         const HostParse& parse) {
     std::error_code ignored;
-    const std::string defaultDriver = DefaultDriver(driverFile);
     const std::string defaultSystemDir = std::filesystem::current_path(ignored).string();
     std::string text;
     switch (parse(std::vector<std::string>(argv + 1, argv + argc), defaultDriver, defaultSystemDir, text)) {
@@ -45,13 +44,44 @@ int RunHostTool(const std::string& tool, int argc, char** argv, const char* driv
         break;
     }
     platform::CatchInterrupt();
-    StatusConsole console(stdout, platform::IsTerminal(stdout), std::chrono::seconds(1));
+    return std::nullopt;
+}
+
+StatusConsole MakeConsole() {
+    return StatusConsole(stdout, platform::IsTerminal(stdout), std::chrono::seconds(1));
+}
+
+}  // namespace
+
+int RunHostTool(const std::string& tool, int argc, char** argv, const char* driverFile, const HostOptions& options,
+                const HostParse& parse, const HostWork& work) {
+    if (const std::optional<int> done = Parse(tool, argc, argv, DefaultDriver(driverFile), parse)) {
+        return *done;
+    }
+    StatusConsole console = MakeConsole();
     DriverLibrary driver;
+    std::string text;
     if (!driver.Load(options.driver, text)) {
         console.Line(tool + ": " + text);
         return kExitFailure;
     }
     return work(driver, console);
+}
+
+int RunHostLibraryTool(const std::string& tool, int argc, char** argv, const HostOptions& options,
+                       const HostParse& parse, const HostLibraryWork& work) {
+    if (const std::optional<int> done = Parse(tool, argc, argv, std::string(), parse)) {
+        return *done;
+    }
+    StatusConsole console = MakeConsole();
+    QuorvexHost* host = QuorvexHostOpen(options.driver.c_str(), options.systemDir.c_str());
+    if (host == nullptr) {
+        console.Line(tool + ": " + QuorvexHostLastError());
+        return kExitFailure;
+    }
+    const int exitCode = work(host, console);
+    QuorvexHostClose(host);
+    return exitCode;
 }
 
 }  // namespace tools

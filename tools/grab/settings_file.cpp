@@ -1,11 +1,12 @@
 #include "settings_file.h"
 
 #include "platform/win32.h"
+#include "settings_rules/settings_rules.h"
 
 namespace tools {
 
 std::string SettingsFilePath(const std::string& systemDir) {
-    return systemDir + platform::kPathSeparator + "Quorvex.ini";
+    return systemDir + platform::kPathSeparator + settings_rules::kFileName;
 }
 
 bool WriteCameraSetting(const std::string& systemDir, const std::string& camera, const std::string& key,

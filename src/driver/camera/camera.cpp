@@ -228,6 +228,28 @@ void Camera::SetCmdCallback(CmdCallback cb) {
     cmdCallback = cb;
 }
 
+// The read-only names of what the camera's link knows; names a host that
+// never asks does not meet.
+const std::atomic<int32_t>* Camera::LinkProperty(const char* propertyName) const {
+    const CmdExchangeThread::LinkRecord& record = cmdThread.Record();
+    const struct {
+        const char* name;
+        const std::atomic<int32_t>* value;
+    } names[] = {
+        {"LinkState", &record.state},
+        {"FramesDelivered", &record.framesDelivered},
+        {"FramesRefused", &record.framesRefused},
+        {"ResetsAsked", &record.resetsAsked},
+        {"Reconnections", &record.reconnections},
+    };
+    for (const auto& known : names) {
+        if (EqualsIgnoringCase(propertyName, known.name)) {
+            return known.value;
+        }
+    }
+    return nullptr;
+}
+
 bool Camera::GetProperty(const char* propertyName, int* value) {
     LogMessage(3, driverState, "Camera::GetProperty: prop=%s\n", NullSafe(propertyName));
     if (propertyName == nullptr || value == nullptr) {
@@ -240,6 +262,8 @@ bool Camera::GetProperty(const char* propertyName, int* value) {
         found = height;
     } else if (EqualsIgnoringCase(propertyName, "Width")) {
         found = width;
+    } else if (const std::atomic<int32_t>* known = LinkProperty(propertyName)) {
+        found = known->load();
     } else {
         return false;
     }

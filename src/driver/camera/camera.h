@@ -70,6 +70,9 @@ public:
 
     void SetCompleteCB(CompleteCallback cb);
     void SetCmdCallback(CmdCallback cb);
+    // PixelSize (bits), Height and Width; and, read-only, what the link
+    // knows: LinkState (CmdExchangeThread::LinkState), FramesDelivered,
+    // FramesRefused, ResetsAsked and Reconnections since the open.
     bool GetProperty(const char* name, int* value);
     // Logs a change of the connection state; called from both threads.
     void SetConnected(bool connected);
@@ -97,6 +100,8 @@ public:
     ImageBuffer imageBuffer;
 
 private:
+    const std::atomic<int32_t>* LinkProperty(const char* propertyName) const;
+
     // What the link thread does to its camera (LinkedCamera).
     bool IsConnected() const override { return isConnected; }
     bool ReportConnected() override;

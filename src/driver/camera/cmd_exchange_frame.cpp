@@ -14,6 +14,7 @@ constexpr DWORD kHostReadyPollMs = 5;
 }  // namespace
 
 void CmdExchangeThread::RefuseFrame() {
+    ++record.framesRefused;
     LogMessage(1, GetDriverState(),
                "CmdExchangeThread::ProcessRunningStates: ERROR: buffer not assigned or size incorrect, port=%d",
                port.load());
@@ -89,6 +90,7 @@ void CmdExchangeThread::ProcessImage() {
     }
     frameDropLogged = false;
     LogMessage(3, GetDriverState(), "CmdExchangeThread::ProcessRunningStates: image received, port=%d", port.load());
+    ++record.framesDelivered;
     callback(0, port.load());
     if (Interrupted()) {
         return;

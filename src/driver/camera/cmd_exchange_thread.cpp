@@ -68,6 +68,11 @@ bool CmdExchangeThread::Init(int32_t newPort, LinkedCamera* owner, const char* n
     }
     shareName = newShareName;
     dimensionsValid = false;
+    for (std::atomic<int32_t>* value :
+         {&record.state, &record.framesDelivered, &record.framesRefused, &record.resetsAsked, &record.reconnections}) {
+        *value = 0;
+    }
+    everConnected = false;
     if (OnOwnThread() && exitingThread) {
         // Reopened inside its own callback: this thread is the one to run
         // the new link, once the callback returns.
@@ -341,6 +346,7 @@ void CmdExchangeThread::ProcessHeader() {
         state = StateImage;
         break;
     case Stop:
+        SetLinkState(LinkState::EndedByStop);
         stop = true;
         break;
     default:
@@ -377,6 +383,11 @@ void CmdExchangeThread::ProcessDimensions() {
     if (Interrupted() || !camera->ReportConnected()) {
         return;
     }
+    if (record.state != static_cast<int32_t>(LinkState::Connected)) {
+        record.reconnections += everConnected ? 1 : 0;
+        everConnected = true;
+        SetLinkState(LinkState::Connected);
+    }
     StartHeaderRead();
     if (!camera->IsConnected()) {
         LogMessage(2, Log(),
@@ -389,11 +400,16 @@ void CmdExchangeThread::ProcessDimensions() {
 void CmdExchangeThread::StopAfterError() {
     RequestReset();
     if (!restart) {
+        SetLinkState(LinkState::EndedOnRefusedFrame);
         stop = true;
     }
 }
 
 void CmdExchangeThread::Disconnect() {
+    // A lost server is looked for again; an ended link stays ended.
+    if (record.state == static_cast<int32_t>(LinkState::Connected)) {
+        SetLinkState(LinkState::NoServerYet);
+    }
     if (camera != nullptr) {
         camera->ReportDisconnected();
     }

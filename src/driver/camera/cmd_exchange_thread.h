@@ -98,6 +98,23 @@ public:
     // True from a stop request until the thread is joined or reopened.
     bool StopRequested() const { return stop; }
 
+    // What the link knows, for a host that asks (getProperty). Written by the
+    // thread, read by any; each open starts them afresh.
+    enum class LinkState : int32_t {
+        NoServerYet = 0,          // no dimensions from a server since the open
+        Connected = 1,            // a server answered; frames may come
+        EndedByStop = 2,          // the server sent Stop: the link has ended
+        EndedOnRefusedFrame = 3,  // a frame could not be taken: the link has ended
+    };
+    struct LinkRecord {
+        std::atomic<int32_t> state{0};
+        std::atomic<int32_t> framesDelivered{0};
+        std::atomic<int32_t> framesRefused{0};
+        std::atomic<int32_t> resetsAsked{0};
+        std::atomic<int32_t> reconnections{0};
+    };
+    const LinkRecord& Record() const { return record; }
+
 private:
     static DWORD WINAPI static_ThreadMain(LPVOID parameter);
     DWORD ThreadMain();
@@ -107,7 +124,11 @@ private:
     void ProcessHeader();
     void ProcessDimensions();
     void ProcessImage();
-    void RequestReset() { camera->RequestReset(port); }
+    void RequestReset() {
+        ++record.resetsAsked;
+        camera->RequestReset(port);
+    }
+    void SetLinkState(LinkState linkState) { record.state = static_cast<int32_t>(linkState); }
     void Disconnect();
     // Ends the thread's link after an error that would repeat in this state,
     // unless the host reopened the camera in its answer to the reset.
@@ -150,6 +171,10 @@ private:
     DimensionsBlock dimensions{0, 0, 0};
     // Set once the camera has a shape from this link's server; cleared by Init.
     std::atomic<bool> dimensionsValid{false};
+    LinkRecord record;
+    // Whether the link has been connected since the open: a later connection
+    // is a reconnection.
+    bool everConnected = false;
     LinkedCamera* camera = nullptr;
 
     // A thread told to stop from inside its own callback: joined by the next

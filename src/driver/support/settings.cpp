@@ -7,11 +7,11 @@
 #include "support/system_files.h"
 
 namespace {
-constexpr DWORD kTextValueCapacity = 256;
+constexpr DWORD kTextValueCapacity = settings_rules::kTextValueCapacity;
 }
 
 std::string GetIniPath(DriverState* state) {
-    return SystemFilePath(state->SystemPath(), "Quorvex.ini");
+    return SystemFilePath(state->SystemPath(), settings_rules::kFileName);
 }
 
 void IniSection::Exchange(Param<int32_t>& param) {

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "settings_rules/settings_rules.h"
+
 struct DriverState;
 
 // One typed setting with its file key and range. It checks nothing itself:
@@ -32,11 +34,17 @@ public:
 };
 
 struct CameraSettings {
-    Param<std::string> PipeName{"PipeName", "Camera Share"};
-    Param<int32_t> ConnectionTimeout{"ConnectionTimeout", 3000, 10000, 100};
-    Param<int32_t> LogLevel{"LogLevel", 1, 4, 0};
+    Param<std::string> PipeName{settings_rules::kPipeNameKey, settings_rules::kDefaultPipeName};
+    Param<int32_t> ConnectionTimeout{
+        Ranged(settings_rules::kConnectionTimeoutKey, settings_rules::kConnectionTimeoutMs)};
+    Param<int32_t> LogLevel{Ranged(settings_rules::kLogLevelKey, settings_rules::kLogLevel)};
     // Held in memory only: never read from or written to the file.
-    Param<int32_t> LogIntoFile{"LogIntoFile", 0, 1, 0};
+    Param<int32_t> LogIntoFile{Ranged(settings_rules::kLogIntoFileKey, settings_rules::kLogIntoFile)};
+
+private:
+    static Param<int32_t> Ranged(const char* key, const settings_rules::IntRange& range) {
+        return Param<int32_t>(key, range.defaultValue, range.maxValue, range.minValue);
+    }
 };
 
 // The settings file's full name for the system directory of `state`.

@@ -1,6 +1,7 @@
 // The driver as a host that loads it at run time reaches it: one pointer per
-// export, named as the export and resolved by that name. Shared by the grab
-// tool, the tests' host harness and the benchmark.
+// export, named as the export and resolved by that name. Used by the host
+// library, and by the driver's own host tests and the benchmark, which call
+// the exports on purpose.
 #pragma once
 
 #include <string>

@@ -1,0 +1,110 @@
+#include "host_camera.h"
+
+#include <chrono>
+
+namespace host {
+namespace {
+
+constexpr int kGrabberNo = 0;
+constexpr int kBitsPerByte = 8;
+// The driver's "LinkState" property.
+constexpr int kLinkNoServerYet = 0;
+constexpr int kLinkConnected = 1;
+constexpr int kLinkEndedByStop = 2;
+constexpr int kLinkEndedOnRefusedFrame = 3;
+
+int64_t SteadyMicroseconds() {
+    using std::chrono::duration_cast;
+    using std::chrono::microseconds;
+    return duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+HostCamera::HostCamera(const tools::DriverExports& driver, CameraSetup setup)
+    : driver_(driver), setup_(std::move(setup)), queue_(setup_.queueDepth) {}
+
+void HostCamera::SetOpenedSize(int width, int height) {
+    openedWidth_ = width;
+    openedHeight_ = height;
+}
+
+void HostCamera::OnReset() {
+    // The driver asks before it takes over the new size, so the size is read
+    // at the next frame, when it is in place.
+    resetPending_ = true;
+    ++resets_;
+}
+
+void HostCamera::ReadGeometry() {
+    int bitsPerPixel = 0;
+    driver_.getProperty(kGrabberNo, setup_.port, "Width", &width_);
+    driver_.getProperty(kGrabberNo, setup_.port, "Height", &height_);
+    driver_.getProperty(kGrabberNo, setup_.port, "PixelSize", &bitsPerPixel);
+    bytesPerPixel_ = bitsPerPixel / kBitsPerByte;
+}
+
+void HostCamera::OnFrame() {
+    const int64_t arrivedUs = SteadyMicroseconds();
+    if (resetPending_.exchange(false)) {
+        ReadGeometry();
+    }
+    if (width_ <= 0 || height_ <= 0 || bytesPerPixel_ <= 0) {
+        ++incomplete_;
+        return;
+    }
+    const int64_t rowBytes = int64_t{width_} * bytesPerPixel_;
+    const int64_t alignment = setup_.rowAlignment;
+    const int64_t pitch = (rowBytes + alignment - 1) / alignment * alignment;
+    Frame frame;
+    frame.bytes = queue_.Buffer(static_cast<size_t>(pitch * height_));
+    for (int row = 0; row < height_; ++row) {
+        if (!driver_.getCVLGrabRow(kGrabberNo, setup_.port, frame.bytes.data() + row * pitch, row, 0, width_ - 1)) {
+            ++incomplete_;
+            return;
+        }
+    }
+    frame.width = width_;
+    frame.height = height_;
+    frame.bytesPerPixel = bytesPerPixel_;
+    frame.rowPitch = static_cast<int>(pitch);
+    frame.arrivedUs = arrivedUs;
+    queue_.Push(std::move(frame));
+}
+
+ReadResult HostCamera::Read(int timeoutMs, const Frame*& frame, std::string& why) {
+    frame = queue_.Pop(std::chrono::milliseconds(timeoutMs));
+    if (frame != nullptr) {
+        return ReadResult::kFrame;
+    }
+    // What the driver's link knows; a driver that does not say is judged by
+    // whether a server ever answered: frames, or the size at the open.
+    int linkState = -1;
+    if (!driver_.getProperty(kGrabberNo, setup_.port, "LinkState", &linkState)) {
+        linkState =
+            queue_.Counts().received > 0 || openedWidth_ > 0 || incomplete_ > 0 ? kLinkConnected : kLinkNoServerYet;
+    }
+    if (linkState == kLinkEndedByStop) {
+        why = "the server of the share \"" + setup_.share + "\" ended the stream (Stop)";
+        return ReadResult::kEnded;
+    }
+    if (linkState == kLinkEndedOnRefusedFrame) {
+        why = "the driver ended the stream from the share \"" + setup_.share +
+              "\" on a frame it could not take (its log says why)";
+        return ReadResult::kEnded;
+    }
+    if (linkState == kLinkNoServerYet) {
+        why = "no camera server answers on the share \"" + setup_.share + "\" of " + setup_.name +
+              " (is a server serving it?)";
+        return ReadResult::kNoServer;
+    }
+    why = "no frame from the share \"" + setup_.share + "\" within " + std::to_string(timeoutMs) + " ms";
+    return ReadResult::kNothingYet;
+}
+
+CameraCounts HostCamera::Counts() {
+    const FrameCounts queued = queue_.Counts();
+    return CameraCounts{queued.received, queued.replaced, resets_.load(), incomplete_.load()};
+}
+
+}  // namespace host
