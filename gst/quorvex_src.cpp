@@ -1,16 +1,19 @@
 // The element's GObject side: its properties, its pad and the GstBaseSrc
-// and GstPushSrc steps, each handing the work to the HostCamera.
+// and GstPushSrc steps, each handing the work to the SourceCamera, which
+// reads the camera through the host library.
 #include "quorvex_src.h"
 
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
 
+#include <chrono>
 #include <new>
 #include <string>
 
 #include "element_support.h"
 #include "format_table.h"
-#include "host_camera.h"
+#include "frame_buffer.h"
+#include "source_camera.h"
 
 GST_DEBUG_CATEGORY_STATIC(quorvex_src_debug);
 #define GST_CAT_DEFAULT quorvex_src_debug
@@ -19,6 +22,17 @@ namespace {
 
 constexpr const char* kDefaultCamera = "Camera 1";
 constexpr int kDefaultPort = 1;
+
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+    int bytesPerPixel = 0;
+
+    bool operator==(const FrameSize& other) const {
+        return width == other.width && height == other.height && bytesPerPixel == other.bytesPerPixel;
+    }
+    bool operator!=(const FrameSize& other) const { return !(*this == other); }
+};
 
 enum Property {
     PROP_0,
@@ -32,20 +46,50 @@ enum Property {
 // the negotiated size are guarded by the object lock: queries read the size
 // from any thread.
 struct SrcState {
-    explicit SrcState(GstElement* element) : camera(element) {}
-
     quorvexgst::SourceSettings settings;
-    quorvexgst::HostCamera camera;
-    quorvexgst::FrameSize negotiated;
+    quorvexgst::SourceCamera camera;
+    FrameSize negotiated;
 };
 
-GstCaps* CapsOf(const quorvexgst::FrameSize& size) {
+// The layout of frames of `size`, GStreamer's default for their format: the
+// caps promise it, and the buffers have it.
+GstVideoInfo InfoOf(const FrameSize& size) {
     GstVideoInfo info;
     gst_video_info_set_format(&info, quorvexgst::HostFormatOf(size.bytesPerPixel), static_cast<guint>(size.width),
                               static_cast<guint>(size.height));
     GST_VIDEO_INFO_FPS_N(&info) = 0;
     GST_VIDEO_INFO_FPS_D(&info) = 1;
+    return info;
+}
+
+GstCaps* CapsOf(const FrameSize& size) {
+    const GstVideoInfo info = InfoOf(size);
     return gst_video_info_to_caps(&info);
+}
+
+FrameSize SizeOf(const QuorvexHostFrame& frame) {
+    return FrameSize{frame.width, frame.height, frame.bytesPerPixel};
+}
+
+// The running time at which a frame arrived, its steady-clock time carried
+// over to the element's clock; none without a clock, or for a frame that
+// came before the element started playing: such a frame is nobody's.
+GstClockTime RunningTimeOf(GstElement* element, long long arrivedUs) {
+    GstClock* clock = gst_element_get_clock(element);
+    if (clock == nullptr) {
+        return GST_CLOCK_TIME_NONE;
+    }
+    const GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    const long long nowUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    const GstClockTime age = nowUs > arrivedUs ? static_cast<GstClockTime>(nowUs - arrivedUs) * GST_USECOND : 0;
+    const GstClockTime base = gst_element_get_base_time(element);
+    if (now < age || now - age < base) {
+        return GST_CLOCK_TIME_NONE;
+    }
+    return now - age - base;
 }
 
 }  // namespace
@@ -121,14 +165,14 @@ void Finalize(GObject* object) {
     G_OBJECT_CLASS(gst_quorvex_src_parent_class)->finalize(object);
 }
 
-quorvexgst::FrameSize Negotiated(GstBaseSrc* src) {
+FrameSize Negotiated(GstBaseSrc* src) {
     GST_OBJECT_LOCK(src);
-    const quorvexgst::FrameSize size = Self(src)->state.negotiated;
+    const FrameSize size = Self(src)->state.negotiated;
     GST_OBJECT_UNLOCK(src);
     return size;
 }
 
-void SetNegotiated(GstBaseSrc* src, const quorvexgst::FrameSize& size) {
+void SetNegotiated(GstBaseSrc* src, const FrameSize& size) {
     GST_OBJECT_LOCK(src);
     Self(src)->state.negotiated = size;
     GST_OBJECT_UNLOCK(src);
@@ -144,11 +188,11 @@ gboolean Start(GstBaseSrc* src) {
         settings.systemDir = here;
         g_free(here);
     }
-    SetNegotiated(src, quorvexgst::FrameSize{});
+    SetNegotiated(src, FrameSize{});
     std::string error;
     if (!state.camera.Open(settings, error)) {
         GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("%s", error.c_str()),
-                          ("system folder %s", settings.systemDir.c_str()));
+                          ("%s in the system folder %s", settings.camera.c_str(), settings.systemDir.c_str()));
         return FALSE;
     }
     return TRUE;
@@ -172,7 +216,7 @@ gboolean UnlockStop(GstBaseSrc* src) {
 // The caps are known once a frame has come: until then there is nothing to
 // agree on, and the first frame brings its caps.
 gboolean Negotiate(GstBaseSrc* src) {
-    const quorvexgst::FrameSize size = Negotiated(src);
+    const FrameSize size = Negotiated(src);
     if (size.width == 0) {
         return TRUE;
     }
@@ -183,7 +227,7 @@ gboolean Negotiate(GstBaseSrc* src) {
 }
 
 GstCaps* GetCaps(GstBaseSrc* src, GstCaps* filter) {
-    const quorvexgst::FrameSize size = Negotiated(src);
+    const FrameSize size = Negotiated(src);
     GstCaps* caps = size.width == 0 ? gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(src)) : CapsOf(size);
     if (filter == nullptr) {
         return caps;
@@ -193,25 +237,69 @@ GstCaps* GetCaps(GstBaseSrc* src, GstCaps* filter) {
     return both;
 }
 
-GstFlowReturn Create(GstPushSrc* src, GstBuffer** out) {
-    SrcState& state = Self(src)->state;
-    quorvexgst::HostFrame frame;
-    if (!state.camera.TakeFrame(frame)) {
-        return GST_FLOW_FLUSHING;
+// Waits for a frame that arrived while the element was playing; anything
+// but GST_FLOW_OK ends the wait without one. While no server answers, a
+// warning on the bus says so every few seconds and the wait goes on; a
+// stream the server ended is the end of this one.
+GstFlowReturn WaitForFrame(GstPushSrc* src, quorvexgst::LentFrame& frame, GstClockTime& arrived) {
+    using quorvexgst::Waited;
+    std::string why;
+    for (;;) {
+        switch (Self(src)->state.camera.Wait(frame, why)) {
+        case Waited::kFrame:
+            arrived = RunningTimeOf(GST_ELEMENT(src), frame.Get().arrivedUs);
+            if (GST_CLOCK_TIME_IS_VALID(arrived)) {
+                return GST_FLOW_OK;
+            }
+            break;
+        case Waited::kFlushing:
+            return GST_FLOW_FLUSHING;
+        case Waited::kNoServer:
+            GST_ELEMENT_WARNING(src, RESOURCE, NOT_FOUND, ("%s", why.c_str()), (nullptr));
+            break;
+        case Waited::kEnded:
+            GST_INFO_OBJECT(src, "%s", why.c_str());
+            return GST_FLOW_EOS;
+        case Waited::kFailed:
+            GST_ELEMENT_ERROR(src, RESOURCE, READ, ("%s", why.c_str()), (nullptr));
+            return GST_FLOW_ERROR;
+        }
     }
-    if (frame.size != Negotiated(GST_BASE_SRC(src))) {
-        GST_INFO_OBJECT(src, "the camera's frames are now %dx%d, %d bytes per pixel", frame.size.width,
-                        frame.size.height, frame.size.bytesPerPixel);
-        SetNegotiated(GST_BASE_SRC(src), frame.size);
+}
+
+GstFlowReturn Create(GstPushSrc* src, GstBuffer** out) {
+    quorvexgst::LentFrame frame;
+    GstClockTime arrived = GST_CLOCK_TIME_NONE;
+    const GstFlowReturn waited = WaitForFrame(src, frame, arrived);
+    if (waited != GST_FLOW_OK) {
+        return waited;
+    }
+    const FrameSize size = SizeOf(frame.Get());
+    if (size != Negotiated(GST_BASE_SRC(src))) {
+        GST_INFO_OBJECT(src, "the camera's frames are now %dx%d, %d bytes per pixel", size.width, size.height,
+                        size.bytesPerPixel);
+        SetNegotiated(GST_BASE_SRC(src), size);
         if (!Negotiate(GST_BASE_SRC(src))) {
             GST_ELEMENT_ERROR(src, STREAM, FORMAT,
-                              ("Downstream does not take %dx%d frames of %d bytes per pixel", frame.size.width,
-                               frame.size.height, frame.size.bytesPerPixel),
+                              ("Downstream does not take %dx%d frames of %d bytes per pixel", size.width, size.height,
+                               size.bytesPerPixel),
                               (nullptr));
             return GST_FLOW_NOT_NEGOTIATED;
         }
     }
-    *out = frame.buffer.release();
+    quorvexgst::UniqueBuffer buffer = quorvexgst::BufferOf(frame.Get(), InfoOf(size));
+    if (!buffer) {
+        GST_ELEMENT_ERROR(
+            src, RESOURCE, NO_SPACE_LEFT,
+            ("No buffer for a frame of %dx%d, %d bytes per pixel", size.width, size.height, size.bytesPerPixel),
+            (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    GST_BUFFER_PTS(buffer.get()) = arrived;
+    // The camera numbers its frames from 1 at each open; a gap is a frame
+    // dropped before it was read.
+    GST_BUFFER_OFFSET(buffer.get()) = static_cast<guint64>(frame.Get().number - 1);
+    *out = buffer.release();
     return GST_FLOW_OK;
 }
 
@@ -264,7 +352,7 @@ static void gst_quorvex_src_class_init(GstQuorvexSrcClass* klass) {
 }
 
 static void gst_quorvex_src_init(GstQuorvexSrc* self) {
-    new (&self->state) SrcState(GST_ELEMENT(self));
+    new (&self->state) SrcState();
     self->state.settings.camera = kDefaultCamera;
     self->state.settings.port = kDefaultPort;
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
