@@ -1,12 +1,14 @@
 // quorvexsrc in this process, on GStreamer's check harness, with a real
 // camera server (quorvex-server) at the other end: flushing while it waits
-// for a server, the caps following the server's resets, and state changes
-// while frames are being copied.
+// for a server, the caps following the server's resets, state changes
+// while frames are being copied, the warnings while no server answers, and
+// what it refuses at start, in the host library's words.
 #include <gst/video/video.h>
 
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -14,7 +16,10 @@
 #include <vector>
 
 #include "harness_support.h"
+#include "quorvex_host.h"
 #include "settings_file.h"
+#include "settings_rules/settings_rules.h"
+#include "support/row_name.h"
 #include "test_pattern.h"
 #include "tool_run.h"
 
@@ -250,6 +255,102 @@ TEST_F(SourceHarness, StateChangesWhileFramesArrive) {
         ASSERT_TRUE(gsttest::ChangeState(harness->element, state));
         ASSERT_TRUE(gsttest::ChangeState(harness->element, GST_STATE_PLAYING));
     }
+}
+
+// While no server answers, the source says so on the bus every few seconds,
+// naming the share, and goes on waiting: a server that comes later is
+// served.
+TEST_F(SourceHarness, WarnsWhileNoServerAnswers) {
+    // Warnings come at most this often: every few seconds, not at each of
+    // the source's short reads.
+    constexpr auto kLeastApart = std::chrono::seconds(1);
+    UniqueHarness harness = Source();
+    gsttest::BusWatch bus(harness->element);
+    gst_harness_play(harness.get());
+    gsttest::UniqueMessage first = bus.Next(GST_MESSAGE_WARNING, kElementMs);
+    ASSERT_TRUE(first) << "no warning within " << kElementMs << " ms without a server";
+    const auto firstAt = std::chrono::steady_clock::now();
+    const std::string text = gsttest::TextOf(first.get());
+    EXPECT_NE(text.find("\"" + share_ + "\""), std::string::npos) << text;
+    EXPECT_NE(text.find("no camera server answers"), std::string::npos) << text;
+    gsttest::UniqueMessage second = bus.Next(GST_MESSAGE_WARNING, kElementMs);
+    ASSERT_TRUE(second) << "one warning only";
+    EXPECT_GE(std::chrono::steady_clock::now() - firstAt, kLeastApart);
+    EXPECT_EQ(gsttest::TextOf(second.get()), text);
+    EXPECT_FALSE(gsttest::PullWithin(harness.get(), 0)) << "a frame without a server";
+    EXPECT_FALSE(bus.Next(GST_MESSAGE_ERROR, 0)) << "an error while waiting for a server";
+
+    auto server = StartServer({"--size", "64x48", "--bpp", "1", "--fps", "50"});
+    EXPECT_TRUE(gsttest::PullWithin(harness.get(), kElementMs))
+        << "no frame within " << kElementMs << " ms of the server's start";
+}
+
+struct ShareRow {
+    std::string name;
+    std::string share;
+};
+
+void PrintTo(const ShareRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class RefusedShare : public SourceHarness, public testing::WithParamInterface<ShareRow> {};
+
+// A share name the driver would not read back as written is refused at
+// start, with the words every host shows, and the settings file is left as
+// it was: a line break cannot write another camera's section.
+TEST_P(RefusedShare, StartFailsWithTheHostsWordsAndTheFileUnchanged) {
+    const std::string share = GetParam().share;
+    const std::string settingsFile = "Quorvex.ini";
+    const std::string before = dir_.Read(settingsFile);
+    ASSERT_FALSE(before.empty());
+    UniqueHarness harness = Source();
+    g_object_set(harness->element, "share", share.c_str(), nullptr);
+    gsttest::BusWatch bus(harness->element);
+    EXPECT_FALSE(gsttest::ChangeState(harness->element, GST_STATE_PLAYING));
+    gsttest::UniqueMessage error = bus.Next(GST_MESSAGE_ERROR, 0);
+    ASSERT_TRUE(error) << "no error on the bus";
+    EXPECT_EQ(gsttest::TextOf(error.get()), settings_rules::ShareNameRefusal(share));
+    EXPECT_EQ(dir_.Read(settingsFile), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, RefusedShare,
+                         testing::Values(ShareRow{"line_break", "Mine\n[Camera 2]\nPipeName=Theirs"},
+                                         ShareRow{"quoted", "\"Mine\""}, ShareRow{"leading_blank", " Mine"},
+                                         ShareRow{"trailing_blank", "Mine "},
+                                         ShareRow{"bytes_256", std::string(256, 'm')}),
+                         RowName());
+
+struct HostCloser {
+    void operator()(QuorvexHost* host) const noexcept { QuorvexHostClose(host); }
+};
+
+// A camera opens once in a process: a second source on the camera of a
+// playing one fails at start with the words the host library gives any
+// host, and the first goes on.
+TEST_F(SourceHarness, ASecondSourceOnTheCameraIsRefused) {
+    auto server = StartServer({"--size", "64x48", "--bpp", "1", "--fps", "50"});
+    UniqueHarness first = Source();
+    gst_harness_play(first.get());
+    ASSERT_TRUE(gsttest::PullWithin(first.get(), kElementMs)) << "no frame within " << kElementMs << " ms";
+
+    const std::unique_ptr<QuorvexHost, HostCloser> host(QuorvexHostOpen(nullptr, dir_.Path().c_str()));
+    ASSERT_TRUE(host) << QuorvexHostLastError();
+    const QuorvexHostCameraOptions options{2, 1, 1};
+    ASSERT_EQ(QuorvexHostCameraOpen(host.get(), "Camera 1", &options), nullptr);
+    const std::string refusal = QuorvexHostLastError();
+
+    UniqueHarness second = Source();
+    g_object_set(second->element, "port", 2, nullptr);
+    gsttest::BusWatch bus(second->element);
+    EXPECT_FALSE(gsttest::ChangeState(second->element, GST_STATE_PLAYING));
+    gsttest::UniqueMessage error = bus.Next(GST_MESSAGE_ERROR, 0);
+    ASSERT_TRUE(error) << "no error on the bus";
+    EXPECT_EQ(gsttest::TextOf(error.get()), refusal);
+    EXPECT_NE(refusal.find("Camera 1 is open already"), std::string::npos) << refusal;
+    while (UniqueBuffer(gst_harness_try_pull(first.get()))) {
+    }
+    EXPECT_TRUE(gsttest::PullWithin(first.get(), kElementMs)) << "the first source stopped";
 }
 
 }  // namespace

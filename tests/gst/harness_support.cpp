@@ -82,6 +82,33 @@ UniqueCaps NextCapsWithin(GstHarness* harness, unsigned timeoutMs) {
     });
 }
 
+BusWatch::BusWatch(GstElement* element) : bus_(gst_bus_new()) {
+    gst_element_set_bus(element, bus_);
+}
+
+BusWatch::~BusWatch() {
+    gst_object_unref(bus_);
+}
+
+UniqueMessage BusWatch::Next(GstMessageType types, unsigned timeoutMs) {
+    return UniqueMessage(gst_bus_timed_pop_filtered(bus_, static_cast<GstClockTime>(timeoutMs) * GST_MSECOND, types));
+}
+
+std::string TextOf(GstMessage* message) {
+    GError* failure = nullptr;
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        gst_message_parse_error(message, &failure, nullptr);
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING) {
+        gst_message_parse_warning(message, &failure, nullptr);
+    }
+    if (failure == nullptr) {
+        return std::string();
+    }
+    std::string text = failure->message;
+    g_error_free(failure);
+    return text;
+}
+
 testing::AssertionResult ChangeState(GstElement* element, GstState state) {
     testsupport::BackgroundCall<GstStateChangeReturn> change(
         std::string("the change to ") + gst_element_state_get_name(state),

@@ -51,6 +51,31 @@ UniqueBuffer PullWithin(GstHarness* harness, unsigned timeoutMs);
 // are passed over); null when none came in time.
 UniqueCaps NextCapsWithin(GstHarness* harness, unsigned timeoutMs);
 
+struct MessageUnref {
+    void operator()(GstMessage* message) const noexcept { gst_message_unref(message); }
+};
+using UniqueMessage = std::unique_ptr<GstMessage, MessageUnref>;
+
+// A bus of its own for an element outside a pipeline (as in a harness),
+// where the element's errors and warnings can be read.
+class BusWatch {
+public:
+    explicit BusWatch(GstElement* element);
+    ~BusWatch();
+    BusWatch(const BusWatch&) = delete;
+    BusWatch& operator=(const BusWatch&) = delete;
+
+    // The next message of `types`; null when none came in time.
+    UniqueMessage Next(GstMessageType types, unsigned timeoutMs);
+
+private:
+    GstBus* bus_;
+};
+
+// The text of an error or a warning message (its GError's); empty for
+// other messages.
+std::string TextOf(GstMessage* message);
+
 // Sets the element's state; fails when the change fails or takes longer
 // than kElementMs. A sink that still has to preroll completes the change
 // later, with its first frame.
