@@ -11,7 +11,8 @@ from quorvex import _library
 
 SERVER_AND_DRIVER = {
     "server": (lambda tmp, **kw: quorvex.Server("never-served", 4, 4, **kw), _library.SERVER),
-    "driver": (lambda tmp, **kw: quorvex.Driver(tmp, **kw), _library.DRIVER),
+    # The driver is loaded through the host library, which the package looks for.
+    "driver": (lambda tmp, **kw: quorvex.Driver(tmp, **kw), _library.HOST),
 }
 
 
