@@ -292,8 +292,11 @@ class Driver:
         (None leaves a key as it is); the library brings the time-out into
         its range and refuses an unknown camera or a share name the driver
         would not read back as written."""
+        # A number beyond 32 bits goes to the library as the nearest one
+        # that is not, which it then brings into its range.
+        timeout = _C.QUORVEX_HOST_KEEP if timeout_ms is None else max(-2**31 + 1, min(int(timeout_ms), 2**31 - 1))
         settings = _Settings(None if share is None else _encoded("the share name", share), _C.QUORVEX_HOST_KEEP,
-                             _C.QUORVEX_HOST_KEEP if timeout_ms is None else max(-2**31, min(int(timeout_ms), 2**31 - 1)))
+                             timeout)
         with self._lock:
             if not self._lib.QuorvexHostWriteSettings(self._open_host(), _encoded("the camera name", name),
                                                       ctypes.byref(settings)):
