@@ -138,6 +138,8 @@ class Camera:
         self.port = port
         self._lock = threading.Lock()
         self._handle = handle
+        # The counts as the camera closed.
+        self._closed_counters = _Counters()
         self.share = _text(self._lib.QuorvexHostCameraShare(handle))
 
     def _open_handle(self) -> int:
@@ -167,11 +169,12 @@ class Camera:
         return self._property(b"PixelSize") // 8
 
     def _counters(self) -> _Counters:
-        counters = _Counters()
         with self._lock:
-            if self._handle:
-                self._lib.QuorvexHostCameraCounters(self._handle, ctypes.byref(counters))
-        return counters
+            if not self._handle:
+                return self._closed_counters
+            counters = _Counters()
+            self._lib.QuorvexHostCameraCounters(self._handle, ctypes.byref(counters))
+            return counters
 
     @property
     def frames_received(self) -> int:
@@ -226,6 +229,7 @@ class Camera:
         with self._lock:
             handle, self._handle = self._handle, None
             if handle:
+                self._lib.QuorvexHostCameraCounters(handle, ctypes.byref(self._closed_counters))
                 self._lib.QuorvexHostCameraClose(handle)
 
     def __enter__(self) -> "Camera":

@@ -58,6 +58,29 @@ def test_reopening_a_camera_calls_nothing_freed(driver, share):
     assert called == made
 
 
+@pytest.mark.parametrize("closing", ["camera", "driver"])
+def test_a_close_on_another_thread_ends_a_read_without_limit(driver, share, closing):
+    camera = driver.open("Camera 3", port=3, share=share, timeout_ms=100)
+    outcome = []
+
+    def read():
+        try:
+            camera.read(timeout=None)
+        except BaseException as error:  # reported by the test
+            outcome.append(error)
+
+    reader = threading.Thread(target=read)
+    reader.start()
+    # The reader is waiting, on the camera's lock or in the library.
+    reader.join(timeout=0.3)
+    assert reader.is_alive()
+    (camera if closing == "camera" else driver).close()
+    reader.join(timeout=10.0)
+    assert not reader.is_alive(), "the read did not end with the close"
+    assert len(outcome) == 1 and isinstance(outcome[0], ValueError), outcome
+    assert str(outcome[0]) == "Camera 3 is closed"
+
+
 BAD_SHARES = {
     "line break": ("one\nCamera 2", "it holds a line break"),
     "carriage return": ("one\rtwo", "it holds a line break"),
