@@ -98,8 +98,8 @@ class _HostLibrary:
 
 def _close_host(lib: ctypes.CDLL, host: int, cameras: dict, lock: threading.Lock) -> None:
     """Closes a driver's cameras and its host: by Driver.close, when the
-    Driver is collected, or when the interpreter ends, whichever comes first
-    (the driver's threads stop before Python does)."""
+    Driver is collected (open cameras keep it), or when the interpreter ends,
+    whichever comes first (the driver's threads stop before Python does)."""
     with lock:
         for camera in cameras.values():
             camera._release()

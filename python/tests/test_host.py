@@ -200,6 +200,14 @@ def test_a_second_driver_with_another_folder_is_refused(driver, share, tmp_path_
     assert settings_value(other / "Quorvex.ini", "Camera 1", "PipeName") == share
 
 
+def test_a_dropped_driver_gives_its_folder_up(tmp_path_factory):
+    first, second = tmp_path_factory.mktemp("first"), tmp_path_factory.mktemp("second")
+    quorvex.Driver(first)
+    gc.collect()
+    with quorvex.Driver(second) as taken:
+        assert taken.system_dir == str(second)
+
+
 def test_a_camera_asked_for_twice_is_refused(driver, share):
     first = driver.open("Camera 4", port=4, share=share, timeout_ms=100)
     with quorvex.Driver(driver.system_dir) as same_folder:
