@@ -90,7 +90,6 @@ BAD_SHARES = {
     "blank in front": (" share", "it begins or ends with a blank, which the driver drops"),
     "blank at the end": ("share ", "it begins or ends with a blank, which the driver drops"),
     "256 bytes": ("s" * 256, "it is 256 bytes or longer, and the driver reads at most 255"),
-    "256 bytes of 128 letters": ("\u00e5" * 128, "it is 256 bytes or longer, and the driver reads at most 255"),
 }
 
 HAND_WRITTEN = ("\ufeff; written by hand, as Notepad saves it\r\n"
