@@ -2,9 +2,10 @@
 read from their headers."""
 
 import ctypes
-import importlib.util
 import os
+import runpy
 import sys
+import types
 
 DRIVER = "Quorvex.dll" if os.name == "nt" else "libquorvex.so"
 SERVER = "quorvex_server.dll" if os.name == "nt" else "libquorvex_server.so"
@@ -49,10 +50,7 @@ def constants():
     tried = [os.path.join(_CHECKOUT, "build", name, "python", "quorvex", "_constants.py") for name in _CHECKOUT_BUILDS]
     for path in tried:
         if os.path.isfile(path):
-            spec = importlib.util.spec_from_file_location(f"{__package__}._constants", path)
-            module = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(module)
-            return module
+            return types.SimpleNamespace(**runpy.run_path(path))
     raise ImportError("quorvex: the constants of the C headers are made by the build (cmake), and none was found; "
                       "tried:\n  " + "\n  ".join(tried))
 
