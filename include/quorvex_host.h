@@ -105,6 +105,10 @@ void QUORVEX_HOST_CALL QuorvexHostCameraClose(QuorvexHostCamera* camera);
 void QUORVEX_HOST_CALL QuorvexHostCameraOpenedSize(const QuorvexHostCamera* camera, int* width, int* height);
 /* The camera's share name as the driver read it at the open. */
 const char* QUORVEX_HOST_CALL QuorvexHostCameraShare(const QuorvexHostCamera* camera);
+/* One of the driver's properties of the camera, as its getProperty answers
+ * it now: "Width", "Height", "PixelSize" (bits), "LinkState" ... 1 with
+ * `value` set, 0 when the driver does not answer the name. */
+int QUORVEX_HOST_CALL QuorvexHostCameraProperty(const QuorvexHostCamera* camera, const char* name, int* value);
 
 typedef struct QuorvexHostFrame {
     const unsigned char* pixels; /* rowPitch * height bytes */

@@ -2,16 +2,22 @@
 
 import numpy as np
 
-# name: (code of QUORVEX_FORMAT_*, bytes per pixel)
-FORMATS = {
-    "gray8": (1, 1),
-    "rgb24": (2, 3),
-    "bgr24": (3, 3),
-    "rgba32": (4, 4),
-    "bgra32": (5, 4),
-}
+from . import _library
 
-ORDERS = {"rgb": 0, "bgr": 1}
+_C = _library.constants()
+
+
+def _codes(prefix):
+    """{name in small letters: code} of the header's constants `prefix`*,
+    in the order of their codes."""
+    codes = {name[len(prefix):].lower(): value for name, value in vars(_C).items() if name.startswith(prefix)}
+    return dict(sorted(codes.items(), key=lambda item: item[1]))
+
+
+# name: (code of QUORVEX_FORMAT_*, bytes per pixel)
+FORMATS = {name: (code, _C.FORMAT_BYTES_PER_PIXEL[code]) for name, code in _codes("QUORVEX_FORMAT_").items()}
+
+ORDERS = _codes("QUORVEX_ORDER_")
 
 
 def format_info(name):

@@ -1,11 +1,15 @@
-"""Finds and loads the Quorvex shared libraries."""
+"""Finds and loads the Quorvex shared libraries, and the constants the build
+read from their headers."""
 
 import ctypes
 import os
+import runpy
 import sys
+import types
 
 DRIVER = "Quorvex.dll" if os.name == "nt" else "libquorvex.so"
 SERVER = "quorvex_server.dll" if os.name == "nt" else "libquorvex_server.so"
+HOST = "quorvex_host.dll" if os.name == "nt" else "libquorvex_host.so"
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 # The source tree, when the package is the checkout's own python/quorvex.
@@ -31,6 +35,24 @@ def _layout_dirs():
     except ImportError:
         return [os.path.join(_CHECKOUT, "build", name, "bin") for name in _CHECKOUT_BUILDS]
     return [os.path.normpath(os.path.join(_HERE, d)) for d in _layout.LIBRARY_DIRS]
+
+
+def constants():
+    """The module of constants the build made from the C headers: the
+    package's own, else (a checkout's python/quorvex) the first of the
+    checkout's builds that made one."""
+    try:
+        from . import _constants
+    except ImportError:
+        pass
+    else:
+        return _constants
+    tried = [os.path.join(_CHECKOUT, "build", name, "python", "quorvex", "_constants.py") for name in _CHECKOUT_BUILDS]
+    for path in tried:
+        if os.path.isfile(path):
+            return types.SimpleNamespace(**runpy.run_path(path))
+    raise ImportError("quorvex: the constants of the C headers are made by the build (cmake), and none was found; "
+                      "tried:\n  " + "\n  ".join(tried))
 
 
 def version():

@@ -1,224 +1,349 @@
-"""The driver as a host uses it: cameras whose frames arrive as numpy arrays."""
+"""The driver as a host uses it, through the host library (quorvex_host):
+cameras whose frames arrive as numpy arrays.
 
-import atexit
+The host library loads the driver, writes Quorvex.ini, owns the driver's
+callbacks and reads each frame on the camera's thread into its queue; no
+Python code runs on a camera's thread. This module only asks it, and copies
+each frame once into an array."""
+
+from __future__ import annotations
+
 import ctypes
 import os
 import threading
+import time
+import weakref
+from typing import List, Optional
 
 import numpy as np
 
-from . import _formats, _ini, _library
+from . import _formats, _library
 
+_C = _library.constants()
+
+_P = ctypes.c_void_p
 _I = ctypes.c_int
-# The driver calls back with the C calling convention on every system.
-CompleteCallback = ctypes.CFUNCTYPE(None, _I, _I)
+_S = ctypes.c_char_p
+
+# A read asks the library in slices this long, so that a close on another
+# thread waits at most one slice for the camera's lock.
+_READ_SLICE_S = 0.05
+
+
+class _Settings(ctypes.Structure):
+    _fields_ = [("share", _S), ("logLevel", _I), ("connectionTimeoutMs", _I)]
+
+
+class _CameraOptions(ctypes.Structure):
+    _fields_ = [("port", _I), ("queueDepth", _I), ("rowAlignment", _I)]
+
+
+class _Frame(ctypes.Structure):
+    _fields_ = [("pixels", ctypes.POINTER(ctypes.c_ubyte)), ("width", _I), ("height", _I), ("bytesPerPixel", _I),
+                ("rowPitch", _I), ("number", ctypes.c_longlong), ("arrivedUs", ctypes.c_longlong)]
+
+
+class _Counters(ctypes.Structure):
+    _fields_ = [("received", ctypes.c_longlong), ("replaced", ctypes.c_longlong), ("resets", ctypes.c_longlong),
+                ("incomplete", ctypes.c_longlong)]
 
 
 _SIGNATURES = {
-    "initialize": (_I, [ctypes.c_char_p, ctypes.c_void_p]),
-    "finalize": (_I, []),
-    "getCVLCameraConfigNames": (ctypes.POINTER(ctypes.c_char_p), []),
-    "openCVLPort": (_I, [_I, _I, ctypes.c_char_p, ctypes.POINTER(_I)]),
-    "closeCVLPort": (_I, [_I, _I]),
-    "getCVLGrabRow": (_I, [_I, _I, ctypes.c_void_p, _I, _I, _I]),
-    "setCompleteCallback": (_I, [_I, _I, CompleteCallback]),
-    "getProperty": (_I, [_I, _I, ctypes.c_char_p, ctypes.POINTER(_I)]),
+    "QuorvexHostLastError": (_S, []),
+    "QuorvexHostOpen": (_P, [_S, _S]),
+    "QuorvexHostClose": (None, [_P]),
+    "QuorvexHostDriverPath": (_S, [_P]),
+    "QuorvexHostSettingsPath": (_S, [_P]),
+    "QuorvexHostCameraCount": (_I, [_P]),
+    "QuorvexHostCameraName": (_S, [_P, _I]),
+    "QuorvexHostWriteSettings": (_I, [_P, _S, ctypes.POINTER(_Settings)]),
+    "QuorvexHostCameraOpen": (_P, [_P, _S, ctypes.POINTER(_CameraOptions)]),
+    "QuorvexHostCameraClose": (None, [_P]),
+    "QuorvexHostCameraShare": (_S, [_P]),
+    "QuorvexHostCameraProperty": (_I, [_P, _S, ctypes.POINTER(_I)]),
+    "QuorvexHostCameraRead": (_I, [_P, _I, ctypes.POINTER(_Frame)]),
+    "QuorvexHostCameraRelease": (None, [_P, ctypes.POINTER(_Frame)]),
+    "QuorvexHostCameraCounters": (None, [_P, ctypes.POINTER(_Counters)]),
 }
 
 
-class Camera:
-    """One open driver camera. Frames arrive on the camera's own thread: its
-    callback copies the rows into an array and hands it over; read() takes
-    it. A frame that arrives while the one before is still unread replaces
-    it (frames_dropped counts those)."""
+class StreamEnded(Exception):
+    """The camera's stream has ended: its server sent Stop, or the driver
+    ended the link on a frame it could not take. The message says which."""
 
-    def __init__(self, driver, name, port):
+
+class _HostLibrary:
+    """The host library, loaded once per process: the driver it loads is the
+    process's one driver, so a second copy from another folder is refused."""
+
+    _lock = threading.Lock()
+    _loaded: Optional[ctypes.CDLL] = None
+    _path: Optional[str] = None
+
+    @classmethod
+    def get(cls, folder: Optional[str]) -> ctypes.CDLL:
+        """The host library found in `folder` (None: where the package looks
+        for its libraries)."""
+        with cls._lock:
+            lib = _library.load(_library.HOST, folder)
+            path = _library.loaded[_library.HOST]
+            if cls._loaded is None:
+                cls._loaded, cls._path = _library.bind(lib, _SIGNATURES), path
+            elif os.path.realpath(path) != os.path.realpath(cls._path):
+                _library.loaded[_library.HOST] = cls._path
+                raise RuntimeError(f"this process has loaded the host library {cls._path} already; one driver per "
+                                   f"process, so {path} is not used")
+            return cls._loaded
+
+
+def _close_host(lib: ctypes.CDLL, host: int, cameras: dict, lock: threading.Lock) -> None:
+    """Closes a driver's cameras and its host: by Driver.close, when the
+    Driver is collected (open cameras keep it), or when the interpreter ends,
+    whichever comes first (the driver's threads stop before Python does)."""
+    with lock:
+        for camera in cameras.values():
+            camera._release()
+        cameras.clear()
+        lib.QuorvexHostClose(host)
+
+
+def _text(value: bytes) -> str:
+    return value.decode("mbcs" if os.name == "nt" else "utf-8", errors="replace") if value else ""
+
+
+def _encoded(what: str, value: str) -> bytes:
+    try:
+        return _library.text(value)
+    except UnicodeEncodeError as error:
+        raise ValueError(f"{what} {value!r} cannot be written as the driver reads it: {error.reason}") from None
+
+
+def _integer(value) -> bool:
+    return isinstance(value, (int, np.integer)) and not isinstance(value, bool)
+
+
+class Camera:
+    """One open driver camera. The host library takes each frame on the
+    camera's own thread; read() copies it into an array. A frame that arrives
+    while the one before is still unread replaces it (frames_dropped counts
+    those).
+
+    Any thread may call any method: every call on the camera runs under its
+    lock, so close() never frees what a read on another thread is using."""
+
+    def __init__(self, driver: "Driver", name: str, port: int, handle: int):
         self._driver = driver
         self._lib = driver._lib
         self.name = name
         self.port = port
-        self._ready = threading.Condition()
-        self._frame = None
-        self._spare = None
-        self._error = None
-        self._received = 0
-        self._dropped = 0
-        self._open = True
-        # Kept alive here: the driver calls it until closeCVLPort has returned.
-        self._callback = CompleteCallback(self._on_frame)
+        self._lock = threading.Lock()
+        self._handle = handle
+        # The counts as the camera closed.
+        self._closed_counters = _Counters()
+        self.share = _text(self._lib.QuorvexHostCameraShare(handle))
 
-    def _property(self, name):
+    def _open_handle(self) -> int:
+        # Called with the lock held.
+        if not self._handle:
+            raise ValueError(f"{self.name} is closed")
+        return self._handle
+
+    def _property(self, name: bytes) -> int:
         value = _I(0)
-        self._lib.getProperty(0, self.port, name, ctypes.byref(value))
+        with self._lock:
+            if not self._handle or not self._lib.QuorvexHostCameraProperty(self._handle, name, ctypes.byref(value)):
+                return 0
         return value.value
 
     @property
-    def width(self):
+    def width(self) -> int:
         """The current frame width in pixels; 0 until the server answered."""
         return self._property(b"Width")
 
     @property
-    def height(self):
+    def height(self) -> int:
         return self._property(b"Height")
 
     @property
-    def bytes_per_pixel(self):
+    def bytes_per_pixel(self) -> int:
         return self._property(b"PixelSize") // 8
 
-    @property
-    def frames_received(self):
-        return self._received
+    def _counters(self) -> _Counters:
+        with self._lock:
+            if not self._handle:
+                return self._closed_counters
+            counters = _Counters()
+            self._lib.QuorvexHostCameraCounters(self._handle, ctypes.byref(counters))
+            return counters
 
     @property
-    def frames_dropped(self):
-        return self._dropped
+    def frames_received(self) -> int:
+        return self._counters().received
 
-    def _buffer(self, shape):
-        spare, self._spare = self._spare, None
-        return spare if spare is not None and spare.shape == shape else np.empty(shape, np.uint8)
+    @property
+    def frames_dropped(self) -> int:
+        return self._counters().replaced
 
-    def _copy_rows(self):
-        # Runs on the camera's thread while the driver holds the frame:
-        # nothing here but the row copies.
-        width, height = self._property(b"Width"), self._property(b"Height")
-        bytes_per_pixel = self._property(b"PixelSize") // 8
-        if width <= 0 or height <= 0 or bytes_per_pixel <= 0:
-            return None
-        frame = self._buffer(_formats.frame_shape(width, height, bytes_per_pixel))
-        address, row_bytes = frame.ctypes.data, width * bytes_per_pixel
-        grab_row, port, last = self._lib.getCVLGrabRow, self.port, width - 1
-        for row in range(height):
-            if not grab_row(0, port, address + row * row_bytes, row, 0, last):
-                self._spare = frame
-                return None
-        return frame
+    @staticmethod
+    def _copied(frame: _Frame) -> np.ndarray:
+        # The library's buffer, seen in place, then copied once into an
+        # array of its own: rows packed, as numpy lays them out.
+        rows = np.ctypeslib.as_array(frame.pixels, shape=(frame.height, frame.rowPitch))
+        pixels = rows[:, :frame.width * frame.bytesPerPixel]
+        return pixels.reshape(_formats.frame_shape(frame.width, frame.height, frame.bytesPerPixel)).copy()
 
-    def _on_frame(self, grabber, port):
-        try:
-            frame = self._copy_rows()
-        except BaseException as error:  # an exception must not unwind into the driver's thread
-            frame, self._error = None, error
-        with self._ready:
-            if frame is not None:
-                if self._frame is not None:
-                    self._dropped += 1
-                    self._spare = self._frame
-                self._frame = frame
-                self._received += 1
-            self._ready.notify_all()
-
-    def read(self, timeout=2.0):
+    def read(self, timeout: Optional[float] = 2.0) -> np.ndarray:
         """The next frame: (H, W) for one byte per pixel, else (H, W, C).
         Returns a waiting unread frame at once; raises TimeoutError when none
-        arrives within `timeout` seconds (None: wait for ever)."""
-        with self._ready:
-            self._ready.wait_for(
-                lambda: self._frame is not None or self._error is not None or not self._open, timeout)
-            if self._error is not None:
-                error, self._error = self._error, None
-                raise RuntimeError(f"{self.name}: copying a frame failed") from error
-            if self._frame is None:
-                if not self._open:
-                    raise ValueError(f"{self.name} is closed")
-                raise TimeoutError(f"{self.name}: no frame within {timeout} s "
-                                   f"(is a server serving its share?)")
-            frame, self._frame = self._frame, None
-            return frame
+        arrives within `timeout` seconds (None: wait for ever), StreamEnded
+        once the stream has ended."""
+        deadline = None if timeout is None else time.monotonic() + max(0.0, timeout)
+        frame = _Frame()
+        while True:
+            left = _READ_SLICE_S if deadline is None else max(0.0, min(deadline - time.monotonic(), _READ_SLICE_S))
+            with self._lock:
+                handle = self._open_handle()
+                result = self._lib.QuorvexHostCameraRead(handle, int(left * 1000), ctypes.byref(frame))
+                if result == _C.QUORVEX_HOST_FRAME:
+                    try:
+                        return self._copied(frame)
+                    finally:
+                        self._lib.QuorvexHostCameraRelease(handle, ctypes.byref(frame))
+                why = _text(self._lib.QuorvexHostLastError())
+            if result == _C.QUORVEX_HOST_ENDED:
+                raise StreamEnded(f"{self.name}: {why}")
+            if result not in (_C.QUORVEX_HOST_NOTHING_YET, _C.QUORVEX_HOST_NO_SERVER):
+                raise RuntimeError(f"{self.name}: {why}")
+            if deadline is not None and time.monotonic() >= deadline:
+                if result == _C.QUORVEX_HOST_NO_SERVER:
+                    raise TimeoutError(f"{self.name}: no frame within {timeout} s: {why}")
+                raise TimeoutError(f"{self.name}: no frame within {timeout} s from the share \"{self.share}\"")
 
-    def close(self):
-        """Stops the camera; its thread has ended when this returns."""
-        if self._open:
-            # The driver keeps a camera's callback across a close and calls it
-            # for frames of the camera's next open until that sets its own:
-            # unset, it cannot reach this object, which may be gone by then.
-            self._lib.setCompleteCallback(0, self.port, CompleteCallback())
-            self._lib.closeCVLPort(0, self.port)
-            self._driver._forget(self)
-            with self._ready:
-                self._open = False
-                self._ready.notify_all()
+    def close(self) -> None:
+        """Stops the camera; its thread has ended when this returns. Waits for
+        a call in flight on another thread; closing again does nothing."""
+        self._driver._close_camera(self)
 
-    def __enter__(self):
+    def _release(self) -> None:
+        # Called by the driver, with the driver's lock held.
+        with self._lock:
+            handle, self._handle = self._handle, None
+            if handle:
+                self._lib.QuorvexHostCameraCounters(handle, ctypes.byref(self._closed_counters))
+                self._lib.QuorvexHostCameraClose(handle)
+
+    def __enter__(self) -> "Camera":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc) -> None:
         self.close()
 
 
 class Driver:
     """The Quorvex driver (libquorvex.so / Quorvex.dll), initialised with
-    system_dir, the folder of its settings file Quorvex.ini and its log."""
+    system_dir, the folder of its settings file Quorvex.ini and its log,
+    through the host library. `library` names the driver's file or the
+    folder that holds it and the host library.
+
+    The driver keeps one settings folder for the whole process: a second
+    Driver with another folder is refused while the first is open, and a
+    camera is opened once in a process."""
 
     def __init__(self, system_dir, library=None):
         system_dir = os.fspath(system_dir)
         if not os.path.isdir(system_dir):
             raise ValueError(f"system_dir must be an existing folder; got {system_dir!r}")
-        self._lib = _library.bind(_library.load(_library.DRIVER, library), _SIGNATURES)
-        self.system_dir = system_dir
+        driver_path = None
+        folder = None
+        if library is not None:
+            library = os.fspath(library)
+            folder = os.path.abspath(library if os.path.isdir(library) else os.path.dirname(library))
+            driver_path = os.path.join(folder, _library.DRIVER) if os.path.isdir(library) else os.path.abspath(library)
+        self._lib = _HostLibrary.get(folder)
+        host = self._lib.QuorvexHostOpen(_encoded("the driver", driver_path) if driver_path else None,
+                                         _encoded("system_dir", system_dir))
+        if not host:
+            raise RuntimeError(_text(self._lib.QuorvexHostLastError()))
+        self._host = host
+        # The cameras by port, and the lock of every call on the host.
         self._cameras = {}
-        if not self._lib.initialize(_library.text(system_dir), None):
-            raise RuntimeError("the driver's initialize failed")
-        self._initialized = True
-        # Held until close(): camera threads must not call into callbacks that
-        # were collected, nor into an interpreter that is shutting down.
-        atexit.register(self.close)
+        self._lock = threading.Lock()
+        self._finalizer = weakref.finalize(self, _close_host, self._lib, host, self._cameras, self._lock)
+        self.system_dir = system_dir
+        self.driver_path = _text(self._lib.QuorvexHostDriverPath(host))
+        self.settings_path = _text(self._lib.QuorvexHostSettingsPath(host))
+
+    def _open_host(self) -> int:
+        # Called with the lock held; a close marks the finalizer dead before
+        # it waits for the lock.
+        if not self._finalizer.alive:
+            raise ValueError("the driver is closed")
+        return self._host
+
+    def _failure(self, kind=RuntimeError) -> Exception:
+        return kind(_text(self._lib.QuorvexHostLastError()))
 
     @property
-    def cameras(self):
+    def cameras(self) -> List[str]:
         """The driver's camera names: ["Camera 1", ...]."""
-        names = self._lib.getCVLCameraConfigNames()
-        result = []
-        while names and names[len(result)] is not None:
-            result.append(names[len(result)].decode())
-        return result
+        with self._lock:
+            host = self._open_host()
+            count = self._lib.QuorvexHostCameraCount(host)
+            return [_text(self._lib.QuorvexHostCameraName(host, index)) for index in range(count)]
 
-    def open(self, name, port=1, share=None, timeout_ms=3000):
+    def _write_settings(self, name: str, share: Optional[str] = None, timeout_ms: Optional[int] = None) -> None:
+        """Writes the camera's share and connection time-out into Quorvex.ini
+        (None leaves a key as it is); the library brings the time-out into
+        its range and refuses an unknown camera or a share name the driver
+        would not read back as written."""
+        # A number beyond 32 bits goes to the library as the nearest one
+        # that is not, which it then brings into its range.
+        timeout = _C.QUORVEX_HOST_KEEP if timeout_ms is None else max(-2**31 + 1, min(int(timeout_ms), 2**31 - 1))
+        settings = _Settings(None if share is None else _encoded("the share name", share), _C.QUORVEX_HOST_KEEP,
+                             timeout)
+        with self._lock:
+            if not self._lib.QuorvexHostWriteSettings(self._open_host(), _encoded("the camera name", name),
+                                                      ctypes.byref(settings)):
+                raise self._failure(ValueError)
+
+    def open(self, name: str, port: int = 1, share: Optional[str] = None, timeout_ms: int = 3000) -> Camera:
         """Opens camera `name` on `port`. share (the camera server's share
-        name) and timeout_ms (how long to wait for its frame size, 100 to
-        10000) are written to the camera's section of Quorvex.ini first. The
-        camera stays open when no server answered in time: its width and
-        height are 0 until one does."""
-        if not self._initialized:
-            raise ValueError("the driver is closed")
-        cameras = self.cameras
-        if name not in cameras:
-            raise ValueError(f"expected a camera name from {cameras[0]!r} to {cameras[-1]!r}; got {name!r}")
-        if not isinstance(port, int) or isinstance(port, bool) or port < 0:
+        name) and timeout_ms (how long to wait for its frame size, brought
+        into 100 to 10000) are written to the camera's section of Quorvex.ini
+        first. The camera stays open when no server answered in time: its
+        width and height are 0 until one does."""
+        if not isinstance(name, str):
+            raise ValueError(f"name must be a str such as 'Camera 1'; got {name!r}")
+        if not _integer(port) or port < 0:
             raise ValueError(f"port must be a non-negative integer; got {port!r}")
-        if port in self._cameras:
-            raise ValueError(f"port {port} already holds {self._cameras[port].name}")
-        if any(camera.name == name for camera in self._cameras.values()):
-            raise ValueError(f"{name} is already open")
-        if not isinstance(timeout_ms, int) or not 100 <= timeout_ms <= 10000:
-            raise ValueError(f"timeout_ms must be an integer from 100 to 10000; got {timeout_ms!r}")
-        settings = os.path.join(self.system_dir, "Quorvex.ini")
-        if share is not None:
-            if not isinstance(share, str) or not share:
-                raise ValueError(f"share must be a non-empty str; got {share!r}")
-            _ini.set_value(settings, name, "PipeName", share)
-        _ini.set_value(settings, name, "ConnectionTimeout", timeout_ms)
-        camera = Camera(self, name, port)
-        dimensions = (_I * 2)()
-        if not self._lib.openCVLPort(0, port, _library.text(name), dimensions):
-            raise RuntimeError(f"the driver could not open {name} on port {port}")
-        self._cameras[port] = camera
-        self._lib.setCompleteCallback(0, port, camera._callback)
+        if not _integer(timeout_ms):
+            raise ValueError(f"timeout_ms must be an integer (milliseconds); got {timeout_ms!r}")
+        if share is not None and not isinstance(share, str):
+            raise ValueError(f"share must be a str; got {share!r}")
+        self._write_settings(name, share, timeout_ms)
+        options = _CameraOptions(int(port), 1, 1)
+        with self._lock:
+            handle = self._lib.QuorvexHostCameraOpen(self._open_host(), _encoded("the camera name", name),
+                                                     ctypes.byref(options))
+            if not handle:
+                raise self._failure(ValueError)
+            camera = Camera(self, name, int(port), handle)
+            self._cameras[camera.port] = camera
         return camera
 
-    def _forget(self, camera):
-        self._cameras.pop(camera.port, None)
+    def _close_camera(self, camera: Camera) -> None:
+        with self._lock:
+            if self._cameras.get(camera.port) is camera:
+                del self._cameras[camera.port]
+            camera._release()
 
-    def close(self):
-        """Closes every camera still open and releases the driver."""
-        if self._initialized:
-            for camera in list(self._cameras.values()):
-                camera.close()
-            self._initialized = False
-            self._lib.finalize()
-            atexit.unregister(self.close)
+    def close(self) -> None:
+        """Closes every camera still open and releases the driver. Closing
+        again does nothing."""
+        self._finalizer()
 
-    def __enter__(self):
+    def __enter__(self) -> "Driver":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc) -> None:
         self.close()

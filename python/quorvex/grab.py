@@ -15,7 +15,7 @@ import sys
 import time
 import zlib
 
-from .driver import Driver
+from .driver import Driver, StreamEnded
 from ._library import LibraryNotFoundError
 
 # PNG colour types by bytes per pixel: gray, gray and alpha, RGB, RGBA.
@@ -73,6 +73,9 @@ def grab(args):
                     save_png(os.path.join(args.save, f"frame-{received:06d}.png"), frame)
         except KeyboardInterrupt:
             pass
+        except StreamEnded as ended:
+            # An ended stream is the server's choice, not a failure.
+            print(f"quorvex.grab: {ended}", file=sys.stderr)
         finally:
             seconds = max(time.monotonic() - start, 1e-9)
             print(f"{received} frames of {camera.width}x{camera.height}x{camera.bytes_per_pixel} "

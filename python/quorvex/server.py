@@ -6,10 +6,8 @@ import time
 
 from . import _formats, _library
 
-# QUORVEX_SERVER_MAX_CLIENTS of quorvex_server.h.
-MAX_CLIENTS = 8
-# QUORVEX_ACCESS_ALL_LOCAL_USERS of quorvex_server.h.
-_ACCESS_ALL_LOCAL_USERS = 1
+_C = _library.constants()
+MAX_CLIENTS = _C.QUORVEX_SERVER_MAX_CLIENTS
 
 _P = ctypes.c_void_p
 _I = ctypes.c_int
@@ -73,7 +71,7 @@ class Server:
             raise OSError(f"cannot serve share {share!r}: {reason}")
         self.share = share
         self.max_frame_bytes = max_frame_bytes
-        if allow_other_users and self._lib.QuorvexServerSetAccess(self._handle, _ACCESS_ALL_LOCAL_USERS) != 0:
+        if allow_other_users and self._lib.QuorvexServerSetAccess(self._handle, _C.QUORVEX_ACCESS_ALL_LOCAL_USERS) != 0:
             reason = self._lib.QuorvexServerLastError(self._handle).decode(errors="replace")
             self.close()
             raise OSError(f"cannot admit other users to share {share!r}: {reason}")

@@ -84,29 +84,48 @@ def test_a_closed_server_refuses_to_publish(share):
         srv.publish(np.zeros((4, 4), np.uint8))
 
 
+# Refused in the host library's words, as every face says them.
 BAD_OPENS = {
-    "unknown name": (dict(name="Camera 33"), r"expected a camera name from 'Camera 1' to 'Camera 32'; got 'Camera 33'"),
-    "name in small letters": (dict(name="camera 1"), r"got 'camera 1'"),
+    "unknown name": (dict(name="Camera 33"), r'^the driver has no camera "Camera 33"$'),
+    "name in small letters": (dict(name="camera 1"), r'^the driver has no camera "camera 1"$'),
     "negative port": (dict(port=-1), r"port must be a non-negative integer; got -1"),
-    "short timeout": (dict(timeout_ms=50), r"timeout_ms must be an integer from 100 to 10000; got 50"),
-    "empty share": (dict(share=""), r"share must be a non-empty str"),
+    "timeout not a number": (dict(timeout_ms="3000"), r"timeout_ms must be an integer \(milliseconds\); got '3000'"),
+    "empty share": (dict(share=""), r'^the share name "" is refused: it is empty$'),
+    "share not a str": (dict(share=b"bytes"), r"share must be a str; got b'bytes'"),
 }
 
 
 @pytest.mark.parametrize("bad", BAD_OPENS.values(), ids=BAD_OPENS.keys())
-def test_bad_open_arguments_are_refused(driver, share, bad):
+def test_bad_open_arguments_are_refused(driver, share, bad, tmp_path):
     changes, message = bad
     arguments = dict(name="Camera 1", port=1, share=share)
     arguments.update(changes)
     with pytest.raises(ValueError, match=message):
         driver.open(**arguments)
+    assert not (tmp_path / "Quorvex.ini").exists()
+
+
+# The driver brings a ConnectionTimeout outside 100 ... 10000 ms inside; so
+# does the package, as it writes it.
+TIMEOUTS = {"short timeout": (50, 100), "long timeout": (20000, 10000), "beyond 32 bits": (2**40, 10000),
+            "negative": (-5, 100)}
+
+
+@pytest.mark.parametrize("timeouts", TIMEOUTS.values(), ids=TIMEOUTS.keys())
+def test_timeouts_out_of_range_are_brought_inside(driver, share, timeouts, tmp_path):
+    given, written = timeouts
+    with quorvex.Server(share, 4, 4):
+        # The open returns as soon as the server has answered.
+        camera = driver.open("Camera 2", port=2, share=share, timeout_ms=given)
+    assert (tmp_path / "Quorvex.ini").read_text() == f"[Camera 2]\nPipeName={share}\nConnectionTimeout={written}\n"
+    camera.close()
 
 
 def test_a_port_or_camera_in_use_is_refused(driver, share):
     driver.open("Camera 1", port=1, share=share, timeout_ms=100)
-    with pytest.raises(ValueError, match="port 1 already holds Camera 1"):
+    with pytest.raises(ValueError, match="^port 1 holds Camera 1 already$"):
         driver.open("Camera 2", port=1, share=share, timeout_ms=100)
-    with pytest.raises(ValueError, match="Camera 1 is already open"):
+    with pytest.raises(ValueError, match="^Camera 1 is open already, on port 1; a camera is opened once in a process$"):
         driver.open("Camera 1", port=2, share=share, timeout_ms=100)
 
 

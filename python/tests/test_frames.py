@@ -42,6 +42,10 @@ def test_every_format_reads_back_exactly(driver, share, case):
             np.testing.assert_array_equal(cam.read(timeout=5.0), expected)
         assert cam.frames_received == 3
         cam.close()
+        # The counts stay as the camera closed; reads are refused.
+        assert cam.frames_received == 3
+        with pytest.raises(ValueError, match="^Camera 1 is closed$"):
+            cam.read(timeout=0)
 
 
 @pytest.mark.parametrize("layout", ["row gap", "column step", "reversed rows", "fortran order"])

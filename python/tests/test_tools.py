@@ -8,8 +8,6 @@ import sys
 import time
 
 
-from quorvex import _ini
-
 
 def run_module(module, *args, env=None, timeout=60):
     return subprocess.Popen([sys.executable, "-m", module, *args], env=env, stdout=subprocess.PIPE,
@@ -105,19 +103,21 @@ def test_interrupted_tools_end_with_their_summary(tmp_path, share):
 INI_CASES = {
     "new file": ("", "[Camera 1]\nPipeName=S\n"),
     "new section after others": ("[Camera 2]\nPipeName=X\n", "[Camera 2]\nPipeName=X\n[Camera 1]\nPipeName=S\n"),
-    "key replaced, case ignored": ("[camera 1]\npipename = old\nLogLevel=2\n", "[camera 1]\nPipeName=S\nLogLevel=2\n"),
+    "key replaced, case ignored": ("[camera 1]\npipename = old\nLogLevel=2\n", "[camera 1]\npipename=S\nLogLevel=2\n"),
     "key added inside the section": ("[Camera 1]\nLogLevel=2\n\n[Camera 2]\nPipeName=X\n",
                                      "[Camera 1]\nLogLevel=2\nPipeName=S\n\n[Camera 2]\nPipeName=X\n"),
     "other sections' keys kept": ("[Camera 2]\nPipeName=X\n[Camera 1]\n", "[Camera 2]\nPipeName=X\n[Camera 1]\nPipeName=S\n"),
 }
 
 
-def test_settings_file_writes_one_key_and_keeps_the_rest(tmp_path):
+def test_settings_file_writes_one_key_and_keeps_the_rest(driver, tmp_path):
+    path = tmp_path / "Quorvex.ini"
     for name, (before, after) in INI_CASES.items():
-        path = tmp_path / f"{name}.ini"
         if before:
             path.write_text(before)
-        _ini.set_value(str(path), "Camera 1", "PipeName", "S")
+        else:
+            path.unlink(missing_ok=True)
+        driver._write_settings("Camera 1", share="S")
         assert path.read_text() == after, name
 
 

@@ -44,6 +44,10 @@ void HostCamera::ReadGeometry() {
     bytesPerPixel_ = bitsPerPixel / kBitsPerByte;
 }
 
+bool HostCamera::Property(const char* name, int& value) const {
+    return driver_.getProperty(kGrabberNo, setup_.port, name, &value) != 0;
+}
+
 void HostCamera::OnFrame() {
     const int64_t arrivedUs = SteadyMicroseconds();
     if (resetPending_.exchange(false)) {

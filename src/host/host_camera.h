@@ -44,6 +44,9 @@ public:
     int OpenedWidth() const { return openedWidth_; }
     int OpenedHeight() const { return openedHeight_; }
 
+    // The driver's getProperty for the camera's port.
+    bool Property(const char* name, int& value) const;
+
     void OnFrame();
     void OnReset();
 

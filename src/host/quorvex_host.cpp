@@ -219,6 +219,16 @@ const char* QUORVEX_HOST_CALL QuorvexHostCameraShare(const QuorvexHostCamera* ca
     return camera != nullptr ? camera->camera->Setup().share.c_str() : "";
 }
 
+int QUORVEX_HOST_CALL QuorvexHostCameraProperty(const QuorvexHostCamera* camera, const char* name, int* value) {
+    return Fenced(0, [&] {
+        if (camera == nullptr || name == nullptr || value == nullptr) {
+            Fail("no camera, no name or no value given");
+            return 0;
+        }
+        return camera->camera->Property(name, *value) ? 1 : 0;
+    });
+}
+
 int QUORVEX_HOST_CALL QuorvexHostCameraRead(QuorvexHostCamera* camera, int timeoutMs, QuorvexHostFrame* frame) {
     return Fenced(QUORVEX_HOST_FAILED, [&] {
         if (camera == nullptr || frame == nullptr) {

@@ -242,6 +242,35 @@ TEST_F(HostTest, ACameraOpenInTheProcessIsRefusedOnAnyPort) {
     QuorvexHostClose(second);
 }
 
+TEST_F(HostTest, PropertiesAreTheDriversForTheCamerasPort) {
+    Server server(16, 8, 3);
+    ASSERT_TRUE(server.Up());
+    PointAt("Camera 5", server.Share());
+    const QuorvexHostCameraOptions options{7, 1, 1};
+    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 5", &options);
+    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    int width = 0;
+    int height = 0;
+    int bits = 0;
+    int linkState = -1;
+    EXPECT_EQ(1, QuorvexHostCameraProperty(camera, "Width", &width));
+    EXPECT_EQ(1, QuorvexHostCameraProperty(camera, "Height", &height));
+    EXPECT_EQ(1, QuorvexHostCameraProperty(camera, "PixelSize", &bits));
+    EXPECT_EQ(1, QuorvexHostCameraProperty(camera, "LinkState", &linkState));
+    EXPECT_EQ(16, width);
+    EXPECT_EQ(8, height);
+    EXPECT_EQ(24, bits);
+    EXPECT_EQ(1, linkState);
+    // The size follows the server before any frame is read.
+    ASSERT_NE(0, QuorvexServerSetDimensions(server.Get(), 4, 2, 1));
+    EXPECT_TRUE(WaitUntil([&] { return QuorvexHostCameraProperty(camera, "Width", &width) == 1 && width == 4; }));
+    int value = 0;
+    EXPECT_EQ(0, QuorvexHostCameraProperty(camera, "NoSuchProperty", &value));
+    EXPECT_EQ(0, QuorvexHostCameraProperty(camera, nullptr, &value));
+    EXPECT_EQ(0, QuorvexHostCameraProperty(nullptr, "Width", &value));
+    QuorvexHostCameraClose(camera);
+}
+
 TEST_F(HostTest, ResetsAreFollowed) {
     Server server(16, 8, 1);
     ASSERT_TRUE(server.Up());
