@@ -127,6 +127,15 @@ typedef struct QuorvexHostFrame {
  * -1: without limit) for one. For every answer but a frame,
  * QuorvexHostLastError says what happened, naming the share. */
 int QUORVEX_HOST_CALL QuorvexHostCameraRead(QuorvexHostCamera* camera, int timeoutMs, QuorvexHostFrame* frame);
+/* What the camera's link is doing, as the driver tells it, or -1 when the
+ * driver does not say. After a read answered QUORVEX_HOST_ENDED it tells a
+ * server's Stop from an end the driver chose. */
+#define QUORVEX_HOST_LINK_NO_SERVER 0 /* no server yet, or the server lost and looked for again */
+#define QUORVEX_HOST_LINK_CONNECTED 1
+#define QUORVEX_HOST_LINK_STOPPED 2 /* ended by the server's Stop */
+#define QUORVEX_HOST_LINK_REFUSED 3 /* ended by the driver on a frame it could not take */
+int QUORVEX_HOST_CALL QuorvexHostCameraLinkState(const QuorvexHostCamera* camera);
+
 /* Gives a frame's memory back to the camera. */
 void QUORVEX_HOST_CALL QuorvexHostCameraRelease(QuorvexHostCamera* camera, QuorvexHostFrame* frame);
 

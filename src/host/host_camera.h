@@ -51,6 +51,8 @@ public:
     // (negative: no limit) in `why`.
     ReadResult Read(int timeoutMs, const Frame*& frame, std::string& why);
     bool Release(const uint8_t* pixels) { return queue_.Release(pixels); }
+    // The driver's LinkState for the camera; -1 when it does not answer.
+    int LinkState() const;
     CameraCounts Counts();
 
 private:

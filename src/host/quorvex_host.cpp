@@ -246,6 +246,10 @@ int QUORVEX_HOST_CALL QuorvexHostCameraRead(QuorvexHostCamera* camera, int timeo
     });
 }
 
+int QUORVEX_HOST_CALL QuorvexHostCameraLinkState(const QuorvexHostCamera* camera) {
+    return camera != nullptr ? Fenced(-1, [&] { return camera->camera->LinkState(); }) : -1;
+}
+
 void QUORVEX_HOST_CALL QuorvexHostCameraRelease(QuorvexHostCamera* camera, QuorvexHostFrame* frame) {
     if (camera != nullptr && frame != nullptr && frame->pixels != nullptr) {
         camera->camera->Release(frame->pixels);
