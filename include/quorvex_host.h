@@ -5,9 +5,18 @@
  *
  * libquorvex_host.so (Linux) or quorvex_host.dll (Windows). It reaches the
  * driver only through the driver's nineteen exports, loaded at run time.
- * All functions use the C calling convention; texts are narrow and
- * NUL-terminated. A function that fails leaves a sentence saying why in
- * QuorvexHostLastError, on the calling thread.
+ * All functions use the C calling convention; texts are NUL-terminated.
+ * A function that fails leaves a sentence saying why in QuorvexHostLastError,
+ * on the calling thread.
+ *
+ * Texts are UTF-8, both ways: names and paths given, and the paths, share
+ * names, log lines and sentences the library gives back. The driver reads
+ * Quorvex.ini and takes paths in the system's narrow encoding: on Windows the
+ * ANSI code page, elsewhere bytes as they are. The library converts, and
+ * refuses with a sentence, writing nothing, a text that has no exact form in
+ * that encoding. A camera server names its share in the same encoding: on
+ * Windows the server library (quorvex_server.h) and quorvex-server take the
+ * share name in the ANSI code page, as the driver reads it from the file.
  *
  * One driver per process: the driver keeps one settings folder for the whole
  * process, so every host object of a process shares one folder. A second host
