@@ -1,5 +1,6 @@
 #include "host_camera.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "quorvex_host.h"
@@ -9,6 +10,9 @@ namespace {
 
 constexpr int kGrabberNo = 0;
 constexpr int kBitsPerByte = 8;
+// How often a read that waits looks whether the stream has ended.
+constexpr std::chrono::milliseconds kEndedLookEvery(100);
+
 int64_t SteadyMicroseconds() {
     using std::chrono::duration_cast;
     using std::chrono::microseconds;
@@ -68,10 +72,28 @@ void HostCamera::OnFrame() {
     queue_.Push(std::move(frame));
 }
 
+bool HostCamera::Ended() const {
+    const int state = LinkState();
+    return state == QUORVEX_HOST_LINK_STOPPED || state == QUORVEX_HOST_LINK_REFUSED;
+}
+
 ReadResult HostCamera::Read(int timeoutMs, const Frame*& frame, std::string& why) {
-    frame = queue_.Pop(std::chrono::milliseconds(timeoutMs));
-    if (frame != nullptr) {
-        return ReadResult::kFrame;
+    // The driver says nothing when a stream ends: a long wait looks at the
+    // link now and then, so that it does not sit out its time-out (or wait
+    // for ever) for frames that cannot come.
+    using std::chrono::milliseconds;
+    const auto end = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
+        const milliseconds slice =
+            timeoutMs < 0 ? kEndedLookEvery : std::max(milliseconds(0), std::min(left, kEndedLookEvery));
+        frame = queue_.Pop(slice);
+        if (frame != nullptr) {
+            return ReadResult::kFrame;
+        }
+        if ((timeoutMs >= 0 && slice >= left) || Ended()) {
+            break;
+        }
     }
     // What the driver's link knows; a driver that does not say is judged by
     // whether a server ever answered: frames, or the size at the open.

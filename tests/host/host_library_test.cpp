@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
 
 #include "host_fixture.h"
+#include "support/background_call.h"
 #include "support/child_process.h"
 #include "support/row_name.h"
 
@@ -168,6 +170,34 @@ TEST_F(HostTest, AServersStopEndsTheStream) {
     EXPECT_EQ(QUORVEX_HOST_LINK_STOPPED, QuorvexHostCameraLinkState(camera));
     QuorvexHostCameraClose(camera);
     EXPECT_EQ(-1, QuorvexHostCameraLinkState(nullptr));
+}
+
+// A read that waits, with a long time-out or none, returns once the server
+// has stopped the stream, not at the end of its wait: no frame can come.
+TEST_F(HostTest, AWaitingReadReturnsWhenTheServerStops) {
+    Server server(16, 8, 1);
+    ASSERT_TRUE(server.Up());
+    PointAt("Camera 1", server.Share());
+    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 1", nullptr);
+    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    ASSERT_TRUE(Deliver(server, camera, 1));
+    QuorvexHostFrame frame{};
+    ASSERT_EQ(QUORVEX_HOST_FRAME, QuorvexHostCameraRead(camera, kWaitMs, &frame)) << QuorvexHostLastError();
+    QuorvexHostCameraRelease(camera, &frame);
+    for (const int timeoutMs : {50000, -1}) {
+        testsupport::BackgroundCall<int> read("a read of " + std::to_string(timeoutMs) + " ms", [camera, timeoutMs] {
+            QuorvexHostFrame none{};
+            return QuorvexHostCameraRead(camera, timeoutMs, &none);
+        });
+        if (timeoutMs > 0) {
+            EXPECT_FALSE(read.Wait(200).has_value()) << "the read returned before the Stop";
+            ASSERT_NE(0, QuorvexServerSendStop(server.Get()));
+        }
+        const std::optional<int> result = read.Wait(kWaitMs);
+        ASSERT_TRUE(result.has_value()) << "a read of " << timeoutMs << " ms went on after the Stop";
+        EXPECT_EQ(QUORVEX_HOST_ENDED, *result);
+    }
+    QuorvexHostCameraClose(camera);
 }
 
 TEST_F(HostTest, ASecondHostWithAnotherFolderIsRefused) {

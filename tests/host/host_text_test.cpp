@@ -75,7 +75,8 @@ TEST_F(HostTest, AShareBeyondAsciiReachesTheFileInTheDriversTextAndItsServer) {
     QuorvexHostSetLog(host_, &KeepLine, &log);
     QuorvexHostSettings settings{share.c_str(), 2, kWaitMs};
     ASSERT_EQ(1, QuorvexHostWriteSettings(host_, "Camera 3", &settings)) << QuorvexHostLastError();
-    EXPECT_NE(std::string::npos, dir_.Read("Quorvex.ini").find("PipeName=" + narrow + "\r\n")) << dir_.Read("Quorvex.ini");
+    EXPECT_NE(std::string::npos, dir_.Read("Quorvex.ini").find("PipeName=" + narrow + "\r\n"))
+        << dir_.Read("Quorvex.ini");
     const std::string file = dir_.File("Quorvex.ini");
     EXPECT_EQ(narrow, DriverReadsShare(file, "Camera 3"));
 
@@ -150,9 +151,9 @@ TEST_F(HostTest, TextTheAnsiCodePageCannotHoldIsRefused) {
 
     const std::string folder = dir_.Path() + "\\" + kEmojiUtf8;
     EXPECT_EQ(nullptr, QuorvexHostOpen(nullptr, folder.c_str()));
-    EXPECT_EQ("the settings folder \"" + folder + "\" cannot be written in " + codePage +
-                  ", the only text the driver reads",
-              std::string(QuorvexHostLastError()));
+    EXPECT_EQ(
+        "the settings folder \"" + folder + "\" cannot be written in " + codePage + ", the only text the driver reads",
+        std::string(QuorvexHostLastError()));
 }
 #else
 // Elsewhere bytes pass as they are: the driver reads back what was written.
