@@ -8,7 +8,6 @@
 
 #include "image_files.h"
 #include "platform/win32.h"
-#include "settings_file.h"
 #include "support/row_name.h"
 #include "support/temp_dir.h"
 #include "test_pattern.h"
@@ -258,7 +257,7 @@ TEST_F(ToolsTest, GrabGivesUpWithoutFrames) {
 
 TEST_F(ToolsTest, GrabWritesTheCameraSettingsBeforeOpening) {
     const std::string output = Grab({"--camera", "Camera 5", "--log-level", "3", "--timeout", "1"}, kExitFailure);
-    const std::string file = tools::SettingsFilePath(dir_.Path());
+    const std::string file = dir_.File("Quorvex.ini");
     char pipeName[256] = "poison";
     GetPrivateProfileStringA("Camera 5", "PipeName", "missing", pipeName, sizeof pipeName, file.c_str());
     EXPECT_EQ(share_, pipeName);
