@@ -10,6 +10,7 @@
 
 #include "host_fixture.h"
 #include "platform/win32.h"
+#include "support/narrow_text.h"
 #include "support/unique_name.h"
 
 namespace hosttests {
@@ -19,23 +20,6 @@ namespace {
 constexpr char kCafeUtf8[] = "caf\xC3\xA9 \xE2\x82\xAC";
 // A face with tears of joy, which no ANSI code page holds.
 constexpr char kEmojiUtf8[] = "\xF0\x9F\x98\x82";
-
-// `utf8` as the driver and the server library take it, converted here by
-// the system itself; empty when the ANSI code page has no exact form of it.
-std::string NarrowForm(const std::string& utf8) {
-#ifdef _WIN32
-    wchar_t wide[256] = {};
-    const int wideLength =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide, 256);
-    char narrow[512] = {};
-    BOOL defaulted = FALSE;
-    const int length =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, wideLength, narrow, 512, nullptr, &defaulted);
-    return length > 0 && !defaulted ? std::string(narrow, static_cast<size_t>(length)) : std::string();
-#else
-    return utf8;
-#endif
-}
 
 // The camera's share name as the driver reads it.
 std::string DriverReadsShare(const std::string& file, const char* camera) {
@@ -67,7 +51,7 @@ void KeepLine(void* context, const char* line) {
 
 TEST_F(HostTest, AShareBeyondAsciiReachesTheFileInTheDriversTextAndItsServer) {
     const std::string share = std::string(kCafeUtf8) + " " + testsupport::UniqueName("text");
-    const std::string narrow = NarrowForm(share);
+    const std::string narrow = testsupport::NarrowForm(share);
     ASSERT_FALSE(narrow.empty()) << "the ANSI code page holds no é or €";
     Server server(16, 8, 1, narrow);
     ASSERT_TRUE(server.Up());
@@ -138,7 +122,7 @@ TEST_F(HostTest, TextTheAnsiCodePageCannotHoldIsRefused) {
     // it without look-alikes, or refused. "ā" is no "a", "Ω" no "O".
     for (const std::string& name : {std::string("\xC4\x81"), std::string("\xCE\xA9mega"), std::string(kCafeUtf8)}) {
         settings = QuorvexHostSettings{name.c_str(), QUORVEX_HOST_KEEP, QUORVEX_HOST_KEEP};
-        const std::string narrow = NarrowForm(name);
+        const std::string narrow = testsupport::NarrowForm(name);
         if (narrow.empty()) {
             EXPECT_EQ(0, QuorvexHostWriteSettings(host_, "Camera 1", &settings)) << name;
             EXPECT_EQ(before, dir_.Read("Quorvex.ini")) << name;

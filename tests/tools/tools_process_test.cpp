@@ -8,6 +8,7 @@
 
 #include "image_files.h"
 #include "platform/win32.h"
+#include "support/narrow_text.h"
 #include "support/row_name.h"
 #include "support/temp_dir.h"
 #include "test_pattern.h"
@@ -325,6 +326,33 @@ TEST_F(ToolsTest, GrabRefusesAShareNameTheDriverWouldReadBackDifferently) {
                                              "refused: it holds a line break"))
         << output;
     EXPECT_EQ("[Camera 2]\r\nPipeName=untouched\r\n", dir_.Read("Quorvex.ini"));
+}
+
+// A share named beyond ASCII: on Windows quorvex-server takes it in the ANSI
+// code page of its command line, and quorvex-grab reads its own command line
+// whole and hands the host library UTF-8, which writes it where the driver
+// reads it, in that same code page.
+TEST_F(ToolsTest, GrabReachesAServerWhoseShareIsBeyondAscii) {
+    const std::string share = share_ + " caf\xC3\xA9";
+    const std::string narrow = testsupport::NarrowForm(share);
+    ASSERT_FALSE(narrow.empty()) << "the ANSI code page holds no é";
+    ToolRun server(dir_, "server.txt");
+    ASSERT_TRUE(server.Start(ServerTool(), {"--share", narrow, "--size", "64x48", "--fps", "25"}));
+    ASSERT_TRUE(server.WaitForOutput("serving"));
+    ToolRun grab(dir_, "grab.txt");
+    ASSERT_TRUE(grab.Start(GrabTool(), {"--system-dir", dir_.Path(), "--share", narrow, "--connect-timeout", "5000",
+                                        "--frames", "3", "--timeout", "10"}));
+    int exitCode = -1;
+    ASSERT_TRUE(grab.Finish(exitCode));
+    Interrupt(server);
+    EXPECT_EQ(kExitOk, exitCode) << grab.Output();
+    EXPECT_EQ(3, NumberAfter(grab.Output(), "frames: ")) << grab.Output();
+    // Said in UTF-8, as the library gives it back.
+    EXPECT_NE(std::string::npos, grab.Output().find("set PipeName=" + share + " for Camera 1")) << grab.Output();
+    char pipeName[256] = "poison";
+    GetPrivateProfileStringA("Camera 1", "PipeName", "missing", pipeName, sizeof pipeName,
+                             dir_.File("Quorvex.ini").c_str());
+    EXPECT_EQ(narrow, pipeName);
 }
 
 TEST_F(ToolsTest, GrabReportsADriverThatCannotBeLoaded) {

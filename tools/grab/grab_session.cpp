@@ -25,7 +25,9 @@ constexpr int kProgressBarWidth = 24;
 std::string FrameFileName(const std::string& folder, int64_t index) {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06lld.png", static_cast<long long>(index));
-    return (std::filesystem::path(folder) / name).string();
+    // The folder is UTF-8, as every argument; the C runtime opens the file
+    // by its narrow name.
+    return (std::filesystem::u8path(folder) / name).string();
 }
 
 }  // namespace
@@ -55,7 +57,7 @@ int GrabSession::Run() {
 int GrabSession::Grab() {
     if (!options_.saveDir.empty()) {
         std::error_code failure;
-        std::filesystem::create_directories(options_.saveDir, failure);
+        std::filesystem::create_directories(std::filesystem::u8path(options_.saveDir), failure);
         if (failure) {
             Say("cannot create the folder " + options_.saveDir + ": " + failure.message());
             return kExitFailure;

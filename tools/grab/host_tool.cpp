@@ -14,9 +14,10 @@ namespace {
 // (help shown, arguments refused), nothing when it is to run.
 std::optional<int> Parse(const std::string& tool, int argc, char** argv, const HostParse& parse) {
     std::error_code ignored;
-    const std::string defaultSystemDir = std::filesystem::current_path(ignored).string();
+    const std::string defaultSystemDir = std::filesystem::current_path(ignored).u8string();
     std::string text;
-    switch (parse(std::vector<std::string>(argv + 1, argv + argc), std::string(), defaultSystemDir, text)) {
+    // The host library takes UTF-8, whatever the system's own narrow text.
+    switch (parse(platform::Utf8Arguments(argc, argv), std::string(), defaultSystemDir, text)) {
     case ParseOutcome::Help:
         std::fputs(text.c_str(), stdout);
         return kExitOk;
@@ -27,6 +28,7 @@ std::optional<int> Parse(const std::string& tool, int argc, char** argv, const H
         break;
     }
     platform::CatchInterrupt();
+    platform::UseUtf8Console();
     return std::nullopt;
 }
 

@@ -135,14 +135,17 @@ void LiveView::Save(const Image& shown) {
     }
     char name[40];
     std::snprintf(name, sizeof name, "quorvex-view-%04lld.png", static_cast<long long>(number));
-    const std::string path = (std::filesystem::path(options_.saveDir) / name).string();
+    // The folder is UTF-8, as every argument; the C runtime opens the file
+    // by its narrow name.
+    const std::filesystem::path file = std::filesystem::u8path(options_.saveDir) / name;
+    const std::string path = file.u8string();
     std::error_code error;
-    std::filesystem::create_directories(options_.saveDir, error);
+    std::filesystem::create_directories(file.parent_path(), error);
     if (error) {
         console_.Line("quorvex-view: cannot create the folder " + options_.saveDir + ": " + error.message());
         return;
     }
-    if (SavePng(path, shown.geometry, shown.pixels.data())) {
+    if (SavePng(file.string(), shown.geometry, shown.pixels.data())) {
         console_.Line("quorvex-view: saved " + path);
     } else {
         console_.Line("quorvex-view: cannot save " + path);
