@@ -6,6 +6,8 @@
 #include "platform/system_text.h"
 #include "platform/win32.h"
 
+#include <shellapi.h>
+
 namespace platform {
 namespace {
 
