@@ -20,8 +20,8 @@ install(TARGETS quorvex
 install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT driver)
 
 # Installed tools find the installed libraries from their own place, wherever
-# the install lies; the hosts load the driver from there too (QUORVEX_BIN_TO_LIB,
-# tools/grab).
+# the install lies; the host library they link then finds the driver beside
+# itself.
 set(tools quorvex-server quorvex-grab)
 if(TARGET quorvex-view)
   list(APPEND tools quorvex-view)

@@ -5,9 +5,18 @@
  *
  * libquorvex_host.so (Linux) or quorvex_host.dll (Windows). It reaches the
  * driver only through the driver's nineteen exports, loaded at run time.
- * All functions use the C calling convention; texts are narrow and
- * NUL-terminated. A function that fails leaves a sentence saying why in
- * QuorvexHostLastError, on the calling thread.
+ * All functions use the C calling convention; texts are NUL-terminated.
+ * A function that fails leaves a sentence saying why in QuorvexHostLastError,
+ * on the calling thread.
+ *
+ * Texts are UTF-8, both ways: names and paths given, and the paths, share
+ * names, log lines and sentences the library gives back. The driver reads
+ * Quorvex.ini and takes paths in the system's narrow encoding: on Windows the
+ * ANSI code page, elsewhere bytes as they are. The library converts, and
+ * refuses with a sentence, writing nothing, a text that has no exact form in
+ * that encoding. A camera server names its share in the same encoding: on
+ * Windows the server library (quorvex_server.h) and quorvex-server take the
+ * share name in the ANSI code page, as the driver reads it from the file.
  *
  * One driver per process: the driver keeps one settings folder for the whole
  * process, so every host object of a process shares one folder. A second host
@@ -131,6 +140,15 @@ typedef struct QuorvexHostFrame {
  * -1: without limit) for one. For every answer but a frame,
  * QuorvexHostLastError says what happened, naming the share. */
 int QUORVEX_HOST_CALL QuorvexHostCameraRead(QuorvexHostCamera* camera, int timeoutMs, QuorvexHostFrame* frame);
+/* What the camera's link is doing, as the driver tells it, or -1 when the
+ * driver does not say. After a read answered QUORVEX_HOST_ENDED it tells a
+ * server's Stop from an end the driver chose. */
+#define QUORVEX_HOST_LINK_NO_SERVER 0 /* no server yet, or the server lost and looked for again */
+#define QUORVEX_HOST_LINK_CONNECTED 1
+#define QUORVEX_HOST_LINK_STOPPED 2 /* ended by the server's Stop */
+#define QUORVEX_HOST_LINK_REFUSED 3 /* ended by the driver on a frame it could not take */
+int QUORVEX_HOST_CALL QuorvexHostCameraLinkState(const QuorvexHostCamera* camera);
+
 /* Gives a frame's memory back to the camera. */
 void QUORVEX_HOST_CALL QuorvexHostCameraRelease(QuorvexHostCamera* camera, QuorvexHostFrame* frame);
 

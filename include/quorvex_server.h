@@ -8,6 +8,9 @@
  *   - the shared image segment, a file mapping named S of segmentBytes bytes,
  *     which bounds the largest frame the server can publish;
  *   - the mutex S + "Mutex" that guards the frame bytes.
+ * S is narrow text of the system: on Windows the ANSI code page, in which
+ * the driver reads a camera's share name from Quorvex.ini (and the host
+ * library writes it there).
  * Only the user who creates the server (and on Windows the system) may open
  * them, unless QuorvexServerSetAccess admits every local user.
  * A background thread accepts clients, answers their dimensions requests

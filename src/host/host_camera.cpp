@@ -1,17 +1,17 @@
 #include "host_camera.h"
 
+#include <algorithm>
 #include <chrono>
+
+#include "quorvex_host.h"
 
 namespace host {
 namespace {
 
 constexpr int kGrabberNo = 0;
 constexpr int kBitsPerByte = 8;
-// The driver's "LinkState" property.
-constexpr int kLinkNoServerYet = 0;
-constexpr int kLinkConnected = 1;
-constexpr int kLinkEndedByStop = 2;
-constexpr int kLinkEndedOnRefusedFrame = 3;
+// How often a read that waits looks whether the stream has ended.
+constexpr std::chrono::milliseconds kEndedLookEvery(100);
 
 int64_t SteadyMicroseconds() {
     using std::chrono::duration_cast;
@@ -76,34 +76,57 @@ void HostCamera::OnFrame() {
     queue_.Push(std::move(frame));
 }
 
+bool HostCamera::Ended() const {
+    const int state = LinkState();
+    return state == QUORVEX_HOST_LINK_STOPPED || state == QUORVEX_HOST_LINK_REFUSED;
+}
+
 ReadResult HostCamera::Read(int timeoutMs, const Frame*& frame, std::string& why) {
-    frame = queue_.Pop(std::chrono::milliseconds(timeoutMs));
-    if (frame != nullptr) {
-        return ReadResult::kFrame;
+    // The driver says nothing when a stream ends: a long wait looks at the
+    // link now and then, so that it does not sit out its time-out (or wait
+    // for ever) for frames that cannot come.
+    using std::chrono::milliseconds;
+    const auto end = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
+        const milliseconds slice =
+            timeoutMs < 0 ? kEndedLookEvery : std::max(milliseconds(0), std::min(left, kEndedLookEvery));
+        frame = queue_.Pop(slice);
+        if (frame != nullptr) {
+            return ReadResult::kFrame;
+        }
+        if ((timeoutMs >= 0 && slice >= left) || Ended()) {
+            break;
+        }
     }
     // What the driver's link knows; a driver that does not say is judged by
     // whether a server ever answered: frames, or the size at the open.
-    int linkState = -1;
-    if (!driver_.getProperty(kGrabberNo, setup_.port, "LinkState", &linkState)) {
-        linkState =
-            queue_.Counts().received > 0 || openedWidth_ > 0 || incomplete_ > 0 ? kLinkConnected : kLinkNoServerYet;
+    int linkState = LinkState();
+    if (linkState < 0) {
+        linkState = queue_.Counts().received > 0 || openedWidth_ > 0 || incomplete_ > 0 ? QUORVEX_HOST_LINK_CONNECTED
+                                                                                        : QUORVEX_HOST_LINK_NO_SERVER;
     }
-    if (linkState == kLinkEndedByStop) {
+    if (linkState == QUORVEX_HOST_LINK_STOPPED) {
         why = "the server of the share \"" + setup_.share + "\" ended the stream (Stop)";
         return ReadResult::kEnded;
     }
-    if (linkState == kLinkEndedOnRefusedFrame) {
+    if (linkState == QUORVEX_HOST_LINK_REFUSED) {
         why = "the driver ended the stream from the share \"" + setup_.share +
               "\" on a frame it could not take (its log says why)";
         return ReadResult::kEnded;
     }
-    if (linkState == kLinkNoServerYet) {
+    if (linkState == QUORVEX_HOST_LINK_NO_SERVER) {
         why = "no camera server answers on the share \"" + setup_.share + "\" of " + setup_.name +
               " (is a server serving it?)";
         return ReadResult::kNoServer;
     }
     why = "no frame from the share \"" + setup_.share + "\" within " + std::to_string(timeoutMs) + " ms";
     return ReadResult::kNothingYet;
+}
+
+int HostCamera::LinkState() const {
+    int state = -1;
+    return driver_.getProperty(kGrabberNo, setup_.port, "LinkState", &state) ? state : -1;
 }
 
 CameraCounts HostCamera::Counts() {

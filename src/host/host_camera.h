@@ -54,6 +54,10 @@ public:
     // (negative: no limit) in `why`.
     ReadResult Read(int timeoutMs, const Frame*& frame, std::string& why);
     bool Release(const uint8_t* pixels) { return queue_.Release(pixels); }
+    // The driver's LinkState for the camera; -1 when it does not answer.
+    int LinkState() const;
+    // Whether the link has ended (a Stop, or a frame the driver refused).
+    bool Ended() const;
     CameraCounts Counts();
 
 private:

@@ -4,6 +4,7 @@
 
 #include "platform/immortal.h"
 #include "platform/library_loading.h"
+#include "platform/system_text.h"
 
 namespace host {
 namespace {
@@ -144,7 +145,8 @@ void QUORVEX_CALL HostProcess::OnLog(const char* text) {
     }
     process.haveStamp_ = false;
     if (process.logProc_ != nullptr) {
-        const std::string line = process.logStamp_ + (text != nullptr ? text : "");
+        // The driver writes its lines in the system's text; hosts read UTF-8.
+        const std::string line = platform::SystemTextToUtf8(process.logStamp_ + (text != nullptr ? text : ""));
         process.logProc_(process.logContext_, line.c_str());
     }
 }

@@ -10,25 +10,48 @@
 
 #include "host_camera.h"
 #include "host_process.h"
+#include "platform/system_text.h"
 #include "settings_writer.h"
 
+// Inside the library text is the system's (what the driver reads and the
+// narrow system calls take); callers give and get UTF-8, converted at the
+// functions below.
 struct QuorvexHost {
     std::string folder;
     std::string settingsPath;
+    std::string settingsPathUtf8;
+    std::string driverPathUtf8;
     std::set<QuorvexHostCamera*> cameras;
 };
 
 struct QuorvexHostCamera {
     QuorvexHost* host = nullptr;
     std::shared_ptr<host::HostCamera> camera;
+    std::string shareUtf8;
 };
 
 namespace {
 
 thread_local std::string lastError;
 
-void Fail(std::string text) {
+void FailUtf8(std::string text) {
     lastError = std::move(text);
+}
+
+// `text` in the system's encoding, as the library's own sentences are.
+void Fail(const std::string& text) {
+    FailUtf8(platform::SystemTextToUtf8(text));
+}
+
+// The caller's `utf8` as the system's text in `system`; false, having said
+// why in the words of `what`, when it cannot be written so.
+bool ToSystemText(const char* what, const std::string& utf8, std::string& system) {
+    if (platform::Utf8ToSystemText(utf8, system)) {
+        return true;
+    }
+    FailUtf8(std::string(what) + " \"" + utf8 + "\" cannot be written in " + platform::SystemTextEncoding() +
+             ", the only text the driver reads");
+    return false;
 }
 
 // Runs `work`, turning an escaping exception into a failure and `failed`.
@@ -48,7 +71,7 @@ Result Fenced(Result failed, Work work) {
 
 bool KnownCamera(const char* camera) {
     if (camera == nullptr || !host::HostProcess::Get().HasCamera(camera)) {
-        Fail(std::string("the driver has no camera \"") + (camera != nullptr ? camera : "(null)") + "\"");
+        FailUtf8(std::string("the driver has no camera \"") + (camera != nullptr ? camera : "(null)") + "\"");
         return false;
     }
     return true;
@@ -75,13 +98,19 @@ QuorvexHost* QUORVEX_HOST_CALL QuorvexHostOpen(const char* driverPath, const cha
             return nullptr;
         }
         auto created = std::make_unique<QuorvexHost>();
-        created->folder = settingsFolder;
+        std::string driver;
+        if (!ToSystemText("the settings folder", settingsFolder, created->folder) ||
+            !ToSystemText("the driver's path", driverPath != nullptr ? driverPath : "", driver)) {
+            return nullptr;
+        }
         created->settingsPath = host::SettingsFilePath(created->folder);
+        created->settingsPathUtf8 = platform::SystemTextToUtf8(created->settingsPath);
         std::string error;
-        if (!host::HostProcess::Get().Join(driverPath != nullptr ? driverPath : "", created->folder, error)) {
+        if (!host::HostProcess::Get().Join(driver, created->folder, error)) {
             Fail(error);
             return nullptr;
         }
+        created->driverPathUtf8 = platform::SystemTextToUtf8(host::HostProcess::Get().Driver().Path());
         return created.release();
     });
 }
@@ -101,11 +130,11 @@ void QUORVEX_HOST_CALL QuorvexHostClose(QuorvexHost* host) {
 }
 
 const char* QUORVEX_HOST_CALL QuorvexHostDriverPath(const QuorvexHost* host) {
-    return host != nullptr ? host::HostProcess::Get().Driver().Path().c_str() : "";
+    return host != nullptr ? host->driverPathUtf8.c_str() : "";
 }
 
 const char* QUORVEX_HOST_CALL QuorvexHostSettingsPath(const QuorvexHost* host) {
-    return host != nullptr ? host->settingsPath.c_str() : "";
+    return host != nullptr ? host->settingsPathUtf8.c_str() : "";
 }
 
 void QUORVEX_HOST_CALL QuorvexHostSetLog(QuorvexHost* host, QuorvexHostLogProc proc, void* context) {
@@ -138,7 +167,14 @@ int QUORVEX_HOST_CALL QuorvexHostWriteSettings(QuorvexHost* host, const char* ca
         }
         host::SettingsChange change;
         if (settings->share != nullptr) {
-            change.share = settings->share;
+            std::string share;
+            if (!platform::Utf8ToSystemText(settings->share, share)) {
+                FailUtf8(std::string("the share name \"") + settings->share +
+                         "\" is refused: it cannot be written in " + platform::SystemTextEncoding() +
+                         ", in which the driver reads it");
+                return 0;
+            }
+            change.share = share;
         }
         if (settings->logLevel != QUORVEX_HOST_KEEP) {
             change.logLevel = settings->logLevel;
@@ -192,6 +228,7 @@ QuorvexHostCamera* QUORVEX_HOST_CALL QuorvexHostCameraOpen(QuorvexHost* host, co
             Fail(error);
             return nullptr;
         }
+        handle->shareUtf8 = platform::SystemTextToUtf8(setup.share);
         host->cameras.insert(handle.get());
         return handle.release();
     });
@@ -216,7 +253,7 @@ void QUORVEX_HOST_CALL QuorvexHostCameraOpenedSize(const QuorvexHostCamera* came
 }
 
 const char* QUORVEX_HOST_CALL QuorvexHostCameraShare(const QuorvexHostCamera* camera) {
-    return camera != nullptr ? camera->camera->Setup().share.c_str() : "";
+    return camera != nullptr ? camera->shareUtf8.c_str() : "";
 }
 
 int QUORVEX_HOST_CALL QuorvexHostCameraProperty(const QuorvexHostCamera* camera, const char* name, int* value) {
@@ -254,6 +291,10 @@ int QUORVEX_HOST_CALL QuorvexHostCameraRead(QuorvexHostCamera* camera, int timeo
         }
         return QUORVEX_HOST_FAILED;
     });
+}
+
+int QUORVEX_HOST_CALL QuorvexHostCameraLinkState(const QuorvexHostCamera* camera) {
+    return camera != nullptr ? Fenced(-1, [&] { return camera->camera->LinkState(); }) : -1;
 }
 
 void QUORVEX_HOST_CALL QuorvexHostCameraRelease(QuorvexHostCamera* camera, QuorvexHostFrame* frame) {

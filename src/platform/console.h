@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -25,5 +27,14 @@ bool IsTerminal(std::FILE* stream);
 // otherwise turn CR LF into LF and stop at a Ctrl+Z byte, which would
 // corrupt binary frames. Call before the first read.
 void UseBinaryStandardInput();
+
+// The program's arguments after its name, in UTF-8: on Windows read from the
+// wide command line, as the C runtime's argv holds look-alikes (or "?") for
+// what the ANSI code page lacks; elsewhere argv as it is.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// Lines written to a console are UTF-8: on Windows its output code page is
+// set so; elsewhere there is nothing to do.
+void UseUtf8Console();
 
 }  // namespace platform

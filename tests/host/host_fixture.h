@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/process.h"
@@ -38,11 +40,12 @@ inline std::vector<uint8_t> MakeFrame(int width, int height, int bytesPerPixel, 
     return frame;
 }
 
-// A camera server on a share of its own, destroyed with the object.
+// A camera server on a share of its own (or `share`, in the system's narrow
+// text, as the server library takes it), destroyed with the object.
 class Server {
 public:
-    Server(int width, int height, int bytesPerPixel)
-        : share_(testsupport::UniqueName("host-lib")),
+    Server(int width, int height, int bytesPerPixel, std::string share = testsupport::UniqueName("host-lib"))
+        : share_(std::move(share)),
           width_(width),
           height_(height),
           bytesPerPixel_(bytesPerPixel),
@@ -82,6 +85,39 @@ inline int RunChild(const std::string& verb, const std::vector<std::string>& arg
         return -1;
     }
     return exitCode;
+}
+
+// Polls `done` every 2 ms until it holds or `milliseconds` have passed.
+template <typename Condition>
+inline bool WaitUntil(Condition done, int milliseconds = kWaitMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return done();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+inline QuorvexHostCounters Counters(const QuorvexHostCamera* camera) {
+    QuorvexHostCounters counters{};
+    QuorvexHostCameraCounters(camera, &counters);
+    return counters;
+}
+
+// Publishes frame `seed` and waits until the camera has taken it.
+inline testing::AssertionResult Deliver(Server& server, const QuorvexHostCamera* camera, uint32_t seed) {
+    const long long before = Counters(camera).received;
+    // A frame published before the link is ready for it is not announced:
+    // published again until one arrives.
+    const bool arrived = WaitUntil(
+        [&] {
+            server.Publish(seed);
+            return WaitUntil([&] { return Counters(camera).received > before; }, 200);
+        },
+        kWaitMs);
+    return arrived ? testing::AssertionSuccess() : testing::AssertionFailure() << "frame " << seed << " never arrived";
 }
 
 // A host on a temporary folder, closed with the test.

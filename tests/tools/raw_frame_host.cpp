@@ -1,66 +1,86 @@
-// A host for the tests of raw input: it loads the driver beside itself, opens
-// Camera 1 on a share, says "ready WxH" once the camera has the server's
-// frame size, and writes the bytes of every frame it receives, rows back to
-// back, to a file, until it has the frames asked for.
+// A host for the tests of raw input, on the host library: it opens Camera 1
+// on a share, says "ready WxH" once the camera has the server's frame size,
+// and writes the bytes of every frame it receives, rows back to back, to a
+// file, until it has the frames asked for.
 //
 //   raw_frame_host SHARE FRAMES OUTPUT_FILE TIMEOUT_MS [stop]
 //
-// With "stop", it then waits for the server to end the stream (its Stop
-// ends the camera's link while the camera is open) and says "stopped".
-// Exit code 0 when all the frames came within the time-out, and the Stop
-// after them when asked for; 1 otherwise.
-#include <atomic>
+// With "stop", it then waits for the server to end the stream with its Stop
+// and says "stopped". Exit code 0 when all the frames came whole within the
+// time-out, none lost, and the Stop after them when asked for; 1 otherwise.
+#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
-#include "driver_library.h"
 #include "platform/process.h"
-#include "platform/win32.h"
-#include "settings_file.h"
-#include "support/host_frame.h"
+#include "quorvex_host.h"
 
 namespace {
 
-constexpr int kPort = 1;
 constexpr const char* kCamera = "Camera 1";
 
-struct Host {
-    tools::DriverLibrary driver;
-    std::FILE* output = nullptr;
-    std::vector<uint8_t> frame;
-    std::atomic<int> frames{0};
-    std::atomic<bool> failed{false};
-};
+using Clock = std::chrono::steady_clock;
 
-Host host;
+int Remaining(Clock::time_point end) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
 
-// The link's thread leaves while the camera is open only when the server
-// sent Stop: a server that is lost is looked for again.
-std::atomic<bool> linkLeft{false};
-
-void QUORVEX_CALL OnLog(const char* text) {
-    if (text != nullptr && std::strstr(text, "CmdExchangeThread::ThreadMain: leaving on port=") != nullptr) {
-        linkLeft = true;
+// Opens the camera until its server has answered with its frame size: the
+// camera keeps looking for its server, but says the size only to an open.
+QuorvexHostCamera* OpenWhenServed(QuorvexHost* host, int queueDepth, Clock::time_point end) {
+    const QuorvexHostCameraOptions options{1, queueDepth, 1};
+    for (;;) {
+        QuorvexHostCamera* camera = QuorvexHostCameraOpen(host, kCamera, &options);
+        if (camera == nullptr) {
+            std::fprintf(stderr, "raw_frame_host: %s\n", QuorvexHostLastError());
+            return nullptr;
+        }
+        int width = 0;
+        int height = 0;
+        QuorvexHostCameraOpenedSize(camera, &width, &height);
+        if (width > 0) {
+            std::printf("ready %dx%d\n", width, height);
+            std::fflush(stdout);
+            return camera;
+        }
+        QuorvexHostCameraClose(camera);
+        if (Remaining(end) == 0) {
+            std::fprintf(stderr, "raw_frame_host: no server answered\n");
+            return nullptr;
+        }
     }
 }
 
-// Runs on the camera's thread: the rows are read while the frame is the
-// camera's current one.
-void QUORVEX_CALL OnComplete(int, int port) {
-    testsupport::FrameShape shape;
-    if (!testsupport::ReadShape(host.driver, port, shape)) {
-        host.failed = true;
-        return;
+// Reads `wanted` frames into `output`, then, with `untilStop`, the Stop.
+bool Receive(QuorvexHostCamera* camera, int wanted, std::FILE* output, bool untilStop, Clock::time_point end) {
+    int frames = 0;
+    bool whole = true;
+    bool stopped = false;
+    while (frames < wanted || (untilStop && !stopped)) {
+        QuorvexHostFrame frame{};
+        const int result = QuorvexHostCameraRead(camera, Remaining(end), &frame);
+        if (result == QUORVEX_HOST_FRAME) {
+            const size_t bytes = static_cast<size_t>(frame.rowPitch) * static_cast<size_t>(frame.height);
+            whole = std::fwrite(frame.pixels, 1, bytes, output) == bytes && whole;
+            QuorvexHostCameraRelease(camera, &frame);
+            ++frames;
+            continue;
+        }
+        stopped = result == QUORVEX_HOST_ENDED && QuorvexHostCameraLinkState(camera) == QUORVEX_HOST_LINK_STOPPED;
+        if (!stopped || frames < wanted) {
+            std::fprintf(stderr, "raw_frame_host: %s\n", QuorvexHostLastError());
+            break;
+        }
     }
-    if (!testsupport::ReadRows(host.driver, port, shape, host.frame)) {
-        host.failed = true;
+    QuorvexHostCounters counters{};
+    QuorvexHostCameraCounters(camera, &counters);
+    whole = whole && counters.replaced == 0 && counters.incomplete == 0;
+    std::printf("received %d frames%s\n", frames, whole ? "" : ", some not read whole or lost");
+    if (untilStop) {
+        std::printf("%s\n", stopped ? "stopped" : "no Stop from the server");
     }
-    if (std::fwrite(host.frame.data(), 1, host.frame.size(), host.output) != host.frame.size()) {
-        host.failed = true;
-    }
-    ++host.frames;
+    return frames == wanted && whole && (stopped || !untilStop);
 }
 
 }  // namespace
@@ -73,55 +93,28 @@ int main(int argc, char** argv) {
     }
     const std::string share = argv[1];
     const int wanted = std::stoi(argv[2]);
-    const DWORD timeoutMs = static_cast<DWORD>(std::stoul(argv[4]));
-    const std::string folder = platform::FolderOf(platform::ProgramPath());
-    std::string error;
-    if (!host.driver.Load(folder + platform::kPathSeparator + QUORVEX_DRIVER_FILE, error)) {
-        std::fprintf(stderr, "raw_frame_host: %s\n", error.c_str());
-        return 1;
-    }
-    host.output = std::fopen(argv[3], "wb");
-    if (host.output == nullptr) {
-        std::fprintf(stderr, "raw_frame_host: cannot write %s\n", argv[3]);
-        return 1;
-    }
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::stoul(argv[4]));
     const std::string systemDir = platform::FolderOf(argv[3]);
-    if (!tools::WriteCameraSetting(systemDir, kCamera, "PipeName", share) ||
-        !tools::WriteCameraSetting(systemDir, kCamera, "ConnectionTimeout", "10000") ||
-        !tools::WriteCameraSetting(systemDir, kCamera, "LogLevel", "2") ||
-        host.driver.initialize(systemDir.c_str(), &OnLog) != 1) {
-        std::fprintf(stderr, "raw_frame_host: cannot set up the driver in %s\n", systemDir.c_str());
+    QuorvexHost* host = QuorvexHostOpen(nullptr, systemDir.c_str());
+    if (host == nullptr) {
+        std::fprintf(stderr, "raw_frame_host: %s\n", QuorvexHostLastError());
         return 1;
     }
-    int dimensions[2] = {0, 0};
-    const DWORD start = GetTickCount();
-    // The camera keeps looking for its server; the open is repeated until
-    // the server has answered with its frame size.
-    while (dimensions[0] == 0 && GetTickCount() - start < timeoutMs) {
-        host.driver.closeCVLPort(0, kPort);
-        if (host.driver.openCVLPort(0, kPort, kCamera, dimensions) != 1 ||
-            host.driver.setCompleteCallback(0, kPort, &OnComplete) != 1) {
-            std::fprintf(stderr, "raw_frame_host: cannot open %s\n", kCamera);
-            return 1;
-        }
+    const QuorvexHostSettings settings{share.c_str(), 2, 10000};
+    std::FILE* output = nullptr;
+    bool received = false;
+    if (!QuorvexHostWriteSettings(host, kCamera, &settings)) {
+        std::fprintf(stderr, "raw_frame_host: %s\n", QuorvexHostLastError());
+    } else if ((output = std::fopen(argv[3], "wb")) == nullptr) {
+        std::fprintf(stderr, "raw_frame_host: cannot write %s\n", argv[3]);
+    } else if (QuorvexHostCamera* camera = OpenWhenServed(host, wanted, end)) {
+        // Every frame kept until written: none replaced unread.
+        received = Receive(camera, wanted, output, untilStop, end);
+        QuorvexHostCameraClose(camera);
     }
-    // Only a link that leaves from now on was ended by the server.
-    linkLeft = false;
-    std::printf("ready %dx%d\n", dimensions[0], dimensions[1]);
-    std::fflush(stdout);
-    while (host.frames < wanted && !host.failed && GetTickCount() - start < timeoutMs) {
-        Sleep(10);
+    if (output != nullptr) {
+        std::fclose(output);
     }
-    while (untilStop && !linkLeft && GetTickCount() - start < timeoutMs) {
-        Sleep(10);
-    }
-    const bool stopped = linkLeft;
-    host.driver.closeCVLPort(0, kPort);
-    host.driver.finalize();
-    std::fclose(host.output);
-    std::printf("received %d frames%s\n", host.frames.load(), host.failed ? ", some not read whole" : "");
-    if (untilStop) {
-        std::printf("%s\n", stopped ? "stopped" : "no Stop from the server");
-    }
-    return host.frames == wanted && !host.failed && (stopped || !untilStop) ? 0 : 1;
+    QuorvexHostClose(host);
+    return received ? 0 : 1;
 }

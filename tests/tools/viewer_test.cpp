@@ -259,10 +259,31 @@ TEST_F(ViewerTest, SaysWhichShareItWaitsFor) {
     // No server: the status line names the share until a frame comes.
     auto viewer = StartViewer();
     EXPECT_TRUE(viewer->WaitForOutput("waiting for the share \"" + share_ + "\"; 0 frames, "));
+    // And that no server answers there, once the driver has looked.
+    EXPECT_TRUE(viewer->WaitForOutput(", 0 resets, no camera server answers\n"));
     ASSERT_TRUE(viewer->Interrupt());
     int exitCode = -1;
     ASSERT_TRUE(viewer->Finish(exitCode));
     EXPECT_EQ(toolstest::kExitOk, exitCode) << viewer->Output();
+}
+
+// After the server's Stop the status line says that the stream ended, and
+// the viewer stays open on the last frame until it is closed.
+TEST_F(ViewerTest, ShowsTheStreamEndedByTheServer) {
+    auto server = StartServer({"--size", "64x48", "--fps", "25", "--frames", "10", "--wait-for-hosts", "1"});
+    auto viewer = StartViewer();
+    EXPECT_TRUE(viewer->WaitForOutput("0 resets, 64x48 gray, the server of the share \"" + share_ +
+                                      "\" ended the stream (Stop)\n"));
+    int exitCode = -1;
+    ASSERT_TRUE(server->Finish(exitCode));
+    EXPECT_EQ(toolstest::kExitOk, exitCode) << server->Output();
+    ASSERT_TRUE(PressKey(kTitle, Key::Q));
+    ASSERT_TRUE(viewer->Finish(exitCode));
+    EXPECT_EQ(toolstest::kExitOk, exitCode) << viewer->Output();
+    const std::string status = LastLine(viewer->Output());
+    EXPECT_EQ(10, toolstest::NumberAfter(status, "")) << status;
+    EXPECT_NE(std::string::npos, status.find(" 0 lost, 0 repeated, ")) << status;
+    EXPECT_NE(std::string::npos, status.find("ended the stream (Stop)")) << status;
 }
 
 TEST_F(ViewerTest, FollowsAResetToHalfTheSizeScaledToFit) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -24,6 +25,16 @@ namespace {
 constexpr int kIdOk = 1;
 constexpr char kNoShare[] = "Please provide Share Name";
 constexpr char kBadLevel[] = "Log level not in range";
+
+// The sentence every face shows for a share name the driver would read back
+// as another, kept for the rows' lifetime.
+const char* Refused(const std::string& share, const std::string& reason) {
+    static std::vector<std::unique_ptr<std::string>> kept;
+    kept.push_back(std::make_unique<std::string>("the share name \"" + share + "\" is refused: " + reason));
+    return kept.back()->c_str();
+}
+constexpr char kBlankDropped[] = "it begins or ends with a blank, which the driver drops";
+constexpr char kQuotesDropped[] = "it is enclosed in quotes, which the driver drops";
 
 // Each control's state, and every call in order, one line each.
 class FakeControls : public DialogControls {
@@ -222,7 +233,13 @@ INSTANTIATE_TEST_SUITE_P(
         ShowRow{"Stored", Record("Line 7", 4, 1), "Line 7", "4", true, "[0 ... 4]", true, ""},
         ShowRow{"LogIntoFileTwo", Record("S", 0, 2), "S", "0", false, "[0 ... 4]", true, ""},
         ShowRow{"LogIntoFileMinusOne", Record("S", 0, -1), "S", "0", false, "[0 ... 4]", true, ""},
-        ShowRow{"BlankShare", Record("   ", 2, 0), "   ", "2", false, "[0 ... 4]", true, ""},
+        ShowRow{"BlankShare", Record("   ", 2, 0), "   ", "2", false, "[0 ... 4]", false,
+                Refused("   ", kBlankDropped)},
+        ShowRow{"QuotedShare", Record("'S'", 2, 0), "'S'", "2", false, "[0 ... 4]", false,
+                Refused("'S'", kQuotesDropped)},
+        // Both wrong: the share name is checked last and named.
+        ShowRow{"LevelAndShareInvalid", Record("S ", 7, 0), "S ", "7", false, "[0 ... 4]", false,
+                Refused("S ", kBlankDropped)},
         ShowRow{"EmptyShare", Record("", 1, 0), "", "1", false, "[0 ... 4]", false, kNoShare},
         ShowRow{"LevelAboveMaximum", Record("S", 9, 0), "S", "9", false, "[0 ... 4]", false, kBadLevel},
         ShowRow{"LevelBelowMinimum", Record("S", -3, 0), "S", "-3", false, "[0 ... 4]", false, kBadLevel},
@@ -274,40 +291,70 @@ TEST_P(DialogRulesEdit, ReadsChecksAndStores) {
 }
 
 const std::string kLongShare(300, 'n');
+const std::string kShare256(256, 's');
+const std::string kShare255(255, 's');
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, DialogRulesEdit,
-    testing::Values(EditRow{"ShareCleared", IDC_SHARE_NAME, "", false, kNoShare, "", kRowLevel},
-                    EditRow{"ShareBlanksOnly", IDC_SHARE_NAME, "   ", true, "", "   ", kRowLevel},
-                    EditRow{"ShareTyped", IDC_SHARE_NAME, "Line 7 Share-b", true, "", "Line 7 Share-b", kRowLevel},
-                    // No length limit: the whole text goes into the record.
-                    EditRow{"ShareLong", IDC_SHARE_NAME, kLongShare, true, "", kLongShare.c_str(), kRowLevel},
-                    EditRow{"LevelMinimum", IDC_LOG_LEVEL, "0", true, "", kRowShare, 0},
-                    EditRow{"LevelMaximum", IDC_LOG_LEVEL, "4", true, "", kRowShare, 4},
-                    EditRow{"LevelFive", IDC_LOG_LEVEL, "5", false, kBadLevel, kRowShare, 5},
-                    EditRow{"LevelMinusOne", IDC_LOG_LEVEL, "-1", false, kBadLevel, kRowShare, -1},
-                    // Read as atoi reads: never an error, and no digits give 0.
-                    EditRow{"LevelLettersOnly", IDC_LOG_LEVEL, "abc", true, "", kRowShare, 0},
-                    EditRow{"LevelCleared", IDC_LOG_LEVEL, "", true, "", kRowShare, 0},
-                    EditRow{"LevelTwoThenLetters", IDC_LOG_LEVEL, "2abc", true, "", kRowShare, 2},
-                    EditRow{"LevelDecimal", IDC_LOG_LEVEL, "3.9", true, "", kRowShare, 3},
-                    EditRow{"LevelHexadecimal", IDC_LOG_LEVEL, "0x3", true, "", kRowShare, 0},
-                    EditRow{"LevelLeadingZeros", IDC_LOG_LEVEL, "0003", true, "", kRowShare, 3},
-                    EditRow{"LevelBlanksAndPlus", IDC_LOG_LEVEL, "  +3", true, "", kRowShare, 3},
-                    EditRow{"LevelTabAndNewline", IDC_LOG_LEVEL, "\t\n2", true, "", kRowShare, 2},
-                    EditRow{"LevelSignOnly", IDC_LOG_LEVEL, "-", true, "", kRowShare, 0},
-                    EditRow{"LevelBlankAfterSign", IDC_LOG_LEVEL, "- 2", true, "", kRowShare, 0},
-                    EditRow{"LevelTwoSigns", IDC_LOG_LEVEL, "+-2", true, "", kRowShare, 0},
-                    EditRow{"LevelMinusZero", IDC_LOG_LEVEL, "-0", true, "", kRowShare, 0},
-                    EditRow{"LevelTrailingBlank", IDC_LOG_LEVEL, "4 ", true, "", kRowShare, 4},
-                    EditRow{"LevelHighest", IDC_LOG_LEVEL, "2147483647", false, kBadLevel, kRowShare, INT32_MAX},
-                    EditRow{"LevelBeyond32Bits", IDC_LOG_LEVEL, "99999999999", false, kBadLevel, kRowShare, INT32_MAX},
-                    EditRow{"LevelLowest", IDC_LOG_LEVEL, "-2147483648", false, kBadLevel, kRowShare, INT32_MIN},
-                    EditRow{"LevelBelow32Bits", IDC_LOG_LEVEL, "-99999999999", false, kBadLevel, kRowShare, INT32_MIN},
-                    // Beyond 32 bits the value stops at the limit: cut to 32 bits it would
-                    // wrap round to 1, inside the range.
-                    EditRow{"LevelTwoTo32PlusOne", IDC_LOG_LEVEL, "4294967297", false, kBadLevel, kRowShare,
-                            INT32_MAX}),
+    testing::Values(
+        EditRow{"ShareCleared", IDC_SHARE_NAME, "", false, kNoShare, "", kRowLevel},
+        EditRow{"ShareBlanksOnly", IDC_SHARE_NAME, "   ", false, Refused("   ", kBlankDropped), "   ", kRowLevel},
+        EditRow{"ShareTyped", IDC_SHARE_NAME, "Line 7 Share-b", true, "", "Line 7 Share-b", kRowLevel},
+        // The whole text goes into the record, but a name the driver
+        // reads only 255 bytes of is refused, with the same words as
+        // the host library's.
+        EditRow{"ShareLong", IDC_SHARE_NAME, kLongShare, false,
+                Refused(kLongShare, "it is 256 bytes or longer, and the driver reads at most 255"), kLongShare.c_str(),
+                kRowLevel},
+        EditRow{"Share256Bytes", IDC_SHARE_NAME, kShare256, false,
+                Refused(kShare256, "it is 256 bytes or longer, and the driver reads at most 255"), kShare256.c_str(),
+                kRowLevel},
+        EditRow{"Share255Bytes", IDC_SHARE_NAME, kShare255, true, "", kShare255.c_str(), kRowLevel},
+        EditRow{"ShareLineBreak", IDC_SHARE_NAME, "mine\n[Camera 2]\nPipeName=stolen", false,
+                Refused("mine\n[Camera 2]\nPipeName=stolen", "it holds a line break"),
+                "mine\n[Camera 2]\nPipeName=stolen", kRowLevel},
+        EditRow{"ShareCarriageReturn", IDC_SHARE_NAME, "mine\rmore", false,
+                Refused("mine\rmore", "it holds a line break"), "mine\rmore", kRowLevel},
+        EditRow{"ShareTabInside", IDC_SHARE_NAME, "a\tb", false, Refused("a\tb", "it holds a control character"),
+                "a\tb", kRowLevel},
+        EditRow{"ShareDoubleQuotes", IDC_SHARE_NAME, "\"quoted\"", false, Refused("\"quoted\"", kQuotesDropped),
+                "\"quoted\"", kRowLevel},
+        EditRow{"ShareSingleQuotes", IDC_SHARE_NAME, "'quoted'", false, Refused("'quoted'", kQuotesDropped), "'quoted'",
+                kRowLevel},
+        EditRow{"ShareLeadingBlank", IDC_SHARE_NAME, " share", false, Refused(" share", kBlankDropped), " share",
+                kRowLevel},
+        EditRow{"ShareTrailingBlank", IDC_SHARE_NAME, "share ", false, Refused("share ", kBlankDropped), "share ",
+                kRowLevel},
+        // Read back as written: quotes inside, one quote, = ; and brackets.
+        EditRow{"ShareQuotesInside", IDC_SHARE_NAME, "a \"quote\" inside", true, "", "a \"quote\" inside", kRowLevel},
+        EditRow{"ShareHalfQuoted", IDC_SHARE_NAME, "'half", true, "", "'half", kRowLevel},
+        EditRow{"ShareIniPunctuation", IDC_SHARE_NAME, "with = and ; and [brackets]", true, "",
+                "with = and ; and [brackets]", kRowLevel},
+        EditRow{"LevelMinimum", IDC_LOG_LEVEL, "0", true, "", kRowShare, 0},
+        EditRow{"LevelMaximum", IDC_LOG_LEVEL, "4", true, "", kRowShare, 4},
+        EditRow{"LevelFive", IDC_LOG_LEVEL, "5", false, kBadLevel, kRowShare, 5},
+        EditRow{"LevelMinusOne", IDC_LOG_LEVEL, "-1", false, kBadLevel, kRowShare, -1},
+        // Read as atoi reads: never an error, and no digits give 0.
+        EditRow{"LevelLettersOnly", IDC_LOG_LEVEL, "abc", true, "", kRowShare, 0},
+        EditRow{"LevelCleared", IDC_LOG_LEVEL, "", true, "", kRowShare, 0},
+        EditRow{"LevelTwoThenLetters", IDC_LOG_LEVEL, "2abc", true, "", kRowShare, 2},
+        EditRow{"LevelDecimal", IDC_LOG_LEVEL, "3.9", true, "", kRowShare, 3},
+        EditRow{"LevelHexadecimal", IDC_LOG_LEVEL, "0x3", true, "", kRowShare, 0},
+        EditRow{"LevelLeadingZeros", IDC_LOG_LEVEL, "0003", true, "", kRowShare, 3},
+        EditRow{"LevelBlanksAndPlus", IDC_LOG_LEVEL, "  +3", true, "", kRowShare, 3},
+        EditRow{"LevelTabAndNewline", IDC_LOG_LEVEL, "\t\n2", true, "", kRowShare, 2},
+        EditRow{"LevelSignOnly", IDC_LOG_LEVEL, "-", true, "", kRowShare, 0},
+        EditRow{"LevelBlankAfterSign", IDC_LOG_LEVEL, "- 2", true, "", kRowShare, 0},
+        EditRow{"LevelTwoSigns", IDC_LOG_LEVEL, "+-2", true, "", kRowShare, 0},
+        EditRow{"LevelMinusZero", IDC_LOG_LEVEL, "-0", true, "", kRowShare, 0},
+        EditRow{"LevelTrailingBlank", IDC_LOG_LEVEL, "4 ", true, "", kRowShare, 4},
+        EditRow{"LevelHighest", IDC_LOG_LEVEL, "2147483647", false, kBadLevel, kRowShare, INT32_MAX},
+        EditRow{"LevelBeyond32Bits", IDC_LOG_LEVEL, "99999999999", false, kBadLevel, kRowShare, INT32_MAX},
+        EditRow{"LevelLowest", IDC_LOG_LEVEL, "-2147483648", false, kBadLevel, kRowShare, INT32_MIN},
+        EditRow{"LevelBelow32Bits", IDC_LOG_LEVEL, "-99999999999", false, kBadLevel, kRowShare, INT32_MIN},
+        // Beyond 32 bits the value stops at the limit: cut to 32 bits it would
+        // wrap round to 1, inside the range.
+        EditRow{"LevelTwoTo32PlusOne", IDC_LOG_LEVEL, "4294967297", false, kBadLevel, kRowShare, INT32_MAX}),
     RowName());
 
 // The status bar names the problem checked last and clears only once the

@@ -327,8 +327,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         EditRow{"ShareNameCleared", IDC_SHARE_NAME, Entry::Typed, "", false, kNoShare, "", 0},
         EditRow{"ShareNamePastedEmpty", IDC_SHARE_NAME, Entry::Pasted, "", false, kNoShare, "", 0},
-        // Accepted; the settings file keeps no leading blanks of a value.
-        EditRow{"ShareNameBlanksOnly", IDC_SHARE_NAME, Entry::Typed, "   ", true, "", "", 1},
+        // Refused, as the settings file keeps no leading blanks of a value,
+        // in the words of every host.
+        EditRow{"ShareNameBlanksOnly", IDC_SHARE_NAME, Entry::Typed, "   ", false,
+                "the share name \"   \" is refused: it begins or ends with a blank, which the driver drops", "", 0},
+        EditRow{"ShareNamePastedInQuotes", IDC_SHARE_NAME, Entry::Pasted, "\"quoted\"", false,
+                "the share name \"\"quoted\"\" is refused: it is enclosed in quotes, which the driver drops", "", 0},
         EditRow{"ShareNameTyped", IDC_SHARE_NAME, Entry::Typed, "Line 7 Share-b", true, "", "Line 7 Share-b", 1},
         EditRow{"ShareNamePasted", IDC_SHARE_NAME, Entry::Pasted, "Pasted Share", true, "", "Pasted Share", 1},
         EditRow{"LogLevelFive", IDC_LOG_LEVEL, Entry::Typed, "5", false, kBadLevel, kRowShare, 0},

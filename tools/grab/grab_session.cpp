@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "exit_codes.h"
+#include "host_tool.h"
 #include "image_files.h"
 #include "platform/console.h"
 
@@ -24,7 +25,9 @@ constexpr int kProgressBarWidth = 24;
 std::string FrameFileName(const std::string& folder, int64_t index) {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06lld.png", static_cast<long long>(index));
-    return (std::filesystem::path(folder) / name).string();
+    // The folder is UTF-8, as every argument; the C runtime opens the file
+    // by its narrow name.
+    return (std::filesystem::u8path(folder) / name).string();
 }
 
 }  // namespace
@@ -39,14 +42,8 @@ void GrabSession::Say(const std::string& text) {
 }
 
 int GrabSession::Run() {
-    if (!FindCamera()) {
-        return kExitUsage;
-    }
-    if (options_.list) {
-        return kExitOk;
-    }
-    if (!WriteSettings()) {
-        return kExitFailure;
+    if (const std::optional<int> done = PrepareCamera(host_, options_, console_, "quorvex-grab")) {
+        return *done;
     }
     if (options_.configure) {
         const int confirmed = QuorvexHostConfigure(host_, options_.camera.c_str(), nullptr);
@@ -57,82 +54,24 @@ int GrabSession::Run() {
     return Grab();
 }
 
-bool GrabSession::FindCamera() {
-    const int count = QuorvexHostCameraCount(host_);
-    bool found = false;
-    for (int i = 0; i < count; ++i) {
-        const char* name = QuorvexHostCameraName(host_, i);
-        found = found || options_.camera == name;
-        if (options_.list) {
-            console_.Line(name);
-        }
-    }
-    if (options_.list) {
-        return true;
-    }
-    Say("driver " + std::string(QuorvexHostDriverPath(host_)) + " offers " + std::to_string(count) + " cameras");
-    if (!found) {
-        Say("the driver has no camera \"" + options_.camera + "\" (--list shows its cameras)");
-    }
-    return found;
-}
-
-bool GrabSession::WriteSettings() {
-    if (!options_.share && !options_.logLevel && !options_.connectionTimeout) {
-        return true;
-    }
-    const QuorvexHostSettings settings{options_.share ? options_.share->c_str() : nullptr,
-                                       options_.logLevel.value_or(QUORVEX_HOST_KEEP),
-                                       options_.connectionTimeout.value_or(QUORVEX_HOST_KEEP)};
-    if (!QuorvexHostWriteSettings(host_, options_.camera.c_str(), &settings)) {
-        Say(QuorvexHostLastError());
-        return false;
-    }
-    const std::string where = " for " + options_.camera + " in " + QuorvexHostSettingsPath(host_);
-    if (options_.share) {
-        Say("set PipeName=" + *options_.share + where);
-    }
-    if (options_.logLevel) {
-        Say("set LogLevel=" + std::to_string(*options_.logLevel) + where);
-    }
-    if (options_.connectionTimeout) {
-        Say("set ConnectionTimeout=" + std::to_string(*options_.connectionTimeout) + where);
-    }
-    return true;
-}
-
 int GrabSession::Grab() {
     if (!options_.saveDir.empty()) {
         std::error_code failure;
-        std::filesystem::create_directories(options_.saveDir, failure);
+        std::filesystem::create_directories(std::filesystem::u8path(options_.saveDir), failure);
         if (failure) {
             Say("cannot create the folder " + options_.saveDir + ": " + failure.message());
             return kExitFailure;
         }
     }
-    if (options_.log) {
-        QuorvexHostSetLog(
-            host_, [](void* console, const char* line) { static_cast<StatusConsole*>(console)->Line(line); },
-            &console_);
-    }
-    const QuorvexHostCameraOptions cameraOptions{options_.port, kQueueDepth, 1};
-    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, options_.camera.c_str(), &cameraOptions);
+    QuorvexHostCamera* camera = OpenCamera(host_, options_, kQueueDepth, console_, "quorvex-grab");
     if (camera == nullptr) {
-        Say(QuorvexHostLastError());
         return kExitFailure;
     }
-    int width = 0;
-    int height = 0;
-    QuorvexHostCameraOpenedSize(camera, &width, &height);
-    const std::string opened = options_.camera + " open on port " + std::to_string(options_.port);
-    Say(width > 0 && height > 0 ? opened + ", " + std::to_string(width) + "x" + std::to_string(height)
-                                : opened + ", no dimensions yet: waiting for its server");
 
     const Ending ending = ReadFrames(camera);
     QuorvexHostCounters counters{};
     QuorvexHostCameraCounters(camera, &counters);
     QuorvexHostCameraClose(camera);
-    QuorvexHostSetLog(host_, nullptr, nullptr);
     summary_.resets = counters.resets;
     summary_.failedRows = counters.incomplete;
     SaveQueued();
@@ -147,7 +86,7 @@ int GrabSession::Grab() {
         Say(std::to_string(saveSkipped_) + " frames not saved (the writing fell behind or failed)");
     }
     console_.Line(FormatSummary(summary_));
-    return ending == Ending::TimedOut ? kExitFailure : kExitOk;
+    return ending == Ending::TimedOut || ending == Ending::EndedByDriver ? kExitFailure : kExitOk;
 }
 
 GrabSession::Ending GrabSession::ReadFrames(QuorvexHostCamera* camera) {
@@ -162,6 +101,14 @@ GrabSession::Ending GrabSession::ReadFrames(QuorvexHostCamera* camera) {
             if (options_.frames > 0 && summary_.frames >= options_.frames) {
                 return Ending::FramesDone;
             }
+        } else if (result == QUORVEX_HOST_ENDED) {
+            // A Stop is the server's own end of its stream, not a failure.
+            if (QuorvexHostCameraLinkState(camera) == QUORVEX_HOST_LINK_STOPPED) {
+                Say("the server ended the stream");
+                return Ending::EndedByServer;
+            }
+            Say(QuorvexHostLastError());
+            return Ending::EndedByDriver;
         }
         if (platform::InterruptRequested()) {
             return Ending::Interrupted;

@@ -31,11 +31,9 @@ private:
         FrameGeometry geometry;
         std::vector<uint8_t> pixels;
     };
-    enum class Ending { FramesDone, Interrupted, TimedOut };
+    enum class Ending { FramesDone, Interrupted, TimedOut, EndedByServer, EndedByDriver };
 
     void Say(const std::string& text);
-    bool FindCamera();
-    bool WriteSettings();
     int Grab();
     Ending ReadFrames(QuorvexHostCamera* camera);
     void Take(const QuorvexHostFrame& frame);

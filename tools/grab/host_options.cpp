@@ -18,7 +18,8 @@ HostArgs::HostArgs(ArgParser& parser, HostOptions& options, const std::string& d
     options.driver = defaultDriver;
     options.systemDir = defaultSystemDir;
     parser.Text("driver", "PATH", options.driver,
-                "the driver library (default: beside this program, else in its ../lib)");
+                "the driver library (default: the host library looks in QUORVEX_LIB_DIR, beside itself, "
+                "its ../lib and the install prefix)");
     parser.Text("system-dir", "DIR", options.systemDir,
                 "the host's system folder, where Quorvex.ini lives (default: the current folder)");
     parser.Flag("list", options.list, "list the driver's cameras and quit");

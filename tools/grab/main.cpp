@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
     tools::GrabOptions options;
-    return tools::RunHostLibraryTool(
+    return tools::RunHostTool(
         "quorvex-grab", argc, argv, options,
         [&options](const std::vector<std::string>& args, const std::string& defaultDriver,
                    const std::string& defaultSystemDir, std::string& text) {

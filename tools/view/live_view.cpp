@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "platform/console.h"
-#include "settings_file.h"
 
 namespace tools {
 namespace {
@@ -27,17 +26,10 @@ const char* ColourName(int bytesPerPixel) {
 
 }  // namespace
 
-LiveView::LiveView(const ViewOptions& options, StatusConsole& console) : options_(options), console_(console) {}
+LiveView::LiveView(const ViewOptions& options, StatusConsole& console, std::string share)
+    : options_(options), console_(console), share_(std::move(share)) {}
 
-std::string LiveView::WaitingFor() const {
-    if (options_.share) {
-        return "waiting for the share \"" + *options_.share + "\"";
-    }
-    return "waiting for the share that PipeName names in [" + options_.camera + "] of " +
-           SettingsFilePath(options_.systemDir);
-}
-
-void LiveView::OnFrame(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) {
+void LiveView::Take(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) {
     std::lock_guard<std::mutex> hold(lock_);
     ++frames_;
     const int64_t latency = tally_.Add(geometry, pixels, arrivedUs);
@@ -51,14 +43,12 @@ void LiveView::OnFrame(const FrameGeometry& geometry, const uint8_t* pixels, int
     }
 }
 
-void LiveView::OnReset() {
+void LiveView::SetStream(int readResult, const std::string& ending, const QuorvexHostCounters& counters) {
     std::lock_guard<std::mutex> hold(lock_);
-    ++resets_;
-}
-
-void LiveView::OnRowsMissing(int64_t rows) {
-    std::lock_guard<std::mutex> hold(lock_);
-    missingRows_ += rows;
+    resets_ = counters.resets;
+    incomplete_ = counters.incomplete;
+    noServer_ = readResult == QUORVEX_HOST_NO_SERVER;
+    ending_ = readResult == QUORVEX_HOST_ENDED ? ending : std::string();
 }
 
 bool LiveView::TakeFrame(Image& frame) {
@@ -85,7 +75,7 @@ std::string LiveView::StatusText() {
     text.setf(std::ios::fixed);
     text.precision(1);
     if (frames_ == 0) {
-        text << WaitingFor() << "; ";
+        text << "waiting for the share \"" << share_ << "\"; ";
     }
     text << frames_ << " frames, " << rate_ << " fps, " << tally_.sequence.Lost() << " lost, "
          << tally_.sequence.Repeated() << " repeated, latency ";
@@ -100,8 +90,14 @@ std::string LiveView::StatusText() {
         text << ", " << latest_.geometry.width << "x" << latest_.geometry.height << " "
              << ColourName(latest_.geometry.bytesPerPixel);
     }
-    if (missingRows_ > 0) {
-        text << ", " << missingRows_ << " rows not read";
+    if (incomplete_ > 0) {
+        text << ", " << incomplete_ << " frames not read whole";
+    }
+    if (noServer_) {
+        text << ", no camera server answers";
+    }
+    if (!ending_.empty()) {
+        text << ", " << ending_;
     }
     if (paused_) {
         text << ", paused";
@@ -139,14 +135,17 @@ void LiveView::Save(const Image& shown) {
     }
     char name[40];
     std::snprintf(name, sizeof name, "quorvex-view-%04lld.png", static_cast<long long>(number));
-    const std::string path = (std::filesystem::path(options_.saveDir) / name).string();
+    // The folder is UTF-8, as every argument; the C runtime opens the file
+    // by its narrow name.
+    const std::filesystem::path file = std::filesystem::u8path(options_.saveDir) / name;
+    const std::string path = file.u8string();
     std::error_code error;
-    std::filesystem::create_directories(options_.saveDir, error);
+    std::filesystem::create_directories(file.parent_path(), error);
     if (error) {
         console_.Line("quorvex-view: cannot create the folder " + options_.saveDir + ": " + error.message());
         return;
     }
-    if (SavePng(path, shown.geometry, shown.pixels.data())) {
+    if (SavePng(file.string(), shown.geometry, shown.pixels.data())) {
         console_.Line("quorvex-view: saved " + path);
     } else {
         console_.Line("quorvex-view: cannot save " + path);

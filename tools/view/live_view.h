@@ -1,5 +1,6 @@
-// What quorvex-view shows: the newest frame of the camera and the numbers of
-// its status line, kept apart from how a window draws them.
+// What quorvex-view shows: the newest frame of the camera, the numbers of
+// its status line and what its stream is doing, kept apart from how a window
+// draws them.
 #pragma once
 
 #include <chrono>
@@ -8,22 +9,24 @@
 #include <string>
 
 #include "frame_stats.h"
-#include "host_camera.h"
 #include "image_files.h"
+#include "quorvex_host.h"
 #include "status_console.h"
 #include "view_options.h"
 #include "view_window.h"
 
 namespace tools {
 
-// Receives the frames on the camera's thread and hands the newest to the
+// Receives the frames on the reader's thread and hands the newest to the
 // window's thread; `lock_` guards everything between the two.
-class LiveView : public FrameListener, public ViewModel {
+class LiveView : public ViewModel {
 public:
-    LiveView(const ViewOptions& options, StatusConsole& console);
+    // `share`: the camera's share, as the driver read it at the open.
+    LiveView(const ViewOptions& options, StatusConsole& console, std::string share);
 
     bool TakeFrame(Image& frame) override;
-    // "N frames, R fps, L lost, P repeated, latency T ms, E resets, WxH gray".
+    // "N frames, R fps, L lost, P repeated, latency T ms, E resets, WxH gray",
+    // then what the stream is doing when it is not streaming.
     std::string StatusText() override;
     void Report() override;
     void TogglePause() override;
@@ -31,18 +34,18 @@ public:
     void Save(const Image& shown) override;
     bool StopRequested() const override;
 
-    void OnFrame(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) override;
-    void OnReset() override;
-    void OnRowsMissing(int64_t rows) override;
+    // A frame, rows packed; `arrivedUs` is the shared clock at its arrival.
+    void Take(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs);
+    // What the last read answered (QUORVEX_HOST_FRAME ...), with the
+    // library's sentence for an ended stream, and the camera's counters.
+    void SetStream(int readResult, const std::string& ending, const QuorvexHostCounters& counters);
 
 private:
     using Clock = std::chrono::steady_clock;
 
-    // Which share the view waits for, until the first frame.
-    std::string WaitingFor() const;
-
     const ViewOptions& options_;
     StatusConsole& console_;
+    const std::string share_;
 
     std::mutex lock_;
     Image latest_;
@@ -51,7 +54,9 @@ private:
     bool paused_ = false;
     int64_t frames_ = 0;
     int64_t resets_ = 0;
-    int64_t missingRows_ = 0;
+    int64_t incomplete_ = 0;
+    bool noServer_ = false;
+    std::string ending_;  // empty while the stream goes on
     PatternTally tally_;
     int64_t latencyUs_ = -1;  // of the newest frame that has one
     // The rate over the last second or so.

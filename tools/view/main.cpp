@@ -1,7 +1,7 @@
 // quorvex-view: a host of the Quorvex driver that shows a camera's frames
-// live in a window.
+// live in a window. It reaches the driver through the host library.
 #include "exit_codes.h"
-#include "host_camera.h"
+#include "frame_reader.h"
 #include "host_tool.h"
 #include "live_view.h"
 #include "view_options.h"
@@ -9,31 +9,39 @@
 
 namespace {
 
+constexpr const char* kTool = "quorvex-view";
 // The picture's size before the camera has said its own.
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultHeight = 480;
+// Frames the library keeps while the reader is busy with one: the view
+// counts every frame for its status line.
+constexpr int kQueueDepth = 4;
 
-int View(tools::DriverLibrary& driver, const tools::ViewOptions& options, tools::StatusConsole& console) {
-    tools::HostCamera camera(driver, options, console, "quorvex-view");
-    int exitCode = tools::kExitOk;
-    if (!camera.Prepare(exitCode) || options.list) {
-        return exitCode;
+int View(QuorvexHost* host, const tools::ViewOptions& options, tools::StatusConsole& console) {
+    if (const std::optional<int> done = tools::PrepareCamera(host, options, console, kTool)) {
+        return *done;
     }
     // Before the camera waits for its server: no display is said at once.
     if (!tools::CanShowWindow()) {
         return tools::kExitFailure;
     }
-    tools::LiveView view(options, console);
-    int dimensions[2];
-    if (!camera.Open(view, dimensions)) {
+    QuorvexHostCamera* camera = tools::OpenCamera(host, options, kQueueDepth, console, kTool);
+    if (camera == nullptr) {
         return tools::kExitFailure;
     }
-    const bool known = dimensions[0] > 0 && dimensions[1] > 0;
-    const tools::WindowPlan plan{"quorvex-view: " + options.camera, known ? dimensions[0] : kDefaultWidth,
-                                 known ? dimensions[1] : kDefaultHeight};
-    exitCode = tools::RunViewWindow(view, plan);
-    // Closing joins the camera's thread before the view goes.
-    camera.Close();
+    int width = 0;
+    int height = 0;
+    QuorvexHostCameraOpenedSize(camera, &width, &height);
+    const bool known = width > 0 && height > 0;
+    const tools::WindowPlan plan{"quorvex-view: " + options.camera, known ? width : kDefaultWidth,
+                                 known ? height : kDefaultHeight};
+    tools::LiveView view(options, console, QuorvexHostCameraShare(camera));
+    int exitCode = tools::kExitOk;
+    {
+        const tools::FrameReader reader(camera, view);
+        exitCode = tools::RunViewWindow(view, plan);
+    }
+    QuorvexHostCameraClose(camera);
     console.Status(view.StatusText(), true);
     console.Finish();
     return exitCode;
@@ -44,12 +52,10 @@ int View(tools::DriverLibrary& driver, const tools::ViewOptions& options, tools:
 int main(int argc, char** argv) {
     tools::ViewOptions options;
     return tools::RunHostTool(
-        "quorvex-view", argc, argv, QUORVEX_DRIVER_FILE, options,
+        kTool, argc, argv, options,
         [&options](const std::vector<std::string>& args, const std::string& defaultDriver,
                    const std::string& defaultSystemDir, std::string& text) {
             return tools::ParseViewOptions(args, defaultDriver, defaultSystemDir, options, text);
         },
-        [&options](tools::DriverLibrary& driver, tools::StatusConsole& console) {
-            return View(driver, options, console);
-        });
+        [&options](QuorvexHost* host, tools::StatusConsole& console) { return View(host, options, console); });
 }

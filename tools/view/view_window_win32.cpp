@@ -3,6 +3,7 @@
 // thread.
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/system_error.h"
 #include "platform/unique_handle.h"
@@ -91,7 +92,10 @@ void Paint(HWND hwnd, Window& w) {
     SetTextColor(memory, GetSysColor(COLOR_BTNTEXT));
     const HGDIOBJ font = SelectObject(memory, GetStockObject(DEFAULT_GUI_FONT));
     strip.left += kStatusMargin;
-    DrawTextA(memory, w.status.c_str(), -1, &strip, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    // The status is UTF-8, the share's name in it too.
+    wchar_t status[1024] = {};
+    MultiByteToWideChar(CP_UTF8, 0, w.status.c_str(), -1, status, static_cast<int>(std::size(status)) - 1);
+    DrawTextW(memory, status, -1, &strip, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(memory, font);
 
     BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);

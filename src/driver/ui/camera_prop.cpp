@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "settings_rules/settings_rules.h"
 #include "ui/resource.h"
 
 namespace {
@@ -70,6 +71,12 @@ void CCameraProp::ValidateInput(DialogControls& controls) {
     }
     if (settings->PipeName.value.empty()) {
         ShowStatus(controls, "Please provide Share Name");
+        valid = false;
+    } else if (const std::string refusal = settings_rules::ShareNameRefusal(settings->PipeName.value);
+               !refusal.empty()) {
+        // A name the driver would read back as another: refused with the words
+        // every host shows, whole, for they end in the reason.
+        controls.SetStatusText(refusal.c_str());
         valid = false;
     }
     controls.Enable(kIdOk, valid);

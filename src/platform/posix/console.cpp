@@ -40,4 +40,10 @@ bool IsTerminal(std::FILE* stream) {
 // POSIX streams have no text mode.
 void UseBinaryStandardInput() {}
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void UseUtf8Console() {}
+
 }  // namespace platform

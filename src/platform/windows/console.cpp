@@ -56,6 +56,10 @@ bool IsTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
 
+void UseUtf8Console() {
+    SetConsoleOutputCP(CP_UTF8);
+}
+
 void UseBinaryStandardInput() {
     _setmode(_fileno(stdin), _O_BINARY);
 }
