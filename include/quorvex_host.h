@@ -82,9 +82,9 @@ typedef struct QuorvexHostSettings {
 /* Writes the given keys into the camera's section of Quorvex.ini, changing
  * nothing else in the file; the file is replaced whole, under a lock that
  * every writer through this library respects, in this and other processes.
- * Refused, with nothing written, for a camera the driver does not have and
- * for a share name the driver would not read back as written. 1 on success,
- * 0 on failure. */
+ * Refused, with nothing written, for a camera the driver does not have, for
+ * a camera open in this process and for a share name the driver would not
+ * read back as written. 1 on success, 0 on failure. */
 int QUORVEX_HOST_CALL QuorvexHostWriteSettings(QuorvexHost* host, const char* camera,
                                                const QuorvexHostSettings* settings);
 

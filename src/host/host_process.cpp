@@ -67,14 +67,29 @@ bool HostProcess::HasCamera(const std::string& name) const {
     return false;
 }
 
+std::string HostProcess::OpenAlreadyLocked(const std::string& name) const {
+    for (const auto& [port, open] : byPort_) {
+        if (open->Setup().name == name) {
+            return name + " is open already, on port " + std::to_string(port) +
+                   "; a camera is opened once in a process";
+        }
+    }
+    return std::string();
+}
+
+bool HostProcess::RefuseIfOpen(const std::string& name, std::string& error) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    error = OpenAlreadyLocked(name);
+    return !error.empty();
+}
+
 std::shared_ptr<HostCamera> HostProcess::OpenCamera(const CameraSetup& setup, std::string& error) {
     std::unique_lock<std::mutex> hold(lock_);
+    error = OpenAlreadyLocked(setup.name);
+    if (!error.empty()) {
+        return nullptr;
+    }
     for (const auto& [port, open] : byPort_) {
-        if (open->Setup().name == setup.name) {
-            error = setup.name + " is open already, on port " + std::to_string(port) +
-                    "; a camera is opened once in a process";
-            return nullptr;
-        }
         if (port == setup.port) {
             error = "port " + std::to_string(port) + " holds " + open->Setup().name + " already";
             return nullptr;

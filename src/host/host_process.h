@@ -36,6 +36,10 @@ public:
     // Whether the driver offers the camera.
     bool HasCamera(const std::string& name) const;
 
+    // True, with the reason in `error`, while the camera is open in this
+    // process: its settings are not changed under it.
+    bool RefuseIfOpen(const std::string& name, std::string& error) const;
+
     // Opens the camera on the driver, refusing a camera open in this process
     // on any port and a port taken; the camera's callbacks reach `camera`
     // from then on.
@@ -55,6 +59,8 @@ private:
     static void QUORVEX_CALL OnLog(const char* text);
 
     std::shared_ptr<HostCamera> AtPort(int port);
+    // Why `name` cannot be opened now, or empty; lock_ held.
+    std::string OpenAlreadyLocked(const std::string& name) const;
 
     // Guards everything below but the log; never held while the driver is
     // called back into the library.

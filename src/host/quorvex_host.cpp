@@ -165,6 +165,11 @@ int QUORVEX_HOST_CALL QuorvexHostWriteSettings(QuorvexHost* host, const char* ca
         if (!KnownCamera(camera)) {
             return 0;
         }
+        std::string error;
+        if (host::HostProcess::Get().RefuseIfOpen(camera, error)) {
+            Fail(error);
+            return 0;
+        }
         host::SettingsChange change;
         if (settings->share != nullptr) {
             std::string share;
@@ -182,7 +187,6 @@ int QUORVEX_HOST_CALL QuorvexHostWriteSettings(QuorvexHost* host, const char* ca
         if (settings->connectionTimeoutMs != QUORVEX_HOST_KEEP) {
             change.connectionTimeoutMs = settings->connectionTimeoutMs;
         }
-        std::string error;
         if (!host::WriteSettings(host->settingsPath, camera, change, error)) {
             Fail(error);
             return 0;

@@ -231,6 +231,12 @@ TEST_F(HostTest, ACameraOpenInTheProcessIsRefusedOnAnyPort) {
         EXPECT_STREQ("Camera 1 is open already, on port 1; a camera is opened once in a process",
                      QuorvexHostLastError());
     }
+    // Its settings are not changed under it either.
+    const std::string written = dir_.Read("Quorvex.ini");
+    const QuorvexHostSettings elsewhere{"another share", QUORVEX_HOST_KEEP, QUORVEX_HOST_KEEP};
+    EXPECT_EQ(0, QuorvexHostWriteSettings(second, "Camera 1", &elsewhere));
+    EXPECT_STREQ("Camera 1 is open already, on port 1; a camera is opened once in a process", QuorvexHostLastError());
+    EXPECT_EQ(written, dir_.Read("Quorvex.ini"));
     // Another camera on the port taken.
     EXPECT_EQ(nullptr, QuorvexHostCameraOpen(second, "Camera 2", &first));
     EXPECT_STREQ("port 1 holds Camera 1 already", QuorvexHostLastError());
