@@ -221,6 +221,32 @@ GstFlowReturn Preroll(GstBaseSink* sink, GstBuffer*) {
     return self->state.waited ? GST_FLOW_OK : WaitForHosts(self);
 }
 
+// When the buffer was captured, on the server library's clock: its
+// timestamp as a time of the pipeline's clock, moved by how far that clock
+// lies from the library's now. 0 (the time of publishing) for a buffer
+// without a timestamp or a pipeline without a clock.
+int64_t CaptureMicroseconds(GstBaseSink* sink, GstBuffer* buffer) {
+    const GstClockTime timestamp = GST_BUFFER_PTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(timestamp)) {
+        return 0;
+    }
+    const guint64 runningTime = gst_segment_to_running_time(&sink->segment, GST_FORMAT_TIME, timestamp);
+    GstClock* clock = gst_element_get_clock(GST_ELEMENT(sink));
+    if (clock == nullptr || !GST_CLOCK_TIME_IS_VALID(runningTime)) {
+        if (clock != nullptr) {
+            gst_object_unref(clock);
+        }
+        return 0;
+    }
+    const GstClockTime clockNow = gst_clock_get_time(clock);
+    const int64_t libraryNow = QuorvexServerClockMicroseconds();
+    gst_object_unref(clock);
+    const GstClockTime captured = gst_element_get_base_time(GST_ELEMENT(sink)) + runningTime;
+    const int64_t agoMicroseconds =
+        (static_cast<int64_t>(clockNow) - static_cast<int64_t>(captured)) / static_cast<int64_t>(GST_USECOND);
+    return libraryNow - agoMicroseconds;
+}
+
 GstFlowReturn ShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
     GstQuorvexSink* self = Self(sink);
     SinkState& state = self->state;
@@ -234,9 +260,9 @@ GstFlowReturn ShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
         return GST_FLOW_ERROR;
     }
     std::string error;
-    const bool published = state.publisher.Publish(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0), GST_VIDEO_FRAME_WIDTH(&frame),
-                                                   GST_VIDEO_FRAME_HEIGHT(&frame),
-                                                   GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), state.layout, error);
+    const bool published = state.publisher.Publish(
+        GST_VIDEO_FRAME_PLANE_DATA(&frame, 0), GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), state.layout, CaptureMicroseconds(GST_BASE_SINK(sink), buffer), error);
     gst_video_frame_unmap(&frame);
     if (!published) {
         // A host that holds the segment too long costs this frame, not the

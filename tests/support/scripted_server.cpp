@@ -224,8 +224,8 @@ bool ScriptedServer::SendDimensions(const DimensionsBlock& block) {
     return told;
 }
 
-bool ScriptedServer::SendHeaderIfTold(int32_t type) {
-    const MessageHeader header{HeaderMagic, type, 0};
+bool ScriptedServer::SendHeaderIfTold(int32_t type, int32_t param) {
+    const MessageHeader header{HeaderMagic, type, param};
     platform::CriticalSectionLock hold(lock);
     return told && SendLocked(&header, sizeof header);
 }

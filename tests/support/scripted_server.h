@@ -78,7 +78,7 @@ public:
     // asked and sent under one hold of the lock: asked apart, the answer
     // could be a client's that left, and one that took the instance in
     // between would be sent a frame before its dimensions and end its link.
-    bool SendHeaderIfTold(int32_t type);
+    bool SendHeaderIfTold(int32_t type, int32_t param = 0);
     // Ends the attached client's connection.
     void Drop();
 
