@@ -115,8 +115,8 @@ TEST(FrameStampTest, CaptureTimeAndSkippedNumbersComeFromTheCaller) {
 
     EXPECT_EQ(-1, QuorvexServerSkipFrames(server.get(), -1));
     EXPECT_EQ(0, QuorvexServerSkipFrames(server.get(), 3));
-    ASSERT_EQ(1, QuorvexServerPublishFrameExAt(server.get(), frame.data(), 16, 16, 16, QUORVEX_FORMAT_GRAY8,
-                                               captured + 1));
+    ASSERT_EQ(
+        1, QuorvexServerPublishFrameExAt(server.get(), frame.data(), 16, 16, 16, QUORVEX_FORMAT_GRAY8, captured + 1));
     ASSERT_TRUE(reader.Next(header, stamp));
     EXPECT_EQ(5, header.param) << "numbers 2, 3 and 4 are left out";
     EXPECT_EQ(5u, stamp.number);
@@ -147,18 +147,17 @@ TEST_P(StampAnnouncedTest, Judges) {
     EXPECT_EQ(GetParam().announced, StampAnnounced(GetParam().stamp, GetParam().param));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, StampAnnouncedTest,
-    testing::Values(StampRow{"same_number", {kFrameStampMark, 1, 7, 0, 5}, 7, true},
-                    StampRow{"published_again_since", {kFrameStampMark, 1, 9, 0, 5}, 7, true},
-                    StampRow{"later_version", {kFrameStampMark, 2, 7, 0, 5}, 7, true},
-                    StampRow{"wrapped", {kFrameStampMark, 1, 1, 0, 5}, -1, true},
-                    StampRow{"no_mark", {0, 1, 7, 0, 5}, 7, false},
-                    StampRow{"version_zero", {kFrameStampMark, 0, 7, 0, 5}, 7, false},
-                    StampRow{"plain_server_param", {kFrameStampMark, 1, 7, 0, 5}, 0, false},
-                    StampRow{"older_than_announced", {kFrameStampMark, 1, 6, 0, 5}, 7, false},
-                    StampRow{"number_zero", {kFrameStampMark, 1, 0, 0, 5}, 7, false}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, StampAnnouncedTest,
+                         testing::Values(StampRow{"same_number", {kFrameStampMark, 1, 7, 0, 5}, 7, true},
+                                         StampRow{"published_again_since", {kFrameStampMark, 1, 9, 0, 5}, 7, true},
+                                         StampRow{"later_version", {kFrameStampMark, 2, 7, 0, 5}, 7, true},
+                                         StampRow{"wrapped", {kFrameStampMark, 1, 1, 0, 5}, -1, true},
+                                         StampRow{"no_mark", {0, 1, 7, 0, 5}, 7, false},
+                                         StampRow{"version_zero", {kFrameStampMark, 0, 7, 0, 5}, 7, false},
+                                         StampRow{"plain_server_param", {kFrameStampMark, 1, 7, 0, 5}, 0, false},
+                                         StampRow{"older_than_announced", {kFrameStampMark, 1, 6, 0, 5}, 7, false},
+                                         StampRow{"number_zero", {kFrameStampMark, 1, 0, 0, 5}, 7, false}),
+                         RowName());
 
 TEST(FrameNumberTest, WrapsPastTheLargestToOne) {
     EXPECT_EQ(2u, NextFrameNumber(1));
