@@ -9,8 +9,7 @@ constexpr int kMillisecondsPerSecond = 1000;
 
 }  // namespace
 
-tools::ParseOutcome ParseCheckCommand(const std::vector<std::string>& args, CheckCommand& command,
-                                      std::string& text) {
+tools::ParseOutcome ParseCheckCommand(const std::vector<std::string>& args, CheckCommand& command, std::string& text) {
     tools::ArgParser parser(
         "Usage: quorvex-check SHARE [options]\n"
         "Checks the running camera server of SHARE, rule by rule, as the Quorvex driver sees it; exits 0 only "

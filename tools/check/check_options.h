@@ -17,7 +17,6 @@ struct CheckCommand {
 
 // Parses "SHARE [options]"; Error with the reason in `text`, Help with the
 // usage.
-tools::ParseOutcome ParseCheckCommand(const std::vector<std::string>& args, CheckCommand& command,
-                                      std::string& text);
+tools::ParseOutcome ParseCheckCommand(const std::vector<std::string>& args, CheckCommand& command, std::string& text);
 
 }  // namespace check

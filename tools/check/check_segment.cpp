@@ -43,8 +43,7 @@ bool CheckSegment::OpenMutex(const std::string& share, std::string& why) {
 platform::MutexHold CheckSegment::Acquire(DWORD timeoutMs, int64_t& waitedUs) const {
     const auto start = std::chrono::steady_clock::now();
     platform::MutexHold hold = mutex_.Acquire(timeoutMs);
-    waitedUs =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    waitedUs = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     return hold;
 }
 

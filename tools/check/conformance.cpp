@@ -30,15 +30,14 @@ enum Rule {
 const RuleResult kRules[kRuleCount] = {
     {"message-pipe", "the pipe is a message pipe", false, ""},
     {"dimensions-answer",
-     "a dimensions request is answered by a Dimensions header and the block, each a 12-byte message of its own",
-     false, ""},
+     "a dimensions request is answered by a Dimensions header and the block, each a 12-byte message of its own", false,
+     ""},
     {"dimensions-sane", "the dimensions are sane", false, ""},
     {"segment-holds-frame", "the segment holds the announced frame", false, ""},
     {"mutex-released", "the mutex exists and is released between frames", false, ""},
     {"frames-complete", "a frame is announced only when complete: it does not change while a host holds the mutex",
      false, ""},
-    {"dimensions-before-frames", "dimensions come before the first frame of a connection and of a new size", false,
-     ""},
+    {"dimensions-before-frames", "dimensions come before the first frame of a connection and of a new size", false, ""},
     {"dimensions-again", "a second dimensions request is answered again", false, ""},
     {"host-returns", "a host that leaves and comes back is served again", false, ""},
     {"numbering", "frame numbers and capture times, when present, are consistent", false, ""},
@@ -370,8 +369,8 @@ private:
     void TakeNewDimensions() {
         const PipeRead read = pipe_.Read(Ms(options_.timeoutMs));
         if (read.outcome != PipeRead::Outcome::Message || read.bytes != kMessageSize) {
-            Set(kDimensionsAnswer, false, "new dimensions whose block came as a message of " +
-                                              std::to_string(read.bytes) + " bytes");
+            Set(kDimensionsAnswer, false,
+                "new dimensions whose block came as a message of " + std::to_string(read.bytes) + " bytes");
             return;
         }
         DimensionsBlock block{};
@@ -469,8 +468,7 @@ private:
             const PipeRead read = pipe_.Read(Remaining(giveUp));
             if (read.outcome != PipeRead::Outcome::Message) {
                 Set(kHostReturns, false,
-                    "after coming back: dimensions, but no frame within " + std::to_string(options_.timeoutMs) +
-                        " ms");
+                    "after coming back: dimensions, but no frame within " + std::to_string(options_.timeoutMs) + " ms");
                 return;
             }
             if (IsHeader(read, ImageReady)) {
@@ -479,7 +477,8 @@ private:
         }
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-        Set(kHostReturns, true, "connected again, sent the dimensions and a frame within " + std::to_string(ms) + " ms");
+        Set(kHostReturns, true,
+            "connected again, sent the dimensions and a frame within " + std::to_string(ms) + " ms");
         pipe_.Close();
     }
 

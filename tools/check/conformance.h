@@ -10,10 +10,10 @@ namespace check {
 
 struct CheckOptions {
     std::string share;
-    int frames = 10;        // frames to watch on the first connection
-    int timeoutMs = 5000;   // the longest wait for an answer or a frame
-    int holdMs = 30;        // how long each frame is held under the mutex
-    int mutexWaitMs = 2000; // a mutex not had within this is not released
+    int frames = 10;         // frames to watch on the first connection
+    int timeoutMs = 5000;    // the longest wait for an answer or a frame
+    int holdMs = 30;         // how long each frame is held under the mutex
+    int mutexWaitMs = 2000;  // a mutex not had within this is not released
 };
 
 struct RuleResult {
