@@ -17,15 +17,15 @@ namespace testsupport {
 
 struct ServerFaults {
     DimensionsBlock dimensions{32, 8, 1};
-    DWORD segmentBytes = 0;              // 0: the frame and a stamp fit
-    bool answerInOneMessage = false;     // header and block run together
-    bool frameBeforeDimensions = false;  // an ImageReady before a connection's first answer
-    bool answerFirstRequestOnly = false; // one answer per connection
-    bool serveOneConnection = false;     // a host that comes back is not answered
-    bool keepMutex = false;              // the mutex taken once and never given back
-    bool writeWithoutMutex = false;      // frame bytes changed without the mutex
-    bool stamps = false;                 // frames numbered and stamped
-    bool numbersGoBack = false;          // with stamps: the numbers count down
+    DWORD segmentBytes = 0;               // 0: the frame and a stamp fit
+    bool answerInOneMessage = false;      // header and block run together
+    bool frameBeforeDimensions = false;   // an ImageReady before a connection's first answer
+    bool answerFirstRequestOnly = false;  // one answer per connection
+    bool serveOneConnection = false;      // a host that comes back is not answered
+    bool keepMutex = false;               // the mutex taken once and never given back
+    bool writeWithoutMutex = false;       // frame bytes changed without the mutex
+    bool stamps = false;                  // frames numbered and stamped
+    bool numbersGoBack = false;           // with stamps: the numbers count down
 };
 
 // Owns the scripted pipe, the segment, the mutex and the publishing thread,

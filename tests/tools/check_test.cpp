@@ -115,31 +115,32 @@ TEST_P(BrokenServers, FailFirstOnTheRuleTheyBreak) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, BrokenServers,
-    testing::Values(
-        BrokenRow{"answer_in_one_message", With([](ServerFaults& f) { f.answerInOneMessage = true; }),
-                  "dimensions-answer"},
-        BrokenRow{"no_bytes_per_pixel",
-                  With([](ServerFaults& f) { f.dimensions = DimensionsBlock{32, 8, 0}; }), "dimensions-sane"},
-        // A segment is seen in whole pages: this one is a page short.
-        BrokenRow{"segment_too_short", With([](ServerFaults& f) {
-                      f.dimensions = DimensionsBlock{128, 64, 1};
-                      f.segmentBytes = 4096;
-                  }),
-                  "segment-holds-frame"},
-        BrokenRow{"mutex_kept", With([](ServerFaults& f) { f.keepMutex = true; }), "mutex-released"},
-        BrokenRow{"written_without_mutex", With([](ServerFaults& f) { f.writeWithoutMutex = true; }),
-                  "frames-complete"},
-        BrokenRow{"frame_before_dimensions", With([](ServerFaults& f) { f.frameBeforeDimensions = true; }),
-                  "dimensions-before-frames"},
-        BrokenRow{"one_answer_per_connection", With([](ServerFaults& f) { f.answerFirstRequestOnly = true; }),
-                  "dimensions-again"},
-        BrokenRow{"one_connection_only", With([](ServerFaults& f) { f.serveOneConnection = true; }),
-                  "host-returns"},
-        BrokenRow{"numbers_go_back", With([](ServerFaults& f) {
-                      f.stamps = true;
-                      f.numbersGoBack = true;
-                  }),
-                  "numbering"}),
+    testing::Values(BrokenRow{"answer_in_one_message", With([](ServerFaults& f) { f.answerInOneMessage = true; }),
+                              "dimensions-answer"},
+                    BrokenRow{"no_bytes_per_pixel", With([](ServerFaults& f) {
+                                  f.dimensions = DimensionsBlock{32, 8, 0};
+                              }),
+                              "dimensions-sane"},
+                    // A segment is seen in whole pages: this one is a page short.
+                    BrokenRow{"segment_too_short", With([](ServerFaults& f) {
+                                  f.dimensions = DimensionsBlock{128, 64, 1};
+                                  f.segmentBytes = 4096;
+                              }),
+                              "segment-holds-frame"},
+                    BrokenRow{"mutex_kept", With([](ServerFaults& f) { f.keepMutex = true; }), "mutex-released"},
+                    BrokenRow{"written_without_mutex", With([](ServerFaults& f) { f.writeWithoutMutex = true; }),
+                              "frames-complete"},
+                    BrokenRow{"frame_before_dimensions", With([](ServerFaults& f) { f.frameBeforeDimensions = true; }),
+                              "dimensions-before-frames"},
+                    BrokenRow{"one_answer_per_connection",
+                              With([](ServerFaults& f) { f.answerFirstRequestOnly = true; }), "dimensions-again"},
+                    BrokenRow{"one_connection_only", With([](ServerFaults& f) { f.serveOneConnection = true; }),
+                              "host-returns"},
+                    BrokenRow{"numbers_go_back", With([](ServerFaults& f) {
+                                  f.stamps = true;
+                                  f.numbersGoBack = true;
+                              }),
+                              "numbering"}),
     RowName());
 
 TEST(CheckCommand, TakesTheShareAndItsOptions) {
@@ -163,10 +164,11 @@ TEST(CheckReport, JsonNamesEveryRuleAndEscapesWhatItSaw) {
     std::vector<check::RuleResult> results = {{"message-pipe", "the pipe is a message pipe", true, "ok"},
                                               {"numbering", "consistent", false, "a \"quoted\"\\ text\n"}};
     const std::string json = check::FormatJson("s\"x", results);
-    EXPECT_EQ("{\"share\": \"s\\\"x\", \"pass\": false, \"rules\": [{\"name\": \"message-pipe\", \"rule\": \"the "
-              "pipe is a message pipe\", \"pass\": true, \"saw\": \"ok\"}, {\"name\": \"numbering\", \"rule\": "
-              "\"consistent\", \"pass\": false, \"saw\": \"a \\\"quoted\\\"\\\\ text\\n\"}]}\n",
-              json);
+    EXPECT_EQ(
+        "{\"share\": \"s\\\"x\", \"pass\": false, \"rules\": [{\"name\": \"message-pipe\", \"rule\": \"the "
+        "pipe is a message pipe\", \"pass\": true, \"saw\": \"ok\"}, {\"name\": \"numbering\", \"rule\": "
+        "\"consistent\", \"pass\": false, \"saw\": \"a \\\"quoted\\\"\\\\ text\\n\"}]}\n",
+        json);
     EXPECT_FALSE(check::AllHold(results));
     results[1].holds = true;
     EXPECT_TRUE(check::AllHold(results));

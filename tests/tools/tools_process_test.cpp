@@ -19,6 +19,7 @@ namespace {
 using toolstest::NumberAfter;
 using toolstest::ToolRun;
 
+using toolstest::CheckTool;
 using toolstest::GrabTool;
 using toolstest::kExitFailure;
 using toolstest::kExitOk;
@@ -187,6 +188,41 @@ TEST_F(ToolsTest, GrabSeesTheImageServersFramesNumberedWithoutGaps) {
     const int64_t latencyMs = NumberAfter(summary, "capture latency: median ");
     EXPECT_GE(latencyMs, 0) << summary;
     EXPECT_LT(latencyMs, 1000) << summary;
+}
+
+// quorvex-check passes the reference server in each of its modes.
+TEST_F(ToolsTest, CheckPassesTheServerInEveryMode) {
+    const tools::FrameGeometry geometry{40, 30, 3};
+    std::vector<uint8_t> pixels(static_cast<size_t>(geometry.Bytes()), 0x5A);
+    ASSERT_TRUE(tools::SavePng(dir_.File("checked.png"), geometry, pixels.data()));
+    const std::vector<std::vector<std::string>> modes = {
+        {"--size", "64x48", "--fps", "25"},
+        {"--size", "64x48", "--fps", "25", "--resize-every", "3"},
+        {"--images", dir_.File("checked.png"), "--bpp", "3", "--fps", "25"}};
+    for (const std::vector<std::string>& mode : modes) {
+        SCOPED_TRACE(mode[0] + " " + mode[1] + (mode.size() > 4 ? " " + mode[4] : ""));
+        auto server = StartServer(mode);
+        ToolRun check(dir_, "check.txt");
+        ASSERT_TRUE(check.Start(CheckTool(), {share_, "--json", "--frames", "12"}));
+        int exitCode = -1;
+        ASSERT_TRUE(check.Finish(exitCode));
+        Interrupt(*server);
+        EXPECT_EQ(kExitOk, exitCode) << check.Output();
+        EXPECT_EQ(0u, check.Output().find("{\"share\": \"" + share_ + "\", \"pass\": true, ")) << check.Output();
+        EXPECT_NE(std::string::npos, check.Output().find("frames numbered")) << check.Output();
+    }
+}
+
+TEST_F(ToolsTest, CheckFailsWithoutAServer) {
+    ToolRun check(dir_, "check.txt");
+    ASSERT_TRUE(check.Start(CheckTool(), {share_, "--timeout", "1"}));
+    int exitCode = -1;
+    ASSERT_TRUE(check.Finish(exitCode));
+    EXPECT_EQ(kExitFailure, exitCode) << check.Output();
+    EXPECT_NE(std::string::npos, check.Output().find("FAIL message-pipe: the pipe is a message pipe; saw: not "
+                                                     "checked: cannot open the pipe"))
+        << check.Output();
+    EXPECT_NE(std::string::npos, check.Output().find("quorvex-check: 10 of 10 rules broken\n")) << check.Output();
 }
 
 TEST_F(ToolsTest, GrabReadsTheNewSizeAfterAReset) {
