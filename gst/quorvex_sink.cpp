@@ -42,6 +42,9 @@ struct SinkState {
     GstVideoInfo info{};
     int layout = 0;
     bool waited = false;  // the first frame has waited for the hosts
+    // The offset of the last buffer rendered: a source that counts its
+    // frames there shows the ones lost on the way by a jump.
+    guint64 lastOffset = GST_BUFFER_OFFSET_NONE;
 };
 
 GType OrderType() {
@@ -145,6 +148,7 @@ gboolean Start(GstBaseSink* sink) {
     }
     state.waited = false;
     state.layout = 0;
+    state.lastOffset = GST_BUFFER_OFFSET_NONE;
     GST_INFO_OBJECT(sink, "serving \"%s\" for up to %d hosts", settings.share.c_str(), settings.maxClients);
     return TRUE;
 }
@@ -254,6 +258,15 @@ GstFlowReturn ShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
         return GST_FLOW_NOT_NEGOTIATED;
     }
     GST_LOG_OBJECT(self, "publishing a frame");
+    const guint64 offset = GST_BUFFER_OFFSET(buffer);
+    if (offset != GST_BUFFER_OFFSET_NONE && state.lastOffset != GST_BUFFER_OFFSET_NONE &&
+        offset > state.lastOffset + 1) {
+        // Hosts count the frames lost upstream as lost, as the numbers
+        // the server leaves out tell them.
+        const guint64 lost = offset - state.lastOffset - 1;
+        state.publisher.SkipFrames(lost > G_MAXINT32 ? G_MAXINT32 : static_cast<int>(lost));
+    }
+    state.lastOffset = offset;
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &state.info, buffer, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(self, STREAM, FAILED, ("Cannot read a frame's pixels"), (nullptr));

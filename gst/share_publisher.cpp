@@ -93,6 +93,13 @@ bool SharePublisher::Publish(const void* pixels, int width, int height, int stri
     return true;
 }
 
+void SharePublisher::SkipFrames(int count) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (server_) {
+        QuorvexServerSkipFrames(server_.get(), count);
+    }
+}
+
 SharePublisher::WaitResult SharePublisher::WaitForHosts(int count, int timeoutMs) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {

@@ -48,6 +48,9 @@ public:
     bool Publish(const void* pixels, int width, int height, int strideBytes, int layout, int64_t captureMicroseconds,
                  std::string& error);
 
+    // Leaves `count` frame numbers unused, for frames lost upstream.
+    void SkipFrames(int count);
+
     enum class WaitResult { Attached, TimedOut, Cancelled };
     // Waits until `count` hosts are attached and know the frame size, at
     // most `timeoutMs`, or until Cancel.

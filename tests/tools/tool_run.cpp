@@ -77,11 +77,6 @@ const std::string& ServerTool() {
     return path;
 }
 
-const std::string& CheckTool() {
-    static const std::string path = ToolPath(QUORVEX_CHECK_TOOL_FILE);
-    return path;
-}
-
 const std::string& GrabTool() {
     static const std::string path = ToolPath(QUORVEX_GRAB_TOOL_FILE);
     return path;

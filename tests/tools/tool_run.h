@@ -59,7 +59,6 @@ constexpr int kExitShareInUse = 3;
 // The built tools (their file names come from the build).
 const std::string& ServerTool();
 const std::string& GrabTool();
-const std::string& CheckTool();
 
 std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& second);
 

@@ -19,7 +19,6 @@ namespace {
 using toolstest::NumberAfter;
 using toolstest::ToolRun;
 
-using toolstest::CheckTool;
 using toolstest::GrabTool;
 using toolstest::kExitFailure;
 using toolstest::kExitOk;
@@ -188,6 +187,11 @@ TEST_F(ToolsTest, GrabSeesTheImageServersFramesNumberedWithoutGaps) {
     const int64_t latencyMs = NumberAfter(summary, "capture latency: median ");
     EXPECT_GE(latencyMs, 0) << summary;
     EXPECT_LT(latencyMs, 1000) << summary;
+}
+
+const std::string& CheckTool() {
+    static const std::string path = toolstest::ToolPath(QUORVEX_CHECK_TOOL_FILE);
+    return path;
 }
 
 // quorvex-check passes the reference server in each of its modes.
