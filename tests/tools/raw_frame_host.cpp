@@ -10,6 +10,7 @@
 // Exit code 0 when all the frames came within the time-out, and the Stop
 // after them when asked for; 1 otherwise.
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,6 +21,7 @@
 #include "platform/win32.h"
 #include "settings_file.h"
 #include "support/host_frame.h"
+#include "wire/messages.h"
 
 namespace {
 
@@ -29,6 +31,7 @@ constexpr const char* kCamera = "Camera 1";
 struct Host {
     tools::DriverLibrary driver;
     std::FILE* output = nullptr;
+    std::FILE* numbers = nullptr;
     std::vector<uint8_t> frame;
     std::atomic<int> frames{0};
     std::atomic<bool> failed{false};
@@ -60,6 +63,18 @@ void QUORVEX_CALL OnComplete(int, int port) {
     if (std::fwrite(host.frame.data(), 1, host.frame.size(), host.output) != host.frame.size()) {
         host.failed = true;
     }
+    int number = 0;
+    int gap = 0;
+    int high = 0;
+    int low = 0;
+    host.driver.getProperty(0, port, "FrameNumber", &number);
+    host.driver.getProperty(0, port, "FrameGap", &gap);
+    host.driver.getProperty(0, port, "FrameCaptureHigh", &high);
+    host.driver.getProperty(0, port, "FrameCaptureLow", &low);
+    const auto captured =
+        static_cast<int64_t>((uint64_t{static_cast<uint32_t>(high)} << 32) | static_cast<uint32_t>(low));
+    std::fprintf(host.numbers, "%d %d %lld\n", number, gap,
+                 static_cast<long long>((StampClockMicroseconds() - captured) / 1000));
     ++host.frames;
 }
 
@@ -81,7 +96,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     host.output = std::fopen(argv[3], "wb");
-    if (host.output == nullptr) {
+    host.numbers = std::fopen((std::string(argv[3]) + ".numbers").c_str(), "w");
+    if (host.output == nullptr || host.numbers == nullptr) {
         std::fprintf(stderr, "raw_frame_host: cannot write %s\n", argv[3]);
         return 1;
     }
@@ -119,6 +135,7 @@ int main(int argc, char** argv) {
     host.driver.closeCVLPort(0, kPort);
     host.driver.finalize();
     std::fclose(host.output);
+    std::fclose(host.numbers);
     std::printf("received %d frames%s\n", host.frames.load(), host.failed ? ", some not read whole" : "");
     if (untilStop) {
         std::printf("%s\n", stopped ? "stopped" : "no Stop from the server");
