@@ -22,7 +22,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex.h DESTINATION ${CMAKE_INSTAL
 # Installed tools find the installed libraries from their own place, wherever
 # the install lies; the host library they link then finds the driver beside
 # itself.
-set(tools quorvex-server quorvex-grab)
+set(tools quorvex-server quorvex-grab quorvex-check)
 if(TARGET quorvex-view)
   list(APPEND tools quorvex-view)
 endif()

@@ -42,6 +42,9 @@ struct SinkState {
     GstVideoInfo info{};
     int layout = 0;
     bool waited = false;  // the first frame has waited for the hosts
+    // The offset of the last buffer rendered: a source that counts its
+    // frames there shows the ones lost on the way by a jump.
+    guint64 lastOffset = GST_BUFFER_OFFSET_NONE;
 };
 
 GType OrderType() {
@@ -145,6 +148,7 @@ gboolean Start(GstBaseSink* sink) {
     }
     state.waited = false;
     state.layout = 0;
+    state.lastOffset = GST_BUFFER_OFFSET_NONE;
     GST_INFO_OBJECT(sink, "serving \"%s\" for up to %d hosts", settings.share.c_str(), settings.maxClients);
     return TRUE;
 }
@@ -221,6 +225,32 @@ GstFlowReturn Preroll(GstBaseSink* sink, GstBuffer*) {
     return self->state.waited ? GST_FLOW_OK : WaitForHosts(self);
 }
 
+// When the buffer was captured, on the server library's clock: its
+// timestamp as a time of the pipeline's clock, moved by how far that clock
+// lies from the library's now. 0 (the time of publishing) for a buffer
+// without a timestamp or a pipeline without a clock.
+int64_t CaptureMicroseconds(GstBaseSink* sink, GstBuffer* buffer) {
+    const GstClockTime timestamp = GST_BUFFER_PTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(timestamp)) {
+        return 0;
+    }
+    const guint64 runningTime = gst_segment_to_running_time(&sink->segment, GST_FORMAT_TIME, timestamp);
+    GstClock* clock = gst_element_get_clock(GST_ELEMENT(sink));
+    if (clock == nullptr || !GST_CLOCK_TIME_IS_VALID(runningTime)) {
+        if (clock != nullptr) {
+            gst_object_unref(clock);
+        }
+        return 0;
+    }
+    const GstClockTime clockNow = gst_clock_get_time(clock);
+    const int64_t libraryNow = QuorvexServerClockMicroseconds();
+    gst_object_unref(clock);
+    const GstClockTime captured = gst_element_get_base_time(GST_ELEMENT(sink)) + runningTime;
+    const int64_t agoMicroseconds =
+        (static_cast<int64_t>(clockNow) - static_cast<int64_t>(captured)) / static_cast<int64_t>(GST_USECOND);
+    return libraryNow - agoMicroseconds;
+}
+
 GstFlowReturn ShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
     GstQuorvexSink* self = Self(sink);
     SinkState& state = self->state;
@@ -228,15 +258,24 @@ GstFlowReturn ShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
         return GST_FLOW_NOT_NEGOTIATED;
     }
     GST_LOG_OBJECT(self, "publishing a frame");
+    const guint64 offset = GST_BUFFER_OFFSET(buffer);
+    if (offset != GST_BUFFER_OFFSET_NONE && state.lastOffset != GST_BUFFER_OFFSET_NONE &&
+        offset > state.lastOffset + 1) {
+        // Hosts count the frames lost upstream as lost, as the numbers
+        // the server leaves out tell them.
+        const guint64 lost = offset - state.lastOffset - 1;
+        state.publisher.SkipFrames(lost > G_MAXINT32 ? G_MAXINT32 : static_cast<int>(lost));
+    }
+    state.lastOffset = offset;
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &state.info, buffer, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(self, STREAM, FAILED, ("Cannot read a frame's pixels"), (nullptr));
         return GST_FLOW_ERROR;
     }
     std::string error;
-    const bool published = state.publisher.Publish(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0), GST_VIDEO_FRAME_WIDTH(&frame),
-                                                   GST_VIDEO_FRAME_HEIGHT(&frame),
-                                                   GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), state.layout, error);
+    const bool published = state.publisher.Publish(
+        GST_VIDEO_FRAME_PLANE_DATA(&frame, 0), GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), state.layout, CaptureMicroseconds(GST_BASE_SINK(sink), buffer), error);
     gst_video_frame_unmap(&frame);
     if (!published) {
         // A host that holds the segment too long costs this frame, not the

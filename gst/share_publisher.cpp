@@ -79,17 +79,25 @@ bool SharePublisher::SetFrameSize(int width, int height, int bytesPerPixel, std:
 }
 
 bool SharePublisher::Publish(const void* pixels, int width, int height, int strideBytes, int layout,
-                             std::string& error) {
+                             int64_t captureMicroseconds, std::string& error) {
     const std::lock_guard<std::mutex> hold(lock_);
     if (!server_) {
         error = kStopped;
         return false;
     }
-    if (QuorvexServerPublishFrameEx(server_.get(), pixels, width, height, strideBytes, layout) < 0) {
+    if (QuorvexServerPublishFrameExAt(server_.get(), pixels, width, height, strideBytes, layout, captureMicroseconds) <
+        0) {
         error = QuorvexServerLastError(server_.get());
         return false;
     }
     return true;
+}
+
+void SharePublisher::SkipFrames(int count) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (server_) {
+        QuorvexServerSkipFrames(server_.get(), count);
+    }
 }
 
 SharePublisher::WaitResult SharePublisher::WaitForHosts(int count, int timeoutMs) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,9 +42,14 @@ public:
     // its hosts attach again on their own.
     bool SetFrameSize(int width, int height, int bytesPerPixel, std::string& error);
 
-    // Converts one frame into the segment and announces it; false, with the
+    // Converts one frame into the segment and announces it, stamped with
+    // `captureMicroseconds` (the library's clock; 0: now); false, with the
     // library's reason, when it was refused.
-    bool Publish(const void* pixels, int width, int height, int strideBytes, int layout, std::string& error);
+    bool Publish(const void* pixels, int width, int height, int strideBytes, int layout, int64_t captureMicroseconds,
+                 std::string& error);
+
+    // Leaves `count` frame numbers unused, for frames lost upstream.
+    void SkipFrames(int count);
 
     enum class WaitResult { Attached, TimedOut, Cancelled };
     // Waits until `count` hosts are attached and know the frame size, at

@@ -127,6 +127,17 @@ typedef struct QuorvexHostFrame {
     int rowPitch;        /* bytes from one row's start to the next */
     long long number;    /* 1 for the first frame the camera received */
     long long arrivedUs; /* the system's steady clock, microseconds */
+    /* From a server that numbers its frames (every server of the Quorvex
+     * SDK does); 0 in each from one that does not. */
+    long long serverNumber; /* the server's number: 1, 2, 3 ... (after 4294967295: 1) */
+    long long captureUs;    /* when the server's source captured the frame: the
+                               system's real-time clock, microseconds since
+                               1970-01-01 00:00 UTC */
+    long long gap;          /* server numbers left out just before this frame:
+                               frames lost between the server and this camera */
+    /* When the camera took the frame, on the clock of captureUs:
+     * arrivedRealUs - captureUs is the frame's age on arrival. */
+    long long arrivedRealUs;
 } QuorvexHostFrame;
 
 /* What a read found. */
@@ -157,6 +168,8 @@ typedef struct QuorvexHostCounters {
     long long replaced;   /* frames dropped from a full queue before they were read */
     long long resets;     /* size changes the driver announced */
     long long incomplete; /* frames whose rows the driver no longer had */
+    long long lost;       /* frames the server numbered that never reached the
+                             camera: the sum of the frames' gaps */
 } QuorvexHostCounters;
 
 void QUORVEX_HOST_CALL QuorvexHostCameraCounters(const QuorvexHostCamera* camera, QuorvexHostCounters* counters);

@@ -65,8 +65,29 @@ int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int wi
  * number, from 1) to every attached client that has been sent the
  * dimensions: a client that has not would not know the frame's size. Refused (-1) when the frame is
  * larger than the segment or when a client keeps the mutex for more than two
- * seconds. */
+ * seconds.
+ *
+ * Every published frame takes the server's next number (1, 2, 3, ..., as an
+ * unsigned 32-bit value that wraps past 4294967295 to 1) and a capture time,
+ * which hosts read with the frame (a number left out tells them a frame was
+ * lost). The plain publish calls stamp a frame with the time they are
+ * called; the ...At calls take the time the source captured it, on the
+ * clock of QuorvexServerClockMicroseconds (0 or less: the time of the
+ * call). */
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount);
+
+/* QuorvexServerPublishFrame with the frame's capture time. */
+int QUORVEX_SERVER_CALL QuorvexServerPublishFrameAt(QuorvexServer* server, const void* pixels, int byteCount,
+                                                    long long captureMicroseconds);
+
+/* Leaves the next `count` frame numbers unused, for frames the source lost
+ * before they reached the server, so that hosts count them lost. Returns 0,
+ * or -1 for a negative count. */
+int QUORVEX_SERVER_CALL QuorvexServerSkipFrames(QuorvexServer* server, int count);
+
+/* The clock of capture times: the system's real-time clock in microseconds
+ * since 1970-01-01 00:00 UTC, as hosts on the same machine read it. */
+long long QUORVEX_SERVER_CALL QuorvexServerClockMicroseconds(void);
 
 /* Who may open the server's pipe, segment and mutex. */
 #define QUORVEX_ACCESS_OWN_USER 0        /* the creating user only: the default */
@@ -107,6 +128,10 @@ int QUORVEX_SERVER_CALL QuorvexServerSetChannelOrder(QuorvexServer* server, int 
  * QuorvexServerLastError says why. */
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrameEx(QuorvexServer* server, const void* pixels, int width, int height,
                                                     int strideBytes, int format);
+
+/* QuorvexServerPublishFrameEx with the frame's capture time. */
+int QUORVEX_SERVER_CALL QuorvexServerPublishFrameExAt(QuorvexServer* server, const void* pixels, int width, int height,
+                                                      int strideBytes, int format, long long captureMicroseconds);
 
 /* The reason of the last call on this server that was refused, or "" when
  * none was. The text stays valid until the next call on the server. With a

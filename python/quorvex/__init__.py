@@ -19,7 +19,7 @@ from."""
 from . import _library
 from ._formats import FORMATS
 from ._library import LibraryNotFoundError
-from .driver import Camera, Driver, StreamEnded
+from .driver import Camera, Driver, FrameInfo, StreamEnded
 from .server import Server
 
 __version__ = _library.version()
@@ -30,5 +30,5 @@ def loaded_libraries():
     return dict(_library.loaded)
 
 
-__all__ = ["Camera", "Driver", "FORMATS", "LibraryNotFoundError", "Server", "StreamEnded", "__version__",
+__all__ = ["Camera", "Driver", "FORMATS", "FrameInfo", "LibraryNotFoundError", "Server", "StreamEnded", "__version__",
            "loaded_libraries"]

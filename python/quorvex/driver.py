@@ -13,7 +13,7 @@ import os
 import threading
 import time
 import weakref
-from typing import List, Optional
+from typing import List, NamedTuple, Optional, Tuple, Union
 
 import numpy as np
 
@@ -40,12 +40,14 @@ class _CameraOptions(ctypes.Structure):
 
 class _Frame(ctypes.Structure):
     _fields_ = [("pixels", ctypes.POINTER(ctypes.c_ubyte)), ("width", _I), ("height", _I), ("bytesPerPixel", _I),
-                ("rowPitch", _I), ("number", ctypes.c_longlong), ("arrivedUs", ctypes.c_longlong)]
+                ("rowPitch", _I), ("number", ctypes.c_longlong), ("arrivedUs", ctypes.c_longlong),
+                ("serverNumber", ctypes.c_longlong), ("captureUs", ctypes.c_longlong), ("gap", ctypes.c_longlong),
+                ("arrivedRealUs", ctypes.c_longlong)]
 
 
 class _Counters(ctypes.Structure):
     _fields_ = [("received", ctypes.c_longlong), ("replaced", ctypes.c_longlong), ("resets", ctypes.c_longlong),
-                ("incomplete", ctypes.c_longlong)]
+                ("incomplete", ctypes.c_longlong), ("lost", ctypes.c_longlong)]
 
 
 _SIGNATURES = {
@@ -65,6 +67,17 @@ _SIGNATURES = {
     "QuorvexHostCameraRelease": (None, [_P, ctypes.POINTER(_Frame)]),
     "QuorvexHostCameraCounters": (None, [_P, ctypes.POINTER(_Counters)]),
 }
+
+
+class FrameInfo(NamedTuple):
+    """What the server and the camera said of a frame, from read(meta=True).
+    Times are microseconds since 1970-01-01 UTC on the system's clock, so on
+    one machine arrived_us - capture_us is the frame's age on arrival; a
+    server that does not number its frames gives number 0 and capture_us 0."""
+    number: int      # the server's number: 1, 2, 3 ...
+    capture_us: int  # when the server's source captured it
+    arrived_us: int  # when the camera took it
+    gap: int         # the server's numbers left out just before it: frames lost
 
 
 class StreamEnded(Exception):
@@ -184,6 +197,11 @@ class Camera:
     def frames_dropped(self) -> int:
         return self._counters().replaced
 
+    @property
+    def frames_lost(self) -> int:
+        """Frames the server numbered that never reached this camera."""
+        return self._counters().lost
+
     @staticmethod
     def _copied(frame: _Frame) -> np.ndarray:
         # The library's buffer, seen in place, then copied once into an
@@ -192,11 +210,13 @@ class Camera:
         pixels = rows[:, :frame.width * frame.bytesPerPixel]
         return pixels.reshape(_formats.frame_shape(frame.width, frame.height, frame.bytesPerPixel)).copy()
 
-    def read(self, timeout: Optional[float] = 2.0) -> np.ndarray:
-        """The next frame: (H, W) for one byte per pixel, else (H, W, C).
-        Returns a waiting unread frame at once; raises TimeoutError when none
-        arrives within `timeout` seconds (None: wait for ever), StreamEnded
-        once the stream has ended."""
+    def read(self, timeout: Optional[float] = 2.0,
+             meta: bool = False) -> Union[np.ndarray, Tuple[np.ndarray, FrameInfo]]:
+        """The next frame: (H, W) for one byte per pixel, else (H, W, C); with
+        meta=True, the frame and its FrameInfo. Returns a waiting unread frame
+        at once; raises TimeoutError when none arrives within `timeout`
+        seconds (None: wait for ever), StreamEnded once the stream has
+        ended."""
         deadline = None if timeout is None else time.monotonic() + max(0.0, timeout)
         frame = _Frame()
         while True:
@@ -206,7 +226,10 @@ class Camera:
                 result = self._lib.QuorvexHostCameraRead(handle, int(left * 1000), ctypes.byref(frame))
                 if result == _C.QUORVEX_HOST_FRAME:
                     try:
-                        return self._copied(frame)
+                        pixels = self._copied(frame)
+                        if not meta:
+                            return pixels
+                        return pixels, FrameInfo(frame.serverNumber, frame.captureUs, frame.arrivedRealUs, frame.gap)
                     finally:
                         self._lib.QuorvexHostCameraRelease(handle, ctypes.byref(frame))
                 why = _text(self._lib.QuorvexHostLastError())

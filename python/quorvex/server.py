@@ -28,6 +28,7 @@ _SIGNATURES = {
     "QuorvexServerClientCount": (_I, [_P]),
     "QuorvexServerWaitForClients": (_I, [_P, _I, _I]),
     "QuorvexServerSendStop": (_I, [_P]),
+    "QuorvexServerSkipFrames": (_I, [_P, _I]),
 }
 
 
@@ -127,6 +128,15 @@ class Server:
             if sent < 0:
                 raise self._refused("publish")
             return sent
+
+    def skip_frames(self, count):
+        """Leaves the next `count` frame numbers unused, for frames the
+        source lost before they reached the server: hosts count them lost.
+        Every published frame takes the next number (1, 2, 3, ...) and is
+        stamped with the time it was published."""
+        with self._lock:
+            if self._lib.QuorvexServerSkipFrames(self._server(), int(count)) < 0:
+                raise self._refused("skip_frames")
 
     @property
     def clients(self):

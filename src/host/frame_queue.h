@@ -21,6 +21,11 @@ struct Frame {
     int rowPitch = 0;
     int64_t number = 0;
     int64_t arrivedUs = 0;
+    // What the server said of the frame (QuorvexHostFrame's fields).
+    int64_t serverNumber = 0;
+    int64_t captureUs = 0;
+    int64_t gap = 0;
+    int64_t arrivedRealUs = 0;
 };
 
 struct FrameCounts {

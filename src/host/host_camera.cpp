@@ -19,6 +19,13 @@ int64_t SteadyMicroseconds() {
     return duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// The clock servers stamp their frames with.
+int64_t RealtimeMicroseconds() {
+    using std::chrono::duration_cast;
+    using std::chrono::microseconds;
+    return duration_cast<microseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 HostCamera::HostCamera(const tools::DriverExports& driver, CameraSetup setup)
@@ -48,8 +55,26 @@ bool HostCamera::Property(const char* name, int& value) const {
     return driver_.getProperty(kGrabberNo, setup_.port, name, &value) != 0;
 }
 
+void HostCamera::ReadStamp(Frame& frame) {
+    // A driver without these names answers none of them: every field stays 0.
+    int number = 0;
+    int captureHigh = 0;
+    int captureLow = 0;
+    int gap = 0;
+    driver_.getProperty(kGrabberNo, setup_.port, "FrameNumber", &number);
+    driver_.getProperty(kGrabberNo, setup_.port, "FrameCaptureHigh", &captureHigh);
+    driver_.getProperty(kGrabberNo, setup_.port, "FrameCaptureLow", &captureLow);
+    driver_.getProperty(kGrabberNo, setup_.port, "FrameGap", &gap);
+    frame.serverNumber = static_cast<uint32_t>(number);
+    frame.captureUs =
+        static_cast<int64_t>((uint64_t{static_cast<uint32_t>(captureHigh)} << 32) | static_cast<uint32_t>(captureLow));
+    frame.gap = gap;
+    lost_ += gap;
+}
+
 void HostCamera::OnFrame() {
     const int64_t arrivedUs = SteadyMicroseconds();
+    const int64_t arrivedRealUs = RealtimeMicroseconds();
     if (resetPending_.exchange(false)) {
         ReadGeometry();
     }
@@ -73,6 +98,8 @@ void HostCamera::OnFrame() {
     frame.bytesPerPixel = bytesPerPixel_;
     frame.rowPitch = static_cast<int>(pitch);
     frame.arrivedUs = arrivedUs;
+    frame.arrivedRealUs = arrivedRealUs;
+    ReadStamp(frame);
     queue_.Push(std::move(frame));
 }
 
@@ -131,7 +158,7 @@ int HostCamera::LinkState() const {
 
 CameraCounts HostCamera::Counts() {
     const FrameCounts queued = queue_.Counts();
-    return CameraCounts{queued.received, queued.replaced, resets_.load(), incomplete_.load()};
+    return CameraCounts{queued.received, queued.replaced, resets_.load(), incomplete_.load(), lost_.load()};
 }
 
 }  // namespace host

@@ -26,6 +26,7 @@ struct CameraCounts {
     int64_t replaced = 0;
     int64_t resets = 0;
     int64_t incomplete = 0;
+    int64_t lost = 0;
 };
 
 enum class ReadResult { kFrame, kNothingYet, kNoServer, kEnded };
@@ -62,6 +63,9 @@ public:
 
 private:
     void ReadGeometry();
+    // The server's number, capture time and gap of the frame in the driver's
+    // buffer, and the time it arrived.
+    void ReadStamp(Frame& frame);
 
     const tools::DriverExports& driver_;
     const CameraSetup setup_;
@@ -69,6 +73,7 @@ private:
     std::atomic<bool> resetPending_{true};
     std::atomic<int64_t> resets_{0};
     std::atomic<int64_t> incomplete_{0};
+    std::atomic<int64_t> lost_{0};
     std::atomic<int> openedWidth_{0};
     std::atomic<int> openedHeight_{0};
 

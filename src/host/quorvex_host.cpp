@@ -280,8 +280,9 @@ int QUORVEX_HOST_CALL QuorvexHostCameraRead(QuorvexHostCamera* camera, int timeo
         std::string why;
         switch (camera->camera->Read(timeoutMs, taken, why)) {
         case host::ReadResult::kFrame:
-            *frame = QuorvexHostFrame{taken->bytes.data(), taken->width,  taken->height,   taken->bytesPerPixel,
-                                      taken->rowPitch,     taken->number, taken->arrivedUs};
+            *frame = QuorvexHostFrame{taken->bytes.data(), taken->width,  taken->height,       taken->bytesPerPixel,
+                                      taken->rowPitch,     taken->number, taken->arrivedUs,    taken->serverNumber,
+                                      taken->captureUs,    taken->gap,    taken->arrivedRealUs};
             return QUORVEX_HOST_FRAME;
         case host::ReadResult::kNothingYet:
             Fail(why);
@@ -313,7 +314,7 @@ void QUORVEX_HOST_CALL QuorvexHostCameraCounters(const QuorvexHostCamera* camera
         return;
     }
     const host::CameraCounts counts = camera->camera->Counts();
-    *counters = QuorvexHostCounters{counts.received, counts.replaced, counts.resets, counts.incomplete};
+    *counters = QuorvexHostCounters{counts.received, counts.replaced, counts.resets, counts.incomplete, counts.lost};
 }
 
 }  // extern "C"

@@ -164,10 +164,29 @@ int CameraServer::SendDimensionsToAll(const DimensionsBlock& dimensions) {
     return reached;
 }
 
-int CameraServer::AnnounceFrame() {
+FrameStamp CameraServer::NextStamp(int64_t captureMicroseconds) {
+    frameNumber_ = NextFrameNumber(frameNumber_);
+    return FrameStamp{kFrameStampMark, kFrameStampVersion, frameNumber_, 0,
+                      captureMicroseconds > 0 ? captureMicroseconds : StampClockMicroseconds()};
+}
+
+int CameraServer::SkipFrames(int count) {
+    if (count < 0) {
+        return Refuse("cannot skip a negative count of " + std::to_string(count) + " frames");
+    }
+    platform::CriticalSectionLock one(publishLock_);
+    if (count > 0) {
+        // Numbers run 1 ... UINT32_MAX and then from 1 again.
+        frameNumber_ =
+            static_cast<uint32_t>((uint64_t{frameNumber_} + static_cast<uint64_t>(count) - 1) % UINT32_MAX + 1);
+    }
+    return 0;
+}
+
+int CameraServer::AnnounceFrame(uint32_t number) {
     // A client that attached a moment ago and has not had its dimensions
     // yet would take the frame for one of unknown size: it is passed over.
-    const MessageHeader header{HeaderMagic, ImageReady, ++frameNumber_};
+    const MessageHeader header{HeaderMagic, ImageReady, static_cast<int32_t>(number)};
     int reached = 0;
     for (DWORD i = 0; i < maxClients_; ++i) {
         reached += pipes_[i].KnowsDimensions() && pipes_[i].Write(&header, sizeof header) ? 1 : 0;
@@ -175,20 +194,33 @@ int CameraServer::AnnounceFrame() {
     return reached;
 }
 
-int CameraServer::PublishFrame(const void* pixels, DWORD count) {
+int CameraServer::PublishFrame(const void* pixels, DWORD count, int64_t captureMicroseconds) {
     if (count > frame_.Capacity()) {
         return Refuse("a frame of " + std::to_string(count) + " bytes is larger than the segment's " +
                       std::to_string(frame_.Capacity()));
     }
     platform::CriticalSectionLock one(publishLock_);
-    if (!frame_.Write(pixels, count)) {
+    // Clients read the stamp after the frame of the dimensions they were
+    // sent, which need not be `count` bytes long.
+    DWORD stampOffset = count;
+    {
+        platform::CriticalSectionLock hold(lock_);
+        const int64_t frameBytes =
+            static_cast<int64_t>(dimensions_.width) * dimensions_.height * dimensions_.bytesPerPixel;
+        if (hasDimensions_ && frameBytes >= 0 && frameBytes <= static_cast<int64_t>(frame_.Capacity())) {
+            stampOffset = static_cast<DWORD>(frameBytes);
+        }
+    }
+    const FrameStamp stamp = NextStamp(captureMicroseconds);
+    if (!frame_.Write(pixels, count, stamp, stampOffset)) {
         return Refuse(kMutexHeld);
     }
     platform::CriticalSectionLock hold(lock_);
-    return AnnounceFrame();
+    return AnnounceFrame(stamp.number);
 }
 
-int CameraServer::PublishFrameEx(const void* pixels, int width, int height, int strideBytes, int format) {
+int CameraServer::PublishFrameEx(const void* pixels, int width, int height, int strideBytes, int format,
+                                 int64_t captureMicroseconds) {
     if (pixels == nullptr) {
         return Refuse("the pixel pointer is null");
     }
@@ -216,7 +248,9 @@ int CameraServer::PublishFrameEx(const void* pixels, int width, int height, int 
 
     platform::CriticalSectionLock one(publishLock_);
     const pixels::Conversion conversion = pixels::ConversionFor(layout, static_cast<pixels::Order>(order_.load()));
-    const bool written = frame_.WriteWith(static_cast<DWORD>(frameBytes), [&](uint8_t* segment) {
+    const FrameStamp stamp = NextStamp(captureMicroseconds);
+    const auto byteCount = static_cast<DWORD>(frameBytes);
+    const bool written = frame_.WriteWith(byteCount, stamp, byteCount, [&](uint8_t* segment) {
         pixels::CopyRows(segment, static_cast<const uint8_t*>(pixels), static_cast<size_t>(width),
                          static_cast<size_t>(height), static_cast<size_t>(strideBytes), bytesPerPixel, conversion);
     });
@@ -229,7 +263,7 @@ int CameraServer::PublishFrameEx(const void* pixels, int width, int height, int 
         dimensions.bytesPerPixel != dimensions_.bytesPerPixel) {
         SendDimensionsToAll(dimensions);
     }
-    return AnnounceFrame();
+    return AnnounceFrame(stamp.number);
 }
 
 int CameraServer::SetChannelOrder(int order) {

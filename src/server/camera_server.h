@@ -49,10 +49,16 @@ public:
 
     // Each returns the number of clients reached, or -1 when refused.
     int SetDimensions(const DimensionsBlock& dimensions);
-    int PublishFrame(const void* pixels, DWORD count);
+    // Each frame takes the next number and is stamped with
+    // `captureMicroseconds` (StampClockMicroseconds()'s clock), or with the
+    // time it is published when that is 0 or less.
+    int PublishFrame(const void* pixels, DWORD count, int64_t captureMicroseconds);
     // Converts a frame with a row stride into the segment, sending new
     // dimensions first when its size or bytes per pixel differ.
-    int PublishFrameEx(const void* pixels, int width, int height, int strideBytes, int format);
+    int PublishFrameEx(const void* pixels, int width, int height, int strideBytes, int format,
+                       int64_t captureMicroseconds);
+    // Leaves the next `count` numbers unused, for frames the source lost.
+    int SkipFrames(int count);
     // 0, or -1 for an unknown order.
     int SetChannelOrder(int order);
     // Who may open the segment, the mutex and every pipe instance, now and
@@ -86,9 +92,11 @@ private:
     int SendDimensions(ClientPipe& pipe);
     // With `lock_` held: stores the dimensions and sends them to every client.
     int SendDimensionsToAll(const DimensionsBlock& dimensions);
-    // With `lock_` held: the ImageReady of a new frame to every client that
-    // knows the dimensions.
-    int AnnounceFrame();
+    // With `publishLock_` held: the next frame's number and stamp.
+    FrameStamp NextStamp(int64_t captureMicroseconds);
+    // With `lock_` held: the ImageReady of frame `number` to every client
+    // that knows the dimensions.
+    int AnnounceFrame(uint32_t number);
 
     std::string pipePath_;
     platform::ObjectSecurity security_;  // guarded by lock_ once serving
@@ -98,8 +106,8 @@ private:
     std::array<ClientPipe, kMaxClients> pipes_;
     DimensionsBlock dimensions_{};
     bool hasDimensions_ = false;
-    int32_t frameNumber_ = 0;
     platform::CriticalSection publishLock_;
+    uint32_t frameNumber_ = 0;  // the last number given; guarded by publishLock_
     std::atomic<int> order_{static_cast<int>(pixels::Order::Rgb)};
     platform::CriticalSection errorLock_;
     std::string lastError_;

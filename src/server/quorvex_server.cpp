@@ -116,12 +116,25 @@ int QUORVEX_SERVER_CALL QuorvexServerSetDimensions(QuorvexServer* server, int wi
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrame(QuorvexServer* server, const void* pixels, int byteCount) {
+    return QuorvexServerPublishFrameAt(server, pixels, byteCount, 0);
+}
+
+int QUORVEX_SERVER_CALL QuorvexServerPublishFrameAt(QuorvexServer* server, const void* pixels, int byteCount,
+                                                    long long captureMicroseconds) {
     return Guarded(server, [&](CameraServer& s) {
         if (byteCount < 0 || (pixels == nullptr && byteCount > 0)) {
             return s.Refuse(byteCount < 0 ? "the byte count is negative" : "the pixel pointer is null");
         }
-        return s.PublishFrame(pixels, static_cast<DWORD>(byteCount));
+        return s.PublishFrame(pixels, static_cast<DWORD>(byteCount), captureMicroseconds);
     });
+}
+
+int QUORVEX_SERVER_CALL QuorvexServerSkipFrames(QuorvexServer* server, int count) {
+    return Guarded(server, [&](CameraServer& s) { return s.SkipFrames(count); });
+}
+
+long long QUORVEX_SERVER_CALL QuorvexServerClockMicroseconds(void) {
+    return StampClockMicroseconds();
 }
 
 int QUORVEX_SERVER_CALL QuorvexServerSetChannelOrder(QuorvexServer* server, int order) {
@@ -141,8 +154,14 @@ int QUORVEX_SERVER_CALL QuorvexServerSetAccess(QuorvexServer* server, int access
 
 int QUORVEX_SERVER_CALL QuorvexServerPublishFrameEx(QuorvexServer* server, const void* pixels, int width, int height,
                                                     int strideBytes, int format) {
-    return Guarded(server,
-                   [&](CameraServer& s) { return s.PublishFrameEx(pixels, width, height, strideBytes, format); });
+    return QuorvexServerPublishFrameExAt(server, pixels, width, height, strideBytes, format, 0);
+}
+
+int QUORVEX_SERVER_CALL QuorvexServerPublishFrameExAt(QuorvexServer* server, const void* pixels, int width, int height,
+                                                      int strideBytes, int format, long long captureMicroseconds) {
+    return Guarded(server, [&](CameraServer& s) {
+        return s.PublishFrameEx(pixels, width, height, strideBytes, format, captureMicroseconds);
+    });
 }
 
 const char* QUORVEX_SERVER_CALL QuorvexServerLastError(QuorvexServer* server) {

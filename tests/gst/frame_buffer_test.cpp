@@ -51,7 +51,8 @@ TEST_P(FrameBuffer, HasTheCapsStrideAndEveryRowExact) {
             pixels[static_cast<size_t>(r * row.rowPitch + b)] = PixelByte(r, b);
         }
     }
-    const QuorvexHostFrame frame{pixels.data(), row.width, row.height, row.bytesPerPixel, row.rowPitch, 1, 0};
+    const QuorvexHostFrame frame{
+        pixels.data(), row.width, row.height, row.bytesPerPixel, row.rowPitch, 1, 0, 0, 0, 0, 0};
     GstVideoInfo info;
     ASSERT_TRUE(
         gst_video_info_set_format(&info, row.format, static_cast<guint>(row.width), static_cast<guint>(row.height)));
@@ -88,10 +89,10 @@ TEST_F(FrameBufferTest, AFrameOfAnotherSizeHasNoBuffer) {
     std::vector<uint8_t> pixels(64 * 48 * 3);
     GstVideoInfo info;
     ASSERT_TRUE(gst_video_info_set_format(&info, GST_VIDEO_FORMAT_RGB, 64, 48));
-    EXPECT_FALSE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 64, 47, 3, 192, 1, 0}, info));
-    EXPECT_FALSE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 63, 48, 3, 192, 1, 0}, info));
-    EXPECT_FALSE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 64, 48, 1, 64, 1, 0}, info));
-    EXPECT_TRUE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 64, 48, 3, 192, 1, 0}, info));
+    EXPECT_FALSE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 64, 47, 3, 192, 1, 0, 0, 0, 0, 0}, info));
+    EXPECT_FALSE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 63, 48, 3, 192, 1, 0, 0, 0, 0, 0}, info));
+    EXPECT_FALSE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 64, 48, 1, 64, 1, 0, 0, 0, 0, 0}, info));
+    EXPECT_TRUE(quorvexgst::BufferOf(QuorvexHostFrame{pixels.data(), 64, 48, 3, 192, 1, 0, 0, 0, 0, 0}, info));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // every frame in this process.
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <thread>
@@ -130,7 +131,73 @@ TEST_P(SinkStream, EveryFrameReachesTheHostByteForByte) {
         ASSERT_EQ(kHeight, frames[i].height) << "frame " << i;
         ASSERT_EQ(static_cast<int>(row.channels.size()), frames[i].bytesPerPixel) << "frame " << i;
         ASSERT_TRUE(frames[i].pixels == expected[i]) << "frame " << i << " differs from videotestsrc's";
+        // In lockstep nothing is lost: the server's numbers run 1, 2, 3 ...
+        ASSERT_EQ(static_cast<int>(i + 1), frames[i].number) << "frame " << i;
+        ASSERT_EQ(0, frames[i].gap) << "frame " << i;
+        ASSERT_TRUE(i == 0 || frames[i].captureUs > frames[i - 1].captureUs) << "frame " << i;
     }
+}
+
+// ---- Frame numbers and capture times ----
+
+// Frames that run through one at a time: the sink waits for the host before
+// the first and after each.
+std::vector<HostFrame> LockstepFrames(TestHost& host, const testsupport::TempDir& dir, const std::string& share,
+                                      const std::string& pipeline, size_t count) {
+    const std::string acknowledgements = share + "-read";
+    EXPECT_TRUE(host.Open(dir.Path(), share));
+    EXPECT_TRUE(host.AcknowledgeThrough(acknowledgements));
+    toolstest::ToolRun child(dir, "child.txt");
+    EXPECT_TRUE(child.Start(platform::ProgramPath(),
+                            {std::string("--child=") + gsttest::kLockstepVerb, acknowledgements,
+                             pipeline + " ! quorvexsink name=sink share=" + share + " wait-for-hosts=1"}));
+    int exitCode = -1;
+    EXPECT_TRUE(child.Finish(exitCode, gsttest::kPipelineMs));
+    EXPECT_EQ(0, exitCode) << child.Output();
+    EXPECT_TRUE(host.WaitForFrames(count, gsttest::kPipelineMs));
+    host.Close();
+    return host.Frames();
+}
+
+TEST_F(SinkTest, CaptureTimesFollowTheBuffersOnTheHostsClock) {
+    constexpr size_t kTimed = 10;
+    const std::vector<HostFrame> frames =
+        LockstepFrames(host_, dir_, share_,
+                       "videotestsrc num-buffers=" + std::to_string(kTimed) +
+                           " ! video/x-raw,format=GRAY8,width=64,height=16,framerate=25/1",
+                       kTimed);
+    ASSERT_EQ(kTimed, frames.size()) << gsttest::Describe(frames);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(static_cast<int>(i + 1), frames[i].number) << "frame " << i;
+        EXPECT_LT(std::llabs(frames[i].arrivedUs - frames[i].captureUs), 1000000) << "frame " << i;
+        if (i > 0) {
+            // 25 frames per second: the buffers' timestamps 40 ms apart.
+            const int64_t stepUs = frames[i].captureUs - frames[i - 1].captureUs;
+            EXPECT_GT(stepUs, 30000) << "frame " << i;
+            EXPECT_LT(stepUs, 50000) << "frame " << i;
+        }
+    }
+}
+
+TEST_F(SinkTest, FramesDroppedUpstreamAreLeftOutOfTheNumbers) {
+    constexpr int kSent = 60;
+    const std::vector<HostFrame> frames = LockstepFrames(
+        host_, dir_, share_,
+        "videotestsrc num-buffers=" + std::to_string(kSent) +
+            " ! video/x-raw,format=GRAY8,width=32,height=8,framerate=100/1 ! identity drop-probability=0.3",
+        1);
+    ASSERT_FALSE(frames.empty());
+    SCOPED_TRACE(gsttest::Describe(frames));
+    int gaps = 0;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i - 1].number + frames[i].gap + 1, frames[i].number) << "frame " << i;
+        gaps += frames[i].gap;
+    }
+    EXPECT_EQ(1, frames.front().number);
+    EXPECT_EQ(frames.back().number - static_cast<int>(frames.size()), gaps);
+    // Of 60 frames, about 18 are dropped; none would be a sink that skips no number.
+    EXPECT_GT(gaps, 0);
+    EXPECT_LE(frames.back().number, kSent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SinkStream,
@@ -178,6 +245,23 @@ TEST_F(SinkTest, ACapsChangeWhilePlayingGivesTheHostAResetAndTheNewSize) {
     }
     EXPECT_GT(frames[kFramesPerSize].resetsBefore, frames[kFramesPerSize - 1].resetsBefore)
         << "no Reset between the last frame of the first size and the first of the second";
+}
+
+// ---- The sink as a camera server ----
+
+TEST_F(SinkTest, QuorvexCheckPassesTheSink) {
+    auto pipeline =
+        StartPipeline(dir_, "pipeline.txt",
+                      "videotestsrc is-live=true ! video/x-raw,format=RGB,width=64,height=32,framerate=50/1 "
+                      "! quorvexsink share=" +
+                          share_);
+    toolstest::ToolRun check(dir_, "check.txt");
+    ASSERT_TRUE(check.Start(toolstest::ToolPath(QUORVEX_CHECK_TOOL_FILE), {share_, "--frames", "12"}));
+    int exitCode = -1;
+    ASSERT_TRUE(check.Finish(exitCode, gsttest::kPipelineMs));
+    pipeline->Kill();
+    EXPECT_EQ(0, exitCode) << check.Output();
+    EXPECT_NE(std::string::npos, check.Output().find("PASS numbering: 12 frames numbered")) << check.Output();
 }
 
 // ---- One share, one server ----

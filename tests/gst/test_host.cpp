@@ -2,6 +2,7 @@
 
 #include "settings_file.h"
 #include "support/waits.h"
+#include "wire/messages.h"
 
 namespace gsttest {
 namespace {
@@ -94,6 +95,14 @@ void TestHost::HandleFrame() {
     HostFrame frame;
     static_cast<testsupport::FrameShape&>(frame) = size_;
     testsupport::ReadRows(driver_, kPort, size_, frame.pixels);
+    int high = 0;
+    int low = 0;
+    driver_.getProperty(kGrabber, kPort, "FrameNumber", &frame.number);
+    driver_.getProperty(kGrabber, kPort, "FrameGap", &frame.gap);
+    driver_.getProperty(kGrabber, kPort, "FrameCaptureHigh", &high);
+    driver_.getProperty(kGrabber, kPort, "FrameCaptureLow", &low);
+    frame.captureUs = static_cast<int64_t>((uint64_t{static_cast<uint32_t>(high)} << 32) | static_cast<uint32_t>(low));
+    frame.arrivedUs = StampClockMicroseconds();
     {
         std::lock_guard<std::mutex> hold(lock_);
         frame.resetsBefore = resets_;

@@ -19,6 +19,10 @@ namespace gsttest {
 struct HostFrame : testsupport::FrameShape {
     std::vector<uint8_t> pixels;  // rows back to back
     int resetsBefore = 0;         // the resets asked for before this frame
+    int number = 0;               // the server's number for it (FrameNumber)
+    int gap = 0;                  // numbers left out before it (FrameGap)
+    int64_t captureUs = 0;        // its capture time (FrameCaptureHigh/Low)
+    int64_t arrivedUs = 0;        // the host's real-time clock as it came
 };
 
 // The frames' sizes, first bytes and resets, one line each, for failure

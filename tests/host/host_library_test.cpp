@@ -87,6 +87,50 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RowPitch,
                                          PitchRow{"rgba_13_by_64", 13, 5, 4, 64}),
                          RowName());
 
+TEST_F(HostTest, FramesCarryTheServersNumbersTimesAndGaps) {
+    Server server(24, 6, 1);
+    ASSERT_TRUE(server.Up());
+    PointAt("Camera 2", server.Share());
+    const QuorvexHostCameraOptions options{2, 8, 1};
+    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 2", &options);
+    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    // Once one frame has come, every later one is announced to the camera.
+    ASSERT_TRUE(Deliver(server, camera, 1));
+    // Frame 1 may have been published, and taken, more than once: the last
+    // one taken is where the numbers go on from.
+    long long firstNumber = 0;
+    long long lastCapture = 0;
+    QuorvexHostFrame first{};
+    while (QuorvexHostCameraRead(camera, 0, &first) == QUORVEX_HOST_FRAME) {
+        firstNumber = first.serverNumber;
+        lastCapture = first.captureUs;
+        QuorvexHostCameraRelease(camera, &first);
+    }
+    EXPECT_GE(firstNumber, 1);
+    const long long lostBefore = Counters(camera).lost;
+
+    const int skips[] = {0, 0, 2, 0, 1};
+    long long expected = firstNumber;
+    for (uint32_t seed = 2; seed < 2 + sizeof skips / sizeof skips[0]; ++seed) {
+        const int skip = skips[seed - 2];
+        ASSERT_EQ(0, QuorvexServerSkipFrames(server.Get(), skip));
+        ASSERT_TRUE(server.Publish(seed));
+        expected += skip + 1;
+        QuorvexHostFrame frame{};
+        ASSERT_EQ(QUORVEX_HOST_FRAME, QuorvexHostCameraRead(camera, kWaitMs, &frame)) << QuorvexHostLastError();
+        EXPECT_EQ(seed, SeedOf(frame, 1));
+        EXPECT_EQ(expected, frame.serverNumber) << "frame " << seed;
+        EXPECT_EQ(skip, frame.gap) << "frame " << seed;
+        EXPECT_GT(frame.captureUs, lastCapture);
+        EXPECT_GE(frame.arrivedRealUs, frame.captureUs);
+        EXPECT_LT(frame.arrivedRealUs - frame.captureUs, 1000000) << "older than a second on arrival";
+        lastCapture = frame.captureUs;
+        QuorvexHostCameraRelease(camera, &frame);
+    }
+    EXPECT_EQ(lostBefore + 3, Counters(camera).lost);
+    QuorvexHostCameraClose(camera);
+}
+
 TEST_F(HostTest, AFullQueueKeepsTheNewestFrames) {
     Server server(16, 8, 1);
     ASSERT_TRUE(server.Up());

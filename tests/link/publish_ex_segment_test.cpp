@@ -4,6 +4,7 @@
 // the bytes after the frame come out right, for each format and row padding.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,9 @@ namespace {
 constexpr int kLargestWidth = 24;
 constexpr int kHeight = 3;
 constexpr int kPadding[] = {0, 1, 5};
-// Bytes read beyond the frame, which must keep the filling published before
-// it: a conversion that writes past the frame's end shows there.
+// Bytes read beyond the frame, which must hold the frame's stamp and then
+// keep the filling published before it: a conversion that writes past the
+// frame's end shows there.
 constexpr int kBeyond = 32;
 constexpr uint8_t kFilling = 0xEE;
 
@@ -43,9 +45,12 @@ TEST_P(PublishExSegment, RowsOfEveryWidthAreConvertedExactly) {
                       segment.Read(read.data(), static_cast<int32_t>(read.size()), nullptr));
             EXPECT_EQ(expected, std::vector<uint8_t>(read.begin(), read.begin() + expected.size()))
                 << "width " << width << ", padding " << padding;
-            EXPECT_EQ(std::vector<uint8_t>(kBeyond, kFilling),
-                      std::vector<uint8_t>(read.begin() + expected.size(), read.end()))
-                << "written past the frame: width " << width << ", padding " << padding;
+            FrameStamp stamp{};
+            std::memcpy(&stamp, read.data() + expected.size(), sizeof stamp);
+            EXPECT_EQ(kFrameStampMark, stamp.mark) << "no stamp after the frame: width " << width;
+            EXPECT_EQ(std::vector<uint8_t>(kBeyond - sizeof stamp, kFilling),
+                      std::vector<uint8_t>(read.begin() + expected.size() + sizeof stamp, read.end()))
+                << "written past the frame and its stamp: width " << width << ", padding " << padding;
         }
     }
 }

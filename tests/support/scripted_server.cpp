@@ -224,8 +224,18 @@ bool ScriptedServer::SendDimensions(const DimensionsBlock& block) {
     return told;
 }
 
-bool ScriptedServer::SendHeaderIfTold(int32_t type) {
-    const MessageHeader header{HeaderMagic, type, 0};
+bool ScriptedServer::SendDimensionsAsOneMessage(const DimensionsBlock& block) {
+    uint8_t both[2 * kMessageSize];
+    const MessageHeader header{HeaderMagic, Dimensions, 0};
+    std::memcpy(both, &header, sizeof header);
+    std::memcpy(both + sizeof header, &block, sizeof block);
+    platform::CriticalSectionLock hold(lock);
+    told = SendLocked(both, sizeof both);
+    return told;
+}
+
+bool ScriptedServer::SendHeaderIfTold(int32_t type, int32_t param) {
+    const MessageHeader header{HeaderMagic, type, param};
     platform::CriticalSectionLock hold(lock);
     return told && SendLocked(&header, sizeof header);
 }

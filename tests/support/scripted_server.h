@@ -74,11 +74,14 @@ public:
     // A Dimensions header and `block` back to back; the client counts as
     // told until it leaves.
     bool SendDimensions(const DimensionsBlock& block);
+    // The same two messages run together into one of 24 bytes, as a server
+    // on a byte pipe would send them.
+    bool SendDimensionsAsOneMessage(const DimensionsBlock& block);
     // Sends a header only to a client that has been told the dimensions,
     // asked and sent under one hold of the lock: asked apart, the answer
     // could be a client's that left, and one that took the instance in
     // between would be sent a frame before its dimensions and end its link.
-    bool SendHeaderIfTold(int32_t type);
+    bool SendHeaderIfTold(int32_t type, int32_t param = 0);
     // Ends the attached client's connection.
     void Drop();
 

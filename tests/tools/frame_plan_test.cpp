@@ -25,6 +25,10 @@ TEST_P(FramePlanNumbers, FollowTheFaults) {
         const tools::FrameStep step = plan.Next();
         EXPECT_EQ(static_cast<int64_t>(i + 1), step.index);
         EXPECT_EQ(step.repeat, i > 0 && step.frameNumber == numbers.back()) << "frame " << i + 1;
+        // The numbers left out, which the server leaves out on the wire too.
+        const uint32_t previous = numbers.empty() ? 0 : numbers.back();
+        EXPECT_EQ(step.repeat ? 0u : step.frameNumber - previous - 1, static_cast<uint32_t>(step.skipped))
+            << "frame " << i + 1;
         numbers.push_back(step.frameNumber);
     }
     EXPECT_EQ(GetParam().numbers, numbers);

@@ -110,6 +110,26 @@ TEST(FormatSummary, NamesEveryCount) {
     }
 }
 
+TEST(FormatSummary, CountsLostFramesByTheServersNumbers) {
+    tools::GrabSummary summary;
+    summary.frames = 5;
+    for (const uint32_t number : {1u, 2u, 5u, 6u, 8u}) {
+        summary.serverSequence.Add(number);
+    }
+    summary.captureLatency = Recorder({4000, 6000});
+    // The pattern's numbers, when there are any, are the second opinion.
+    summary.sequence.Add(1);
+    summary.sequence.Add(3);
+    const std::string text = tools::FormatSummary(summary);
+    EXPECT_NE(std::string::npos, text.find("server numbers: 5 frames, 1 to 8, 3 lost, 0 out of order\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("capture latency: median 5.00 ms, 99th percentile 6.00 ms (2 frames)\n"))
+        << text;
+    EXPECT_EQ(3, tools::LostFrames(summary));
+    summary.serverSequence = tools::SequenceTracker();
+    EXPECT_EQ(1, tools::LostFrames(summary));
+    EXPECT_NE(std::string::npos, tools::FormatSummary(summary).find("server numbers: none\n"));
+}
+
 TEST(FormatSummary, SaysSoWhenNoFrameHadThePattern) {
     tools::GrabSummary summary;
     summary.frames = 3;

@@ -65,7 +65,24 @@ TEST_F(GenicamTest, AHostReceivesTheCamerasFramesThroughTheDriver) {
     EXPECT_NE(std::string::npos, grab.find("frames: 20 in")) << grab;
     EXPECT_NE(std::string::npos, grab.find("frame size: 512x512, 1 byte per pixel")) << grab;
     EXPECT_EQ(std::string::npos, grab.find("rows not read")) << grab;
+    // Numbered by the server and stamped with the time Aravis received each.
+    EXPECT_NE(std::string::npos, grab.find("server numbers: 20 frames, ")) << grab;
+    const size_t latency = grab.find("capture latency: median ");
+    ASSERT_NE(std::string::npos, latency) << grab;
+    EXPECT_LT(toolstest::NumberAfter(grab.substr(latency), "capture latency: median "), 1000) << grab;
     Interrupt(*server);
+}
+
+TEST_F(GenicamTest, QuorvexCheckPassesTheGenicamServer) {
+    auto server = StartServer({"--genicam", "Aravis-Fake-" + serial_, "--feature", "Height=64"});
+    ToolRun check(dir_, "check.txt");
+    ASSERT_TRUE(
+        check.Start(toolstest::ToolPath(QUORVEX_CHECK_TOOL_FILE), {share_, "--frames", "8", "--timeout", "10"}));
+    int exitCode = -1;
+    ASSERT_TRUE(check.Finish(exitCode));
+    Interrupt(*server);
+    EXPECT_EQ(0, exitCode) << check.Output();
+    EXPECT_NE(std::string::npos, check.Output().find("PASS numbering: 8 frames numbered")) << check.Output();
 }
 
 TEST_F(GenicamTest, FeaturesOnTheCommandLineChangeTheFrameSizeAndFormat) {

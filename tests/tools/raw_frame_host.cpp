@@ -1,7 +1,9 @@
 // A host for the tests of raw input, on the host library: it opens Camera 1
 // on a share, says "ready WxH" once the camera has the server's frame size,
 // and writes the bytes of every frame it receives, rows back to back, to a
-// file, until it has the frames asked for.
+// file, until it has the frames asked for. Beside it, OUTPUT_FILE.numbers
+// gets a line per frame: the server's number, the gap before it and its age
+// on arrival in milliseconds.
 //
 //   raw_frame_host SHARE FRAMES OUTPUT_FILE TIMEOUT_MS [stop]
 //
@@ -52,8 +54,10 @@ QuorvexHostCamera* OpenWhenServed(QuorvexHost* host, int queueDepth, Clock::time
     }
 }
 
-// Reads `wanted` frames into `output`, then, with `untilStop`, the Stop.
-bool Receive(QuorvexHostCamera* camera, int wanted, std::FILE* output, bool untilStop, Clock::time_point end) {
+// Reads `wanted` frames into `output` and their numbers into `numbers`,
+// then, with `untilStop`, the Stop.
+bool Receive(QuorvexHostCamera* camera, int wanted, std::FILE* output, std::FILE* numbers, bool untilStop,
+             Clock::time_point end) {
     int frames = 0;
     bool whole = true;
     bool stopped = false;
@@ -63,6 +67,8 @@ bool Receive(QuorvexHostCamera* camera, int wanted, std::FILE* output, bool unti
         if (result == QUORVEX_HOST_FRAME) {
             const size_t bytes = static_cast<size_t>(frame.rowPitch) * static_cast<size_t>(frame.height);
             whole = std::fwrite(frame.pixels, 1, bytes, output) == bytes && whole;
+            std::fprintf(numbers, "%lld %lld %lld\n", frame.serverNumber, frame.gap,
+                         (frame.arrivedRealUs - frame.captureUs) / 1000);
             QuorvexHostCameraRelease(camera, &frame);
             ++frames;
             continue;
@@ -101,19 +107,24 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QuorvexHostSettings settings{share.c_str(), 2, 10000};
+    const std::string numbersFile = std::string(argv[3]) + ".numbers";
     std::FILE* output = nullptr;
+    std::FILE* numbers = nullptr;
     bool received = false;
     if (!QuorvexHostWriteSettings(host, kCamera, &settings)) {
         std::fprintf(stderr, "raw_frame_host: %s\n", QuorvexHostLastError());
-    } else if ((output = std::fopen(argv[3], "wb")) == nullptr) {
+    } else if ((output = std::fopen(argv[3], "wb")) == nullptr ||
+               (numbers = std::fopen(numbersFile.c_str(), "w")) == nullptr) {
         std::fprintf(stderr, "raw_frame_host: cannot write %s\n", argv[3]);
     } else if (QuorvexHostCamera* camera = OpenWhenServed(host, wanted, end)) {
         // Every frame kept until written: none replaced unread.
-        received = Receive(camera, wanted, output, untilStop, end);
+        received = Receive(camera, wanted, output, numbers, untilStop, end);
         QuorvexHostCameraClose(camera);
     }
-    if (output != nullptr) {
-        std::fclose(output);
+    for (std::FILE* file : {output, numbers}) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
     }
     QuorvexHostClose(host);
     return received ? 0 : 1;

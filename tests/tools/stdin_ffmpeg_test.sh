@@ -93,6 +93,12 @@ said "$work/server.out" "^quorvex-server: end of input after $kFrames frames" ||
 said "$work/server.out" "^quorvex-server: end of the frames; sent Stop to 1 host$" || fail "no Stop at the end of input"
 said "$work/host.out" "^stopped$" || fail "the host did not see the stream end"
 echo "the host received ffmpeg's $kFrames frames byte for byte, then the server's Stop"
+# Numbered 1 to 90 with no number left out, each captured (published) less
+# than a second before the host had it.
+tr -d '\r' <"$work/received.raw.numbers" |
+  awk -v frames="$kFrames" '$1 != NR || $2 != 0 || $3 < 0 || $3 >= 1000 { bad = 1 } END { exit bad || NR != frames }' ||
+  fail "the frames' numbers are not 1 to $kFrames without gaps, captured within a second: $(head -c 400 "$work/received.raw.numbers")"
+echo "the host saw the numbers 1 to $kFrames without a gap, each frame less than a second old"
 
 # The server holds the first frame until a host can take it: the host
 # starts after the server and ffmpeg, and misses nothing.

@@ -58,6 +58,10 @@ int64_t LatencyRecorder::Percentile(double percent) const {
     return sorted[index];
 }
 
+int64_t LostFrames(const GrabSummary& summary) {
+    return summary.serverSequence.Frames() > 0 ? summary.serverSequence.Lost() : summary.sequence.Lost();
+}
+
 double FrameRate(int64_t frames, double seconds) {
     return frames >= 2 && seconds > 0 ? static_cast<double>(frames - 1) / seconds : 0;
 }
@@ -86,6 +90,18 @@ std::string FormatSummary(const GrabSummary& s) {
         out << "latency: median " << s.latency.Median() / kMicrosPerMilli << " ms, 99th percentile "
             << static_cast<double>(s.latency.Percentile(99)) / kMicrosPerMilli << " ms (" << s.latency.Count()
             << " frames)\n";
+    }
+    if (s.serverSequence.Frames() == 0) {
+        out << "server numbers: none\n";
+    } else {
+        out << "server numbers: " << s.serverSequence.Frames() << " frames, " << s.serverSequence.First() << " to "
+            << s.serverSequence.Last() << ", " << s.serverSequence.Lost() << " lost, " << s.serverSequence.OutOfOrder()
+            << " out of order\n";
+    }
+    if (s.captureLatency.Count() > 0) {
+        out << "capture latency: median " << s.captureLatency.Median() / kMicrosPerMilli << " ms, 99th percentile "
+            << static_cast<double>(s.captureLatency.Percentile(99)) / kMicrosPerMilli << " ms ("
+            << s.captureLatency.Count() << " frames)\n";
     }
     out << "resets: " << s.resets << "\n";
     if (s.failedRows > 0) {

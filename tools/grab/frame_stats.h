@@ -67,11 +67,18 @@ struct GrabSummary : PatternTally {
     int64_t bytes = 0;
     FrameGeometry geometry;  // of the last frame
     LatencyRecorder latency;
+    // The numbers and capture times servers give their frames.
+    SequenceTracker serverSequence;
+    LatencyRecorder captureLatency;  // from capture to arrival
     int64_t resets = 0;
     int64_t failedRows = 0;
     int64_t saved = 0;
     std::string saveDir;
 };
+
+// Frames lost on their way: by the servers' numbers when frames carry
+// them, else by the test pattern's.
+int64_t LostFrames(const GrabSummary& summary);
 
 // Frames per second over `seconds` for `frames` frames; the first frame
 // starts the clock, so n frames span n - 1 intervals.

@@ -140,6 +140,12 @@ void GrabSession::Take(const QuorvexHostFrame& frame) {
     if (latency >= 0) {
         summary_.latency.Add(latency);
     }
+    if (frame.serverNumber > 0) {
+        summary_.serverSequence.Add(static_cast<uint32_t>(frame.serverNumber));
+    }
+    if (frame.captureUs > 0) {
+        summary_.captureLatency.Add(frame.arrivedRealUs - frame.captureUs);
+    }
     if (!options_.saveDir.empty() && index % options_.every == 0) {
         if (saveQueue_.size() < kMostQueuedSaves) {
             saveQueue_.push_back(
@@ -176,7 +182,7 @@ std::string GrabSession::ProgressText() {
         text << "/" << options_.frames;
     }
     text << " frames, " << FrameRate(summary_.frames, static_cast<double>(lastFrameUs_ - firstFrameUs_) / 1e6)
-         << " fps, " << summary_.sequence.Lost() << " lost";
+         << " fps, " << LostFrames(summary_) << " lost";
     return text.str();
 }
 

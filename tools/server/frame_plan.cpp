@@ -15,6 +15,7 @@ FrameStep FramePlan::Next() {
         ++lastNumber_;
         if (faults_.skipEvery > 0 && lastNumber_ % (static_cast<uint32_t>(faults_.skipEvery) + 1) == 0) {
             ++lastNumber_;
+            step.skipped = 1;
         }
     }
     step.frameNumber = lastNumber_;

@@ -18,6 +18,7 @@ struct FaultOptions {
 struct FrameStep {
     int64_t index = 0;         // 1 for the first frame published
     uint32_t frameNumber = 0;  // what the test pattern carries
+    int skipped = 0;           // numbers left out just before this frame
     bool repeat = false;       // publish the previous frame again, as it was
     int sizeIndex = 0;         // 0: the main size, 1: the other one
     bool resize = false;       // sizeIndex differs from the previous frame's

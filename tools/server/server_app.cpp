@@ -158,6 +158,8 @@ private:
                 }
                 due = Clock::now();
             }
+            // The numbers hosts read on the wire leave out what the pattern's do.
+            QuorvexServerSkipFrames(server_.get(), step.skipped);
             if (QuorvexServerPublishFrame(server_.get(), frame.pixels.data(), static_cast<int>(frame.pixels.size())) <
                 0) {
                 console_.Line("quorvex-server: frame " + std::to_string(step.index) +

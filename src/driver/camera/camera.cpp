@@ -241,6 +241,11 @@ const std::atomic<int32_t>* Camera::LinkProperty(const char* propertyName) const
         {"FramesRefused", &record.framesRefused},
         {"ResetsAsked", &record.resetsAsked},
         {"Reconnections", &record.reconnections},
+        {"FrameNumber", &record.frameNumber},
+        {"FrameCaptureHigh", &record.captureHigh},
+        {"FrameCaptureLow", &record.captureLow},
+        {"FrameGap", &record.frameGap},
+        {"FramesSkipped", &record.framesSkipped},
     };
     for (const auto& known : names) {
         if (EqualsIgnoringCase(propertyName, known.name)) {

@@ -72,7 +72,9 @@ public:
     void SetCmdCallback(CmdCallback cb);
     // PixelSize (bits), Height and Width; and, read-only, what the link
     // knows: LinkState (CmdExchangeThread::LinkState), FramesDelivered,
-    // FramesRefused, ResetsAsked and Reconnections since the open.
+    // FramesRefused, ResetsAsked and Reconnections since the open; for the
+    // frame in the buffer FrameNumber, FrameCaptureHigh and FrameCaptureLow
+    // (its capture time's halves) and FrameGap; and FramesSkipped.
     bool GetProperty(const char* name, int* value);
     // Logs a change of the connection state; called from both threads.
     void SetConnected(bool connected);

@@ -72,11 +72,14 @@ void CmdExchangeThread::ProcessImage() {
         return;
     }
     const bool stored = camera->StoreFrame(segment.View());
+    FrameStamp stamp{};
+    const bool stamped = stored && segment.ReadStamp(frameBytes, stamp) && StampAnnounced(stamp, header.param);
     hold.Release();
     if (!stored) {
         RefuseFrame();
         return;
     }
+    RecordFrameStamp(stamped ? &stamp : nullptr);
     if (heldForHost && !AwaitHost()) {
         if (!Interrupted()) {
             DropFrame();
@@ -96,6 +99,32 @@ void CmdExchangeThread::ProcessImage() {
         return;
     }
     StartHeaderRead();
+}
+
+void CmdExchangeThread::RecordFrameStamp(const FrameStamp* stamp) {
+    if (stamp == nullptr) {
+        record.frameNumber = 0;
+        record.captureHigh = 0;
+        record.captureLow = 0;
+        record.frameGap = 0;
+        return;
+    }
+    // Numbers run 1 ... UINT32_MAX and on from 1: one that wrapped lies one
+    // closer. A number not after the last (the same frame read again, or a
+    // server that started afresh) skips nothing.
+    uint32_t ahead = stamp->number - lastFrameNumber;
+    if (stamp->number < lastFrameNumber) {
+        --ahead;
+    }
+    const bool follows = lastFrameNumber != 0 && ahead != 0 && ahead < 0x80000000u;
+    const auto gap = static_cast<int32_t>(follows ? ahead - 1 : 0);
+    lastFrameNumber = stamp->number;
+    const auto capture = static_cast<uint64_t>(stamp->captureMicroseconds);
+    record.frameNumber = static_cast<int32_t>(stamp->number);
+    record.captureHigh = static_cast<int32_t>(capture >> 32);
+    record.captureLow = static_cast<int32_t>(capture & 0xFFFFFFFFu);
+    record.frameGap = gap;
+    record.framesSkipped += gap;
 }
 
 bool CmdExchangeThread::HostReady() const {

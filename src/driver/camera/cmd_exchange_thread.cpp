@@ -69,9 +69,11 @@ bool CmdExchangeThread::Init(int32_t newPort, LinkedCamera* owner, const char* n
     shareName = newShareName;
     dimensionsValid = false;
     for (std::atomic<int32_t>* value :
-         {&record.state, &record.framesDelivered, &record.framesRefused, &record.resetsAsked, &record.reconnections}) {
+         {&record.state, &record.framesDelivered, &record.framesRefused, &record.resetsAsked, &record.reconnections,
+          &record.frameNumber, &record.captureHigh, &record.captureLow, &record.frameGap, &record.framesSkipped}) {
         *value = 0;
     }
+    lastFrameNumber = 0;
     everConnected = false;
     if (OnOwnThread() && exitingThread) {
         // Reopened inside its own callback: this thread is the one to run
@@ -406,6 +408,8 @@ void CmdExchangeThread::StopAfterError() {
 }
 
 void CmdExchangeThread::Disconnect() {
+    // A server met again may have started its numbers afresh.
+    lastFrameNumber = 0;
     // A lost server is looked for again; an ended link stays ended.
     if (record.state == static_cast<int32_t>(LinkState::Connected)) {
         SetLinkState(LinkState::NoServerYet);

@@ -112,6 +112,16 @@ public:
         std::atomic<int32_t> framesRefused{0};
         std::atomic<int32_t> resetsAsked{0};
         std::atomic<int32_t> reconnections{0};
+        // The frame in the buffer, from a server that numbers and stamps its
+        // frames (0 from one that does not): its number (the unsigned value's
+        // bits), its capture time in microseconds since 1970 as the high and
+        // low halves of a 64-bit value, and the numbers left out just before
+        // it; and all numbers left out on this open's links.
+        std::atomic<int32_t> frameNumber{0};
+        std::atomic<int32_t> captureHigh{0};
+        std::atomic<int32_t> captureLow{0};
+        std::atomic<int32_t> frameGap{0};
+        std::atomic<int32_t> framesSkipped{0};
     };
     const LinkRecord& Record() const { return record; }
 
@@ -129,6 +139,9 @@ private:
         camera->RequestReset(port);
     }
     void SetLinkState(LinkState linkState) { record.state = static_cast<int32_t>(linkState); }
+    // Records the number and time of the frame just stored, from its stamp
+    // when the server left one, and counts the numbers it skipped.
+    void RecordFrameStamp(const FrameStamp* stamp);
     void Disconnect();
     // Ends the thread's link after an error that would repeat in this state,
     // unless the host reopened the camera in its answer to the reset.
@@ -175,6 +188,8 @@ private:
     // Whether the link has been connected since the open: a later connection
     // is a reconnection.
     bool everConnected = false;
+    // The number of the last frame stored on this connection; 0 before one.
+    uint32_t lastFrameNumber = 0;
     LinkedCamera* camera = nullptr;
 
     // A thread told to stop from inside its own callback: joined by the next

@@ -104,6 +104,14 @@ CSharedMemory::ReadStatus CSharedMemory::Acquire(int32_t count, HANDLE stopEvent
     }
 }
 
+bool CSharedMemory::ReadStamp(int64_t frameBytes, FrameStamp& stamp) const {
+    if (!attached || frameBytes < 0 || static_cast<uint64_t>(frameBytes) + sizeof stamp > viewSize) {
+        return false;
+    }
+    std::memcpy(&stamp, static_cast<const uint8_t*>(view.get()) + frameBytes, sizeof stamp);
+    return true;
+}
+
 void CSharedMemory::Close() {
     if (!attached) {
         return;

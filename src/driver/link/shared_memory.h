@@ -6,6 +6,7 @@
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "wire/messages.h"
 
 // Owns the server's file mapping opened by name, a view of all of it, and the
 // named mutex (MutexName(name)) that guards the frame bytes between the server
@@ -47,6 +48,10 @@ public:
     // releases the hold.
     ReadStatus Acquire(int32_t count, HANDLE stopEvent, platform::MutexHold& hold);
     const void* View() const { return view.get(); }
+    // While the caller holds the mutex: copies the FrameStamp that lies
+    // `frameBytes` from the view's start, when the view is long enough for
+    // one there. Whether it is a stamp is for the caller to judge.
+    bool ReadStamp(int64_t frameBytes, FrameStamp& stamp) const;
 
     // Releases mapping, view and mutex; does nothing when not attached.
     void Close();

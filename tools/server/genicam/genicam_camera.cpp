@@ -189,7 +189,8 @@ bool GenicamCamera::Start(std::string& error) {
     return true;
 }
 
-GenicamCamera::Next GenicamCamera::Wait(std::chrono::milliseconds timeout, Image& frame, std::string& error) {
+GenicamCamera::Next GenicamCamera::Wait(std::chrono::milliseconds timeout, Image& frame, int64_t& captureMicroseconds,
+                                        std::string& error) {
     const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
     ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream_.get(), static_cast<guint64>(microseconds));
     if (buffer == nullptr) {
@@ -201,6 +202,9 @@ GenicamCamera::Next GenicamCamera::Wait(std::chrono::milliseconds timeout, Image
         const auto* data = static_cast<const uint8_t*>(arv_buffer_get_data(buffer, &size));
         if (ConvertSensorFrame(format_, arv_buffer_get_image_width(buffer), arv_buffer_get_image_height(buffer), data,
                                size, frame, error)) {
+            // Aravis stamps a buffer with the real-time clock as its last
+            // packet arrives, in nanoseconds.
+            captureMicroseconds = static_cast<int64_t>(arv_buffer_get_system_timestamp(buffer) / 1000);
             next = Next::Frame;
         }
     }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,8 +51,10 @@ public:
     // offers).
     bool Start(std::string& error);
 
-    // Waits up to `timeout` for the next frame and converts it into `frame`.
-    Next Wait(std::chrono::milliseconds timeout, Image& frame, std::string& error);
+    // Waits up to `timeout` for the next frame and converts it into `frame`;
+    // `captureMicroseconds` is when the frame reached this machine, on the
+    // system's real-time clock (0 when Aravis does not say).
+    Next Wait(std::chrono::milliseconds timeout, Image& frame, int64_t& captureMicroseconds, std::string& error);
 
     // The most bytes a frame of the camera can take once published: the
     // sensor at 3 bytes per pixel.

@@ -88,7 +88,7 @@ private:
 
     void Stream() {
         std::string error;
-        switch (camera_->Wait(kFrameWait, frame_, error)) {
+        switch (camera_->Wait(kFrameWait, frame_, captureMicroseconds_, error)) {
         case GenicamCamera::Next::Frame:
             Publish();
             break;
@@ -113,8 +113,8 @@ private:
                                        frame_.geometry.bytesPerPixel);
             announced_ = frame_.geometry;
         }
-        if (QuorvexServerPublishFrame(server_.get(), frame_.pixels.data(), static_cast<int>(frame_.pixels.size())) <
-            0) {
+        if (QuorvexServerPublishFrameAt(server_.get(), frame_.pixels.data(), static_cast<int>(frame_.pixels.size()),
+                                        captureMicroseconds_) < 0) {
             console_.Line("quorvex-server: a frame of " + std::to_string(frame_.geometry.width) + "x" +
                           std::to_string(frame_.geometry.height) + " not published: larger than the share, or a " +
                           "client holds the frame too long");
@@ -151,6 +151,7 @@ private:
     std::unique_ptr<GenicamCamera> camera_;
     ServerPtr server_;
     Image frame_;
+    int64_t captureMicroseconds_ = 0;  // frame_'s
     FrameGeometry announced_;
     int64_t published_ = 0;
     RateMeter rate_;
