@@ -35,7 +35,7 @@ check_demo() {
 }
 
 check_deb() {
-  "$ROOT/scripts/package.sh" --deb 2>&1 | tee "$LOGS/package.log"
+  "$ROOT/scripts/package.sh" --deb 2>&1 | tee "$LOGS/package.log" || { echo "the package was not built" >&2; return 1; }
   local deb
   deb=$(ls -t "$BUILD_ROOT"/packages/quorvex_*.deb | head -n 1)
   "$ROOT/scripts/fresh-root.sh" --copy "$deb" \
