@@ -60,12 +60,9 @@ struct CameraSection {
     int connectionTimeout = 100;
 };
 
-// Rows of a table print as their name, so that lists of test cases stay
-// readable; a test file brings it in with `using hosttest::operator<<`.
-template <typename Row, typename = decltype(std::declval<const Row&>().name)>
-std::ostream& operator<<(std::ostream& out, const Row& row) {
-    return out << row.name;
-}
+// Rows of a table print as their name; a test file brings it in with
+// `using hosttest::operator<<`.
+using testsupport::operator<<;
 
 constexpr int kGrabber = 0;
 constexpr int kPoison = 0x5A5A5A5A;

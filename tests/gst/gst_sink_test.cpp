@@ -11,6 +11,7 @@
 #include "gst_children.h"
 #include "gst_test_support.h"
 #include "platform/process.h"
+#include "platform/win32.h"
 #include "quorvex_server.h"
 #include "support/row_name.h"
 #include "test_host.h"
@@ -25,7 +26,7 @@ using gsttest::kSecondSize;
 using gsttest::RunPipeline;
 using gsttest::StartPipeline;
 using gsttest::TestHost;
-using hosttest::operator<<;
+using testsupport::operator<<;
 
 constexpr int kFrames = 300;
 

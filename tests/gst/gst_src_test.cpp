@@ -15,14 +15,13 @@
 #include <vector>
 
 #include "gst_test_support.h"
-#include "host_harness.h"
 #include "image_files.h"
 #include "support/row_name.h"
 #include "test_pattern.h"
 
 namespace {
 
-using hosttest::operator<<;
+using testsupport::operator<<;
 using toolstest::ToolRun;
 
 constexpr int kRecorded = 50;

@@ -17,8 +17,8 @@
 
 #include "harness_support.h"
 #include "quorvex_host.h"
-#include "settings_file.h"
 #include "settings_rules/settings_rules.h"
+#include "support/host_owners.h"
 #include "support/row_name.h"
 #include "test_pattern.h"
 #include "tool_run.h"
@@ -72,7 +72,7 @@ protected:
         ASSERT_TRUE(gsttest::StartGStreamer());
         // A camera without a server gives up waiting for its size quickly;
         // its thread goes on looking for the server.
-        ASSERT_TRUE(tools::WriteCameraSetting(dir_.Path(), "Camera 1", "ConnectionTimeout", "100"));
+        ASSERT_TRUE(testsupport::WriteHostSettings(dir_.Path(), "Camera 1", {nullptr, QUORVEX_HOST_KEEP, 100}));
     }
 
     UniqueHarness Source() {
@@ -321,10 +321,6 @@ INSTANTIATE_TEST_SUITE_P(Names, RefusedShare,
                                          ShareRow{"bytes_256", std::string(256, 'm')}),
                          RowName());
 
-struct HostCloser {
-    void operator()(QuorvexHost* host) const noexcept { QuorvexHostClose(host); }
-};
-
 // A camera opens once in a process: a second source on the camera of a
 // playing one fails at start with the words the host library gives any
 // host, and the first goes on.
@@ -334,7 +330,7 @@ TEST_F(SourceHarness, ASecondSourceOnTheCameraIsRefused) {
     gst_harness_play(first.get());
     ASSERT_TRUE(gsttest::PullWithin(first.get(), kElementMs)) << "no frame within " << kElementMs << " ms";
 
-    const std::unique_ptr<QuorvexHost, HostCloser> host(QuorvexHostOpen(nullptr, dir_.Path().c_str()));
+    const testsupport::UniqueHost host(QuorvexHostOpen(nullptr, dir_.Path().c_str()));
     ASSERT_TRUE(host) << QuorvexHostLastError();
     const QuorvexHostCameraOptions options{2, 1, 1};
     ASSERT_EQ(QuorvexHostCameraOpen(host.get(), "Camera 1", &options), nullptr);

@@ -1,15 +1,17 @@
 #include "test_host.h"
 
-#include "settings_file.h"
 #include "support/waits.h"
-#include "wire/messages.h"
 
 namespace gsttest {
 namespace {
 
-constexpr int kGrabber = 0;
-constexpr int kPort = 1;
 constexpr const char* kCamera = "Camera 1";
+constexpr int kPort = 1;
+// Deep enough that no frame of these tests waits behind so many unread: the
+// reader takes each as it comes, and a dropped one fails the wait.
+constexpr int kQueueDepth = 256;
+// How long a read waits before the reader looks whether it is to stop.
+constexpr int kReadSliceMs = 50;
 
 }  // namespace
 
@@ -25,34 +27,28 @@ std::string Describe(const std::vector<HostFrame>& frames) {
     return text;
 }
 
-TestHost* TestHost::current_ = nullptr;
-
-TestHost::TestHost() : driver_(hosttest::HostLibrary::Get().Exports()) {}
-
 TestHost::~TestHost() {
     Close();
 }
 
 testing::AssertionResult TestHost::Open(const std::string& systemDir, const std::string& share) {
-    if (!hosttest::HostLibrary::Get().Loaded()) {
-        return testing::AssertionFailure() << hosttest::HostLibrary::Get().Problem();
+    Close();
+    host_.reset(QuorvexHostOpen(nullptr, systemDir.c_str()));
+    if (!host_) {
+        return testing::AssertionFailure() << "no host on " << systemDir << ": " << QuorvexHostLastError();
     }
-    if (!tools::WriteCameraSetting(systemDir, kCamera, "PipeName", share) ||
-        !tools::WriteCameraSetting(systemDir, kCamera, "ConnectionTimeout", "100")) {
-        return testing::AssertionFailure() << "cannot write " << tools::SettingsFilePath(systemDir);
+    const QuorvexHostSettings settings{share.c_str(), QUORVEX_HOST_KEEP, 100};
+    if (QuorvexHostWriteSettings(host_.get(), kCamera, &settings) != 1) {
+        return testing::AssertionFailure() << "the settings were not written: " << QuorvexHostLastError();
     }
-    current_ = this;
-    if (!driver_.initialize(systemDir.c_str(), nullptr)) {
-        return testing::AssertionFailure() << "initialize failed";
+    const QuorvexHostCameraOptions options{kPort, kQueueDepth, 1};
+    camera_.reset(QuorvexHostCameraOpen(host_.get(), kCamera, &options));
+    if (!camera_) {
+        return testing::AssertionFailure() << "the camera did not open: " << QuorvexHostLastError();
     }
-    initialized_ = true;
-    int dimensions[2] = {0, 0};
-    if (!driver_.openCVLPort(kGrabber, kPort, kCamera, dimensions)) {
-        return testing::AssertionFailure() << "openCVLPort failed";
-    }
-    open_ = true;
-    driver_.setCmdCallback(kGrabber, kPort, &TestHost::OnCommand);
-    driver_.setCompleteCallback(kGrabber, kPort, &TestHost::OnComplete);
+    shapeKnown_ = false;
+    stop_ = false;
+    reader_ = std::thread([this] { ReadFrames(); });
     return testing::AssertionSuccess();
 }
 
@@ -64,57 +60,85 @@ testing::AssertionResult TestHost::AcknowledgeThrough(const std::string& name) {
 }
 
 void TestHost::Close() {
-    if (open_) {
-        driver_.closeCVLPort(kGrabber, kPort);
-        open_ = false;
+    if (reader_.joinable()) {
+        stop_ = true;
+        reader_.join();
     }
-    if (initialized_) {
-        driver_.finalize();
-        initialized_ = false;
-    }
-    sizeKnown_ = false;
-}
-
-void QUORVEX_CALL TestHost::OnComplete(int, int) {
-    current_->HandleFrame();
-}
-
-void QUORVEX_CALL TestHost::OnCommand(int, int, const char* command, const char*) {
-    if (std::string(command) == "Reset") {
-        current_->sizeKnown_ = false;
-        std::lock_guard<std::mutex> hold(current_->lock_);
-        ++current_->resets_;
-    }
-}
-
-void TestHost::HandleFrame() {
-    if (!sizeKnown_) {
-        testsupport::ReadShape(driver_, kPort, size_);
-        sizeKnown_ = true;
-    }
-    HostFrame frame;
-    static_cast<testsupport::FrameShape&>(frame) = size_;
-    testsupport::ReadRows(driver_, kPort, size_, frame.pixels);
-    int high = 0;
-    int low = 0;
-    driver_.getProperty(kGrabber, kPort, "FrameNumber", &frame.number);
-    driver_.getProperty(kGrabber, kPort, "FrameGap", &frame.gap);
-    driver_.getProperty(kGrabber, kPort, "FrameCaptureHigh", &high);
-    driver_.getProperty(kGrabber, kPort, "FrameCaptureLow", &low);
-    frame.captureUs = static_cast<int64_t>((uint64_t{static_cast<uint32_t>(high)} << 32) | static_cast<uint32_t>(low));
-    frame.arrivedUs = StampClockMicroseconds();
-    {
+    if (camera_) {
+        const QuorvexHostCounters counters = Counters();
         std::lock_guard<std::mutex> hold(lock_);
-        frame.resetsBefore = resets_;
-        frames_.push_back(std::move(frame));
+        resetsBefore_ += static_cast<int>(counters.resets);
+        replacedBefore_ += counters.replaced;
     }
-    acknowledgements_.Acknowledge();
+    camera_.reset();
+    host_.reset();
+}
+
+QuorvexHostCounters TestHost::Counters() const {
+    QuorvexHostCounters counters{};
+    QuorvexHostCameraCounters(camera_.get(), &counters);
+    return counters;
+}
+
+void TestHost::ReadFrames() {
+    while (!stop_) {
+        QuorvexHostFrame read{};
+        const int result = QuorvexHostCameraRead(camera_.get(), kReadSliceMs, &read);
+        if (result == QUORVEX_HOST_FAILED) {
+            ADD_FAILURE() << "a read failed: " << QuorvexHostLastError();
+            return;
+        }
+        if (result == QUORVEX_HOST_FRAME) {
+            Keep(read);
+            QuorvexHostCameraRelease(camera_.get(), &read);
+            acknowledgements_.Acknowledge();
+        }
+    }
+}
+
+void TestHost::Keep(const QuorvexHostFrame& read) {
+    HostFrame frame;
+    frame.width = read.width;
+    frame.height = read.height;
+    frame.bytesPerPixel = read.bytesPerPixel;
+    frame.number = read.serverNumber;
+    frame.gap = read.gap;
+    frame.captureUs = read.captureUs;
+    frame.arrivedUs = read.arrivedRealUs;
+    const size_t rowBytes = static_cast<size_t>(read.width) * static_cast<size_t>(read.bytesPerPixel);
+    for (int row = 0; row < read.height; ++row) {
+        const unsigned char* start = read.pixels + static_cast<size_t>(row) * static_cast<size_t>(read.rowPitch);
+        frame.pixels.insert(frame.pixels.end(), start, start + rowBytes);
+    }
+    // The driver announces a reset before the first frame of a new shape,
+    // and the counter is read after that frame: it holds that reset. A frame
+    // of the shape before carries the count its shape's first frame had, so
+    // a reset counted while the reader was behind is not put before it.
+    const int resetsNow = static_cast<int>(Counters().resets);
+    std::lock_guard<std::mutex> hold(lock_);
+    const HostFrame* previous = shapeKnown_ ? &frames_.back() : nullptr;
+    if (previous != nullptr && previous->width == frame.width && previous->height == frame.height &&
+        previous->bytesPerPixel == frame.bytesPerPixel) {
+        frame.resetsBefore = previous->resetsBefore;
+    } else {
+        frame.resetsBefore = resetsBefore_ + resetsNow;
+    }
+    shapeKnown_ = true;
+    frames_.push_back(std::move(frame));
 }
 
 testing::AssertionResult TestHost::WaitForFrames(size_t count, unsigned timeoutMs) {
     if (!testsupport::WaitUntil([&] { return FrameCount() >= count; }, timeoutMs)) {
         return testing::AssertionFailure()
                << "the host received " << FrameCount() << " frames of " << count << " within " << timeoutMs << " ms";
+    }
+    long long replaced = camera_ ? Counters().replaced : 0;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        replaced += replacedBefore_;
+    }
+    if (replaced != 0) {
+        return testing::AssertionFailure() << "the host's queue dropped " << replaced << " frames unread";
     }
     return testing::AssertionSuccess();
 }
@@ -130,8 +154,9 @@ size_t TestHost::FrameCount() const {
 }
 
 int TestHost::Resets() const {
+    const int resetsNow = camera_ ? static_cast<int>(Counters().resets) : 0;
     std::lock_guard<std::mutex> hold(lock_);
-    return resets_;
+    return resetsBefore_ + resetsNow;
 }
 
 }  // namespace gsttest

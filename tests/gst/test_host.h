@@ -1,27 +1,31 @@
-// A host of the driver for the GStreamer elements' tests: it loads the built
-// library as any host does, opens one camera on a share and keeps every
-// frame its complete callback reads, with the resets asked for.
+// A host for the GStreamer elements' tests, on the host library: it opens one
+// camera on a share and keeps every frame it reads, with the resets the
+// driver announced before it.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host_acknowledgements.h"
-#include "host_harness.h"
-#include "support/host_frame.h"
+#include "support/host_owners.h"
 
 namespace gsttest {
 
-struct HostFrame : testsupport::FrameShape {
+struct HostFrame {
+    int width = 0;
+    int height = 0;
+    int bytesPerPixel = 0;
     std::vector<uint8_t> pixels;  // rows back to back
-    int resetsBefore = 0;         // the resets asked for before this frame
-    int number = 0;               // the server's number for it (FrameNumber)
-    int gap = 0;                  // numbers left out before it (FrameGap)
-    int64_t captureUs = 0;        // its capture time (FrameCaptureHigh/Low)
+    int resetsBefore = 0;         // the resets announced before this frame
+    int64_t number = 0;           // the server's number for it
+    int64_t gap = 0;              // numbers left out before it
+    int64_t captureUs = 0;        // its capture time
     int64_t arrivedUs = 0;        // the host's real-time clock as it came
 };
 
@@ -29,12 +33,12 @@ struct HostFrame : testsupport::FrameShape {
 // messages.
 std::string Describe(const std::vector<HostFrame>& frames);
 
-// One camera of the loaded driver, open from Open to Close (or the end of
-// the object). One TestHost at a time per process: the driver's callbacks
-// reach it through `current_`.
+// Camera 1 of the driver, open from Open to Close (or the end of the object);
+// a thread of its own reads every frame from the host library's queue. The
+// frames and the resets add up over every Open.
 class TestHost {
 public:
-    TestHost();
+    TestHost() = default;
     ~TestHost();
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
@@ -47,30 +51,32 @@ public:
     testing::AssertionResult AcknowledgeThrough(const std::string& name);
     void Close();
 
-    // Waits until `count` frames have arrived in all.
+    // Waits until `count` frames have been read in all; fails too when the
+    // queue had to drop a frame unread.
     testing::AssertionResult WaitForFrames(size_t count, unsigned timeoutMs);
     std::vector<HostFrame> Frames() const;
     size_t FrameCount() const;
+    // The resets announced so far.
     int Resets() const;
 
 private:
-    static void QUORVEX_CALL OnComplete(int grabberNo, int portNo);
-    static void QUORVEX_CALL OnCommand(int grabberNo, int portNo, const char* command, const char* argument);
-    void HandleFrame();
+    void ReadFrames();
+    void Keep(const QuorvexHostFrame& read);
+    QuorvexHostCounters Counters() const;
 
-    static TestHost* current_;
-
-    const hosttest::DriverExports& driver_;
-    bool initialized_ = false;
-    bool open_ = false;
-    // The camera's thread.
-    bool sizeKnown_ = false;
-    testsupport::FrameShape size_;
+    testsupport::UniqueHost host_;
+    testsupport::UniqueHostCamera camera_;
+    std::thread reader_;
+    std::atomic<bool> stop_{false};
     HostAcknowledgements acknowledgements_;
 
     mutable std::mutex lock_;
     std::vector<HostFrame> frames_;
-    int resets_ = 0;
+    // The counts of the cameras closed before the one open now.
+    int resetsBefore_ = 0;
+    long long replacedBefore_ = 0;
+    // Whether the reader has kept a frame since the Open.
+    bool shapeKnown_ = false;
 };
 
 }  // namespace gsttest

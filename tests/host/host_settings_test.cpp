@@ -11,6 +11,7 @@
 #include "host_fixture.h"
 #include "platform/win32.h"
 #include "settings_rules/settings_rules.h"
+#include "support/host_owners.h"
 #include "support/row_name.h"
 
 namespace hosttests {
@@ -68,6 +69,26 @@ TEST_F(HostTest, AFileWithAByteOrderMarkAndCommentsIsChangedWhereTheDriverReads)
     EXPECT_EQ(16, width);
     EXPECT_EQ(server.Share(), QuorvexHostCameraShare(camera));
     QuorvexHostCameraClose(camera);
+}
+
+TEST_F(HostTest, TheFileLiesInTheSettingsFolderAsTheDriverNamesIt) {
+    EXPECT_EQ(dir_.Path() + platform::kPathSeparator + "Quorvex.ini", QuorvexHostSettingsPath(host_));
+}
+
+// A folder that is not there is not made: the write fails, saying which file
+// it could not take.
+TEST(HostSettings, AWriteIntoAMissingFolderFailsSayingWhy) {
+    testsupport::TempDir dir;
+    const std::string missing = dir.File("missing");
+    const testsupport::UniqueHost host(QuorvexHostOpen(nullptr, missing.c_str()));
+    ASSERT_TRUE(host) << QuorvexHostLastError();
+    const QuorvexHostSettings settings{nullptr, 1, QUORVEX_HOST_KEEP};
+    EXPECT_EQ(0, QuorvexHostWriteSettings(host.get(), "Camera 1", &settings));
+    const std::string why = QuorvexHostLastError();
+    EXPECT_EQ(
+        0u, why.find("cannot lock the settings file: " + std::string(QuorvexHostSettingsPath(host.get())) + ".lock: "))
+        << why;
+    EXPECT_FALSE(dir.Exists("missing"));
 }
 
 TEST_F(HostTest, NumbersAreBroughtIntoTheirRanges) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+#include <utility>
 
 struct RowName {
     template <typename Row>
@@ -12,3 +14,14 @@ struct RowName {
         return info.param.name;
     }
 };
+
+namespace testsupport {
+
+// Rows of a table print as their name, so that lists of test cases stay
+// readable; a test file brings it in with `using testsupport::operator<<`.
+template <typename Row, typename = decltype(std::declval<const Row&>().name)>
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+    return out << row.name;
+}
+
+}  // namespace testsupport
