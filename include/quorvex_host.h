@@ -170,6 +170,8 @@ typedef struct QuorvexHostCounters {
     long long incomplete; /* frames whose rows the driver no longer had */
     long long lost;       /* frames the server numbered that never reached the
                              camera: the sum of the frames' gaps */
+    long long repeated;   /* frames the driver gave again (the same server
+                             number twice in a row), not queued again */
 } QuorvexHostCounters;
 
 void QUORVEX_HOST_CALL QuorvexHostCameraCounters(const QuorvexHostCamera* camera, QuorvexHostCounters* counters);

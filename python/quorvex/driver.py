@@ -47,7 +47,8 @@ class _Frame(ctypes.Structure):
 
 class _Counters(ctypes.Structure):
     _fields_ = [("received", ctypes.c_longlong), ("replaced", ctypes.c_longlong), ("resets", ctypes.c_longlong),
-                ("incomplete", ctypes.c_longlong), ("lost", ctypes.c_longlong)]
+                ("incomplete", ctypes.c_longlong), ("lost", ctypes.c_longlong),
+                ("repeated", ctypes.c_longlong)]
 
 
 _SIGNATURES = {

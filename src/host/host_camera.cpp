@@ -69,7 +69,6 @@ void HostCamera::ReadStamp(Frame& frame) {
     frame.captureUs =
         static_cast<int64_t>((uint64_t{static_cast<uint32_t>(captureHigh)} << 32) | static_cast<uint32_t>(captureLow));
     frame.gap = gap;
-    lost_ += gap;
 }
 
 void HostCamera::OnFrame() {
@@ -86,6 +85,17 @@ void HostCamera::OnFrame() {
     const int64_t alignment = setup_.rowAlignment;
     const int64_t pitch = (rowBytes + alignment - 1) / alignment * alignment;
     Frame frame;
+    ReadStamp(frame);
+    // The link came late to an announcement and took the newer frame for
+    // the one before: the driver gives that frame twice, the queue once. A
+    // server started afresh numbers from 1 again, at another time.
+    if (frame.serverNumber != 0 && frame.serverNumber == lastServerNumber_ && frame.captureUs == lastCaptureUs_) {
+        ++repeated_;
+        return;
+    }
+    lastServerNumber_ = frame.serverNumber;
+    lastCaptureUs_ = frame.captureUs;
+    lost_ += frame.gap;
     frame.bytes = queue_.Buffer(static_cast<size_t>(pitch * height_));
     for (int row = 0; row < height_; ++row) {
         if (!driver_.getCVLGrabRow(kGrabberNo, setup_.port, frame.bytes.data() + row * pitch, row, 0, width_ - 1)) {
@@ -99,7 +109,6 @@ void HostCamera::OnFrame() {
     frame.rowPitch = static_cast<int>(pitch);
     frame.arrivedUs = arrivedUs;
     frame.arrivedRealUs = arrivedRealUs;
-    ReadStamp(frame);
     queue_.Push(std::move(frame));
 }
 
@@ -158,7 +167,8 @@ int HostCamera::LinkState() const {
 
 CameraCounts HostCamera::Counts() {
     const FrameCounts queued = queue_.Counts();
-    return CameraCounts{queued.received, queued.replaced, resets_.load(), incomplete_.load(), lost_.load()};
+    return CameraCounts{queued.received,    queued.replaced, resets_.load(),
+                        incomplete_.load(), lost_.load(),    repeated_.load()};
 }
 
 }  // namespace host

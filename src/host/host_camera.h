@@ -27,6 +27,7 @@ struct CameraCounts {
     int64_t resets = 0;
     int64_t incomplete = 0;
     int64_t lost = 0;
+    int64_t repeated = 0;
 };
 
 enum class ReadResult { kFrame, kNothingYet, kNoServer, kEnded };
@@ -74,6 +75,11 @@ private:
     std::atomic<int64_t> resets_{0};
     std::atomic<int64_t> incomplete_{0};
     std::atomic<int64_t> lost_{0};
+    std::atomic<int64_t> repeated_{0};
+    // The camera's thread only: the server's number and capture time of the
+    // last frame queued.
+    int64_t lastServerNumber_ = 0;
+    int64_t lastCaptureUs_ = 0;
     std::atomic<int> openedWidth_{0};
     std::atomic<int> openedHeight_{0};
 

@@ -314,7 +314,8 @@ void QUORVEX_HOST_CALL QuorvexHostCameraCounters(const QuorvexHostCamera* camera
         return;
     }
     const host::CameraCounts counts = camera->camera->Counts();
-    *counters = QuorvexHostCounters{counts.received, counts.replaced, counts.resets, counts.incomplete, counts.lost};
+    *counters = QuorvexHostCounters{counts.received,   counts.replaced, counts.resets,
+                                    counts.incomplete, counts.lost,     counts.repeated};
 }
 
 }  // extern "C"

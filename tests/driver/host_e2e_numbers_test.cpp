@@ -1,9 +1,12 @@
 // Frame numbers and capture times through getProperty: from the server
 // library's frames, with the numbers it leaves out counted as skipped, and
 // none from a server that does not number its frames.
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "host_e2e.h"
 
@@ -61,6 +64,73 @@ TEST_F(E2ENumbers, FramesCarryTheServersNumbersAndCaptureTimes) {
     ASSERT_TRUE(OpenCamera("Camera 3", 5, share, kLevelErrors, kLongTimeout, dimensions));
     EXPECT_EQ(0, Property(driver, 5, "FramesSkipped"));
     EXPECT_EQ(0, Property(driver, 5, "FrameNumber"));
+}
+
+// A host whose first frame keeps its callback busy until the test lets it
+// go, and which notes the number of every frame it is given.
+struct SlowHost {
+    const hosttest::DriverExports* exports = nullptr;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool busy = false;
+    bool released = false;
+    std::vector<int> numbers;
+
+    static SlowHost& Get() {
+        static SlowHost host;
+        return host;
+    }
+    static void QUORVEX_CALL OnComplete(int, int port) {
+        SlowHost& host = Get();
+        int number = 0;
+        host.exports->getProperty(0, port, "FrameNumber", &number);
+        std::unique_lock<std::mutex> hold(host.lock);
+        host.numbers.push_back(number);
+        host.busy = true;
+        host.changed.notify_all();
+        host.changed.wait_for(hold, std::chrono::milliseconds(kWaitMs), [&] { return host.released; });
+    }
+};
+
+// Every announcement is a callback, as hosts count on; a frame given twice,
+// because the link came late to an announcement and took the newer frame
+// for the one before, carries its number twice and no gap the second time.
+TEST_F(E2ENumbers, AFrameGivenTwiceCarriesItsNumberTwice) {
+    const std::string share = ShareName();
+    const FrameFormat format{40, 6, 3};
+    Server server;
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 3", 5, kLevelErrors));
+    SlowHost& host = SlowHost::Get();
+    host.exports = &driver;
+    driver.setCompleteCallback(0, 5, &SlowHost::OnComplete);
+    ASSERT_EQ(1, server.Publish(MakeFrame(format, 2)));
+    {
+        std::unique_lock<std::mutex> hold(host.lock);
+        ASSERT_TRUE(host.changed.wait_for(hold, std::chrono::milliseconds(kWaitMs), [&] { return host.busy; }));
+    }
+    // Frames 3 and 4 are announced while the host is busy with 2: the link
+    // comes to 3's announcement with 4 in the segment.
+    ASSERT_EQ(1, server.Publish(MakeFrame(format, 3)));
+    ASSERT_EQ(1, server.Publish(MakeFrame(format, 4)));
+    {
+        const std::lock_guard<std::mutex> hold(host.lock);
+        host.released = true;
+        host.changed.notify_all();
+    }
+    const auto given = [&](size_t count) {
+        return [&host, count] {
+            const std::lock_guard<std::mutex> hold(host.lock);
+            return host.numbers.size() >= count;
+        };
+    };
+    // Both announcements of 3 and 4 are read before 5 comes.
+    EXPECT_TRUE(WaitUntil(given(3), kWaitMs));
+    ASSERT_EQ(1, server.Publish(MakeFrame(format, 5)));
+    EXPECT_TRUE(WaitUntil(given(4), kWaitMs));
+    driver.setCompleteCallback(0, 5, &OnComplete);
+    const std::lock_guard<std::mutex> hold(host.lock);
+    EXPECT_EQ((std::vector<int>{2, 4, 4, 5}), host.numbers);
+    EXPECT_EQ(1, Property(driver, 5, "FramesSkipped")) << "frame 3";
 }
 
 // The segment and mutex of a server written to the plain protocol, which

@@ -15,6 +15,7 @@
 #include "support/background_call.h"
 #include "support/child_process.h"
 #include "support/row_name.h"
+#include "support/scripted_camera.h"
 
 namespace hosttests {
 namespace {
@@ -128,6 +129,31 @@ TEST_F(HostTest, FramesCarryTheServersNumbersTimesAndGaps) {
         QuorvexHostCameraRelease(camera, &frame);
     }
     EXPECT_EQ(lostBefore + 3, Counters(camera).lost);
+    QuorvexHostCameraClose(camera);
+}
+
+TEST_F(HostTest, AFrameTheDriverGivesTwiceIsQueuedOnce) {
+    testsupport::ServerFaults faults;
+    faults.stamps = true;
+    faults.announceTwice = true;
+    const std::string share = testsupport::UniqueName("twice");
+    testsupport::ScriptedCamera server(share, faults);
+    ASSERT_TRUE(server.Start());
+    PointAt("Camera 3", share);
+    const QuorvexHostCameraOptions options{3, 64, 1};
+    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 3", &options);
+    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    long long previous = 0;
+    for (int frames = 0; frames < 5; ++frames) {
+        QuorvexHostFrame frame{};
+        ASSERT_EQ(QUORVEX_HOST_FRAME, QuorvexHostCameraRead(camera, kWaitMs, &frame)) << QuorvexHostLastError();
+        EXPECT_GT(frame.serverNumber, previous);
+        previous = frame.serverNumber;
+        QuorvexHostCameraRelease(camera, &frame);
+    }
+    const QuorvexHostCounters counters = Counters(camera);
+    EXPECT_GE(counters.repeated, 4) << "each frame after the first comes twice";
+    EXPECT_EQ(0, counters.lost);
     QuorvexHostCameraClose(camera);
 }
 

@@ -93,7 +93,9 @@ void ScriptedCamera::Publish() {
                 WriteFrame(number);
             }
         }
-        server_.SendHeaderIfTold(ImageReady, faults_.stamps ? static_cast<int32_t>(number) : 0);
+        for (int announcement = faults_.announceTwice ? 2 : 1; announcement > 0; --announcement) {
+            server_.SendHeaderIfTold(ImageReady, faults_.stamps ? static_cast<int32_t>(number) : 0);
+        }
     }
 }
 

@@ -26,6 +26,7 @@ struct ServerFaults {
     bool writeWithoutMutex = false;       // frame bytes changed without the mutex
     bool stamps = false;                  // frames numbered and stamped
     bool numbersGoBack = false;           // with stamps: the numbers count down
+    bool announceTwice = false;           // every frame announced twice, as a late link reads it
 };
 
 // Owns the scripted pipe, the segment, the mutex and the publishing thread,
