@@ -32,8 +32,10 @@ struct PathFigures {
 struct DeliveryFigures {
     PathFigures driver;
     PathFigures floor;
-    double rowReadNs = 0;  // one getCVLGrabRow of a whole row
-    double rowCopyNs = 0;  // one memcpy of the same row
+    double rowInCallbackNs = 0;      // one getCVLGrabRow of a whole row, inside the complete callback
+    double rowCopyInCallbackNs = 0;  // one memcpy of the same row there
+    double rowOtherThreadNs = 0;     // getCVLGrabRow from another thread, with no frame coming
+    double rowCopyNs = 0;            // one memcpy of the same row there
 };
 
 // Runs the case once against a server child; false with a reason on stderr.
