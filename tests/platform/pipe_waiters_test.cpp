@@ -137,4 +137,37 @@ TEST_F(PendingRead, AMessageThatCameBeforeTheWaitEndsItAtOnce) {
     EXPECT_TRUE(ReadBack("early"));
 }
 
+// Looked at only through its OVERLAPPED, never waited for, a read completes
+// all the same once its message comes.
+TEST_F(PendingRead, CompletesForAHostThatOnlyLooksAtTheOverlapped) {
+    EXPECT_FALSE(HasOverlappedIoCompleted(&overlapped));
+    ASSERT_TRUE(Send("looked at"));
+    EXPECT_TRUE(ReadBack("looked at"));
+}
+
+TEST_F(PendingRead, CompletesForAHostThatOnlyAsksForTheResult) {
+    DWORD count = 0;
+    EXPECT_FALSE(GetOverlappedResult(client.get(), &overlapped, &count, FALSE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_INCOMPLETE), GetLastError());
+    ASSERT_TRUE(Send("asked for"));
+    const DWORD start = GetTickCount();
+    while (!GetOverlappedResult(client.get(), &overlapped, &count, FALSE)) {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_IO_INCOMPLETE), GetLastError());
+        ASSERT_LT(GetTickCount() - start, kPatience) << "the read never completed";
+        Sleep(1);
+    }
+    EXPECT_EQ("asked for", std::string(buffer, count));
+}
+
+TEST_F(PendingRead, CompletesForAHostThatPollsItsEventWithoutWaiting) {
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
+    ASSERT_TRUE(Send("polled"));
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(event.get(), 0) != WAIT_OBJECT_0) {
+        ASSERT_LT(GetTickCount() - start, kPatience) << "the read never completed";
+        Sleep(1);
+    }
+    EXPECT_TRUE(ReadBack("polled"));
+}
+
 }  // namespace

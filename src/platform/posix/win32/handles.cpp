@@ -65,13 +65,13 @@ size_t CollectSources(const ObjectPtr* objects, size_t count, std::shared_ptr<Io
 }
 
 // Sleeps in poll() on the sources' descriptors and the thread's eventfd until
-// one is ready or `deadline` passes, then lets each source finish what it
-// can. Without WaitLock().
-void DriveSources(std::shared_ptr<IoSource>* sources, size_t count, int wakeFd, Clock::time_point deadline) noexcept {
+// one is ready or `deadline` passes; `takenOver` tells which sources are to
+// be handed back. Without WaitLock().
+void PollSources(std::shared_ptr<IoSource>* sources, size_t count, bool* takenOver, int wakeFd,
+                 Clock::time_point deadline) noexcept {
     pollfd entries[MAXIMUM_WAIT_OBJECTS + 1];
     entries[0] = pollfd{wakeFd, POLLIN, 0};
     size_t polled = 1;
-    bool takenOver[MAXIMUM_WAIT_OBJECTS] = {};
     for (size_t i = 0; i < count; ++i) {
         const int fd = sources[i]->TakeOver();
         takenOver[i] = fd >= 0;
@@ -88,10 +88,16 @@ void DriveSources(std::shared_ptr<IoSource>* sources, size_t count, int wakeFd, 
         uint64_t wakes = 0;
         static_cast<void>(read(wakeFd, &wakes, sizeof wakes));
     }
+}
+
+// Lets each source taken over finish what it can, and drops them all.
+// Without WaitLock().
+void HandBackSources(std::shared_ptr<IoSource>* sources, size_t count, const bool* takenOver) noexcept {
     for (size_t i = 0; i < count; ++i) {
         if (takenOver[i]) {
             sources[i]->HandBack();
         }
+        sources[i].reset();
     }
 }
 
@@ -253,6 +259,13 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
         }
         const Clock::time_point now = Clock::now();
         if (now >= deadline) {
+            // The I/O in flight that this wait looked at goes on without it.
+            const size_t looked = CollectSources(objects, count, sources);
+            guard.unlock();
+            for (size_t i = 0; i < looked; ++i) {
+                sources[i]->Arm();
+                sources[i].reset();
+            }
             return WAIT_TIMEOUT;
         }
         const size_t sourceCount = CollectSources(objects, count, sources);
@@ -266,14 +279,17 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
         }
         const Clock::time_point until = fromOutside ? std::min(deadline, now + kOutsidePollInterval) : deadline;
         if (sleeper.wakeFd >= 0) {
+            bool takenOver[MAXIMUM_WAIT_OBJECTS] = {};
             sleeper.inPoll = true;
             guard.unlock();
-            DriveSources(sources, sourceCount, sleeper.wakeFd, until);
-            for (size_t i = 0; i < sourceCount; ++i) {
-                sources[i].reset();
-            }
+            PollSources(sources, sourceCount, takenOver, sleeper.wakeFd, until);
             guard.lock();
+            // The read that a source finishes now signals this wait's own
+            // object: no need to write the eventfd for it.
             sleeper.inPoll = false;
+            guard.unlock();
+            HandBackSources(sources, sourceCount, takenOver);
+            guard.lock();
         } else if (until == Clock::time_point::max()) {
             sleeper.condition.wait(guard);
         } else {

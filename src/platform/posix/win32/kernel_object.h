@@ -48,8 +48,12 @@ public:
     // HandBack due) when nothing is.
     virtual int TakeOver() noexcept = 0;
     // Without WaitLock(), after the poll: finishes what can finish now and
-    // gives the rest back to the I/O thread.
+    // gives the rest back to the I/O thread, if it was armed.
     virtual void HandBack() noexcept = 0;
+    // Without WaitLock(): someone looked at an operation in flight without
+    // waiting it out (a wait that timed out, a look at its OVERLAPPED); the
+    // I/O thread finishes it from now on, as Windows does in the background.
+    virtual void Arm() noexcept = 0;
 
 protected:
     ~IoSource() = default;

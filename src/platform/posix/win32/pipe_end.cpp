@@ -118,10 +118,11 @@ ULONG_PTR PipeEnd::StartQueued(std::vector<IoRequest>& queue, const IoRequest& r
             return outcome.status;
         }
     }
-    queue.push_back(request);
     if (operation == PipeOperation::Read) {
+        readsArmed_ = queue.empty() ? !request.findable : readsArmed_ || !request.findable;
         request.event->DriveBy(weak_from_this(), this);
     }
+    queue.push_back(request);
     Pump();
     return nt_status::kPending;
 }
@@ -405,8 +406,9 @@ void PipeEnd::Pump() noexcept {
     if (!socket_) {
         return;
     }
-    const uint32_t events = (reads_.empty() || directWaiters_ > 0 ? 0u : static_cast<uint32_t>(EPOLLIN)) |
-                            (writes_.empty() ? 0u : static_cast<uint32_t>(EPOLLOUT));
+    const bool watchReads = !reads_.empty() && readsArmed_ && directWaiters_ == 0;
+    const uint32_t events =
+        (watchReads ? static_cast<uint32_t>(EPOLLIN) : 0u) | (writes_.empty() ? 0u : static_cast<uint32_t>(EPOLLOUT));
     if (!IoEngine::Instance().Watch(socket_.get(), token_, this, events)) {
         FailAll(nt_status::FromErrno(errno));
     }
@@ -432,6 +434,14 @@ void PipeEnd::HandBack() noexcept {
     std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
     --directWaiters_;
     Pump();
+}
+
+void PipeEnd::Arm() noexcept {
+    std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
+    if (!readsArmed_) {
+        readsArmed_ = true;
+        Pump();
+    }
 }
 
 void PipeEnd::FailAll(ULONG_PTR status) noexcept {

@@ -23,6 +23,11 @@ struct IoRequest {
     EventPtr event;
     char* buffer;
     DWORD size;
+    // Whoever looks at the operation can find it through its event (an
+    // OVERLAPPED's own event, or a blocking call's), so that a read need not
+    // be watched by the I/O thread until someone does: the thread that
+    // waits for it usually finishes it itself.
+    bool findable = false;
 };
 
 enum class PipeOperation { Read, Write, Connect };
@@ -76,6 +81,7 @@ public:
     // the I/O thread leaves it alone.
     int TakeOver() noexcept override;
     void HandBack() noexcept override;
+    void Arm() noexcept override;
 
     // With the engine's lock held, for the listener.
     bool Listening() const noexcept;
@@ -124,7 +130,10 @@ private:
     bool peerClosed_ = false;
     UniqueFd socket_;
     uint64_t token_ = 0;
-    int directWaiters_ = 0;         // threads that poll the socket for a read (TakeOver)
+    int directWaiters_ = 0;  // threads that poll the socket for a read (TakeOver)
+    // Whether the I/O thread watches for the reads in flight; a findable read
+    // that starts the queue is left to its waiter until someone arms it.
+    bool readsArmed_ = true;
     std::deque<Message> received_;  // read from the socket, not yet by the caller
     // Operations in their order; vectors, which keep their room, so that a
     // read after read costs no allocation (a deque takes a block now and then).
