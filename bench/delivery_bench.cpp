@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,8 @@ namespace {
 constexpr int kPort = 0;
 constexpr const char* kCamera = "Camera 1";
 constexpr int kRowsRead = 16;  // a set of rows that stays in the cache
+// The floor is taken twice in a row, the two telling the noise.
+constexpr int kFloorPasses = 2;
 constexpr int kRowCallsPerBatch = 1000;
 constexpr int kRowBatches = 31;  // per shift of the destinations
 
@@ -341,23 +344,35 @@ bool RunFloorPath(const std::string& share, const FrameCase& test, const Turns& 
         std::fprintf(stderr, "%s: the floor's pipe or segment did not open\n", test.Name().c_str());
         return false;
     }
-    std::vector<uint8_t> frame(static_cast<size_t>(test.Bytes()));
-    delivery.Prepare(test, turns.consumed.get());
-    SetEvent(turns.driverDone.get());
+    // Filled, so that its pages are there before the first frame.
+    std::vector<uint8_t> frame(static_cast<size_t>(test.Bytes()), 0);
     const int total = test.latencyFrames + test.throughputFrames;
-    for (int i = 0; i < total; ++i) {
-        MessageHeader header{};
-        DWORD got = 0;
-        if (!ReadFile(pipe.get(), &header, sizeof header, &got, nullptr) || got != sizeof header) {
-            std::fprintf(stderr, "%s: the floor's pipe failed after %d frames\n", test.Name().c_str(), i);
-            return false;
+    PathFigures passes[kFloorPasses];
+    SetEvent(turns.driverDone.get());
+    for (PathFigures& pass : passes) {
+        delivery.Prepare(test, turns.consumed.get());
+        for (int i = 0; i < total; ++i) {
+            MessageHeader header{};
+            DWORD got = 0;
+            if (!ReadFile(pipe.get(), &header, sizeof header, &got, nullptr) || got != sizeof header) {
+                std::fprintf(stderr, "%s: the floor's pipe failed after %d frames\n", test.Name().c_str(), i);
+                return false;
+            }
+            WaitForSingleObject(segment.mutex.get(), INFINITE);
+            std::memcpy(frame.data(), segment.Bytes(), frame.size());
+            ReleaseMutex(segment.mutex.get());
+            delivery.Record(frame.data(), platform::MonotonicNanoseconds());
         }
-        WaitForSingleObject(segment.mutex.get(), INFINITE);
-        std::memcpy(frame.data(), segment.Bytes(), frame.size());
-        ReleaseMutex(segment.mutex.get());
-        delivery.Record(frame.data(), platform::MonotonicNanoseconds());
+        pass = delivery.Figures(test);
     }
-    figures.floor = delivery.Figures(test);
+    // The floor is the better pass; how far the two lie apart is the noise
+    // of this machine now, within which a path may come below the floor.
+    const PathFigures& first = passes[0];
+    const PathFigures& second = passes[1];
+    figures.floor.p50Us = std::min(first.p50Us, second.p50Us);
+    figures.floor.p99Us = std::min(first.p99Us, second.p99Us);
+    figures.floor.framesPerSecond = std::max(first.framesPerSecond, second.framesPerSecond);
+    figures.floorNoise = std::abs(first.p50Us - second.p50Us) / std::max(figures.floor.p50Us, 1e-9);
     return true;
 }
 
@@ -409,7 +424,7 @@ int DeliveryServerMain(const std::vector<std::string>& args) {
             result = 5;
         } else if (!Await(turns.driverDone) ||
                    (!ConnectNamedPipe(floorPipe.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) ||
-                   !Serve(test, turns, toFloor)) {
+                   !Serve(test, turns, toFloor) || !Serve(test, turns, toFloor)) {
             result = 6;
         }
         // The host may still be reading what was announced.
