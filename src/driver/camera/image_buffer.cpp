@@ -25,7 +25,13 @@ int32_t AsLogged(int64_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
 }
 
+constexpr size_t kBlockAlignment = 4096;
+
 }  // namespace
+
+void ImageBuffer::PageDelete::operator()(uint8_t* block) const {
+    ::operator delete[](block, std::align_val_t{kBlockAlignment});
+}
 
 bool FrameByteCount(int32_t width, int32_t height, int32_t bytesPerPixel, int64_t& byteCount) {
     return !__builtin_mul_overflow(int64_t{bytesPerPixel} * width, int64_t{height}, &byteCount);
@@ -44,7 +50,8 @@ void ImageBuffer::Allocate(int32_t width, int32_t height, int32_t bytesPerPixel)
         writer_ = 0;
         if (n != size_) {
             data_.reset();
-            data_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
+            data_.reset(static_cast<uint8_t*>(
+                ::operator new[](static_cast<size_t>(n), std::align_val_t{kBlockAlignment}, std::nothrow)));
             size_ = static_cast<int32_t>(n);
         }
         if (data_) {
