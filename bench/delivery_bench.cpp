@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <new>
 
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -336,6 +338,28 @@ platform::UniqueFile ConnectFloorPipe(const std::string& share) {
     }
 }
 
+// A block that starts a page, filled with zeros. The cheapest copy of a
+// frame goes from the page-aligned segment to such a block: between
+// addresses a few bytes past a multiple of 4096 apart (where a large new[]
+// lands) a copy runs at a third of its speed.
+class PageBlock {
+public:
+    explicit PageBlock(size_t size)
+        : bytes_(static_cast<uint8_t*>(::operator new[](size, std::align_val_t{kPage}))), size_(size) {
+        std::memset(bytes_.get(), 0, size_);
+    }
+    uint8_t* data() { return bytes_.get(); }
+    size_t size() const { return size_; }
+
+private:
+    static constexpr size_t kPage = 4096;
+    struct Delete {
+        void operator()(uint8_t* block) const { ::operator delete[](block, std::align_val_t{kPage}); }
+    };
+    std::unique_ptr<uint8_t[], Delete> bytes_;
+    size_t size_;
+};
+
 // The floor: wake on the pipe, take the mutex, copy the frame once.
 bool RunFloorPath(const std::string& share, const FrameCase& test, const Turns& turns, DeliveryFigures& figures) {
     SegmentAccess segment;
@@ -344,8 +368,9 @@ bool RunFloorPath(const std::string& share, const FrameCase& test, const Turns& 
         std::fprintf(stderr, "%s: the floor's pipe or segment did not open\n", test.Name().c_str());
         return false;
     }
-    // Filled, so that its pages are there before the first frame.
-    std::vector<uint8_t> frame(static_cast<size_t>(test.Bytes()), 0);
+    // Page-aligned, as the segment is (see PageBlock), and filled, so that
+    // its pages are there before the first frame.
+    PageBlock frame(static_cast<size_t>(test.Bytes()));
     const int total = test.latencyFrames + test.throughputFrames;
     PathFigures passes[kFloorPasses];
     SetEvent(turns.driverDone.get());

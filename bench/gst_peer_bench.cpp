@@ -170,8 +170,7 @@ Figures Consume(Transport transport, int width, int height, int fps, int frames,
     Figures figures;
     static int run = 0;
     const std::string token = RunToken() + "-" + std::to_string(++run);
-    const std::string endpoint =
-        transport == Transport::Shm ? folder + "/shm-" + token : "quorvex-peer-bench-" + token;
+    const std::string endpoint = transport == Transport::Shm ? folder + "/shm-" + token : "quorvex-peer-bench-" + token;
     const std::string figuresPath = folder + "/producer-" + token;
     platform::ChildProcess producer;
     if (!producer.Start(platform::ProgramPath(),
@@ -186,10 +185,10 @@ Figures Consume(Transport transport, int width, int height, int fps, int frames,
             SleepMs(10);
         }
     }
-    const std::string source = transport == Transport::Shm
-                                   ? "shmsrc socket-path=" + endpoint + " is-live=true ! " + Caps(width, height, fps)
-                                   : "quorvexsrc camera=\"Camera 1\" port=0 share=" + endpoint +
-                                         " system-dir=" + folder;
+    const std::string source =
+        transport == Transport::Shm
+            ? "shmsrc socket-path=" + endpoint + " is-live=true ! " + Caps(width, height, fps)
+            : "quorvexsrc camera=\"Camera 1\" port=0 share=" + endpoint + " system-dir=" + folder;
     GstElement* pipeline = Launch(source + " ! appsink name=sink sync=false max-buffers=64");
     if (pipeline == nullptr) {
         producer.Kill();
@@ -278,8 +277,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("quorvex-peer-bench-" + RunToken());
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("quorvex-peer-bench-" + RunToken());
     std::filesystem::create_directories(folder);
     struct Size {
         int width;
@@ -295,7 +293,8 @@ int main(int argc, char** argv) {
         const Figures peer = Consume(Transport::Shm, size.width, size.height, fps, frames, folder.string());
         const Figures quorvex = Consume(Transport::Quorvex, size.width, size.height, fps, frames, folder.string());
         const std::string name = std::to_string(size.width) + "x" + std::to_string(size.height);
-        for (const auto& [transport, figures] : {std::pair{Transport::Shm, peer}, std::pair{Transport::Quorvex, quorvex}}) {
+        for (const auto& [transport, figures] :
+             {std::pair{Transport::Shm, peer}, std::pair{Transport::Quorvex, quorvex}}) {
             if (!figures.ok) {
                 std::printf("| %s | %s | failed |\n", name.c_str(), NameOf(transport));
                 ++failures;
