@@ -18,6 +18,8 @@ struct Report {
     std::vector<std::vector<DeliveryFigures>> delivery;  // per case, one entry per run
     ManyCamerasCase manyCase{};
     std::vector<ManyCamerasFigures> many;  // one entry per run
+    int largestNoneLost = -1;              // cameras at the case's rate; -1 when not searched
+    int searchSeconds = 0;                 // the length of each trial of that search
 
     void PrintTable() const;
     bool WriteJson(const std::string& path) const;

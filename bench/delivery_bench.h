@@ -31,9 +31,12 @@ struct PathFigures {
 
 struct DeliveryFigures {
     PathFigures driver;
-    PathFigures floor;
-    double rowReadNs = 0;  // one getCVLGrabRow of a whole row
-    double rowCopyNs = 0;  // one memcpy of the same row
+    PathFigures floor;               // the better of two passes
+    double floorNoise = 0;           // how far the two passes' p50 lie apart, relative
+    double rowInCallbackNs = 0;      // one getCVLGrabRow of a whole row, inside the complete callback
+    double rowCopyInCallbackNs = 0;  // one memcpy of the same row there
+    double rowOtherThreadNs = 0;     // getCVLGrabRow from another thread, with no frame coming
+    double rowCopyNs = 0;            // one memcpy of the same row there
 };
 
 // Runs the case once against a server child; false with a reason on stderr.

@@ -2,7 +2,12 @@
 // one run: for each frame size a camera server in a child process (this
 // program with --delivery-server) announces stamped frames to the driver
 // and, with no driver, over a bare pipe; row reads beside memcpy; and many
-// cameras in one host, each with its own quorvex-server.
+// cameras in one host, served by one child (--frame-servers) with prepared
+// frames, then the largest count of cameras that loses none.
+//
+// The delivery cases host the driver through its raw exports, since they
+// time the exports themselves (getCVLGrabRow above all); the many cameras
+// are hosted as a host would, through the host library.
 //
 //   link_bench [--repeat N] [--smoke] [--no-many] [--no-delivery] [--json PATH]
 //              [--label TEXT] [--machine TEXT]
@@ -68,7 +73,28 @@ std::vector<bench::FrameCase> Cases(bool smoke) {
 }
 
 bench::ManyCamerasCase ManyCase(bool smoke) {
-    return smoke ? bench::ManyCamerasCase{2, 640, 480, 100, 1} : bench::ManyCamerasCase{32, 640, 480, 100, 10};
+    return smoke ? bench::ManyCamerasCase{2, 640, 480, 100, 1} : bench::ManyCamerasCase{32, 640, 480, 100, 30};
+}
+
+// The seconds of each trial in the search for the largest count of cameras
+// that loses no frame.
+constexpr int kSearchSeconds = 5;
+
+// The largest count of cameras of `test`'s kind that lost no frame, knowing
+// that `test.cameras` lost some; each count tried once, for a short time.
+int LargestWithNoneLost(bench::HostDriver& host, bench::ManyCamerasCase test) {
+    int good = 0;
+    int bad = test.cameras;
+    while (bad - good > 1) {
+        test.cameras = (good + bad) / 2;
+        test.seconds = kSearchSeconds;
+        bench::ManyCamerasFigures figures;
+        const bool none = bench::RunManyCameras(host, test, figures) && figures.lost == 0;
+        std::fprintf(stderr, "link_bench: %d cameras lost %lld frames in %d s\n", test.cameras,
+                     static_cast<long long>(figures.lost), test.seconds);
+        (none ? good : bad) = test.cameras;
+    }
+    return good;
 }
 
 }  // namespace
@@ -76,6 +102,9 @@ bench::ManyCamerasCase ManyCase(bool smoke) {
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--delivery-server") == 0) {
         return bench::DeliveryServerMain(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--frame-servers") == 0) {
+        return bench::FrameServersMain(std::vector<std::string>(argv + 2, argv + argc));
     }
     Options options;
     if (!Parse(argc, argv, options)) {
@@ -117,6 +146,12 @@ int main(int argc, char** argv) {
                 ++failures;
             }
         }
+    }
+    if (options.many && !report.many.empty()) {
+        report.largestNoneLost = report.many.front().lost == 0 || options.smoke
+                                     ? report.manyCase.cameras
+                                     : LargestWithNoneLost(host, report.manyCase);
+        report.searchSeconds = kSearchSeconds;
     }
     report.PrintTable();
     if (!options.json.empty() && !report.WriteJson(options.json)) {

@@ -1,51 +1,84 @@
 #include "many_cameras_bench.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "quorvex_host.h"
+#include "quorvex_server.h"
 
 namespace bench {
 namespace {
 
-// One camera's count, written by its own thread in the complete callback and
-// read by the host's main thread.
-struct CameraCount {
-    std::vector<uint8_t> row;
-    int rows = 0;
-    int rowWidth = 0;
-    uint32_t lastNumber = 0;
-    std::atomic<int64_t> frames{0};
-    std::atomic<int64_t> lost{0};
+constexpr int kMaxCameras = 32;
+// A tick that comes later than this many periods is given up, not caught up
+// with in a burst.
+constexpr int kLateTicks = 3;
+// How often the servers' child times a plain copy of the frame.
+constexpr int kCopyEveryTicks = 10;
+
+std::string ShareOf(const std::string& base, int camera) {
+    return base + "-camera" + std::to_string(camera + 1);
+}
+
+std::string CameraName(int camera) {
+    return "Camera " + std::to_string(camera + 1);
+}
+
+// The host sets Done to end the servers' child; the child sets Ready once
+// every server is up.
+struct ServerEvents {
+    platform::UniqueEvent ready;
+    platform::UniqueEvent done;
+
+    bool Create(const std::string& base) {
+        ready.reset(CreateEventA(nullptr, TRUE, FALSE, (base + "Ready").c_str()));
+        done.reset(CreateEventA(nullptr, TRUE, FALSE, (base + "Done").c_str()));
+        return ready && done;
+    }
+    bool Open(const std::string& base) {
+        ready.reset(OpenEventA(EVENT_MODIFY_STATE, FALSE, (base + "Ready").c_str()));
+        done.reset(OpenEventA(SYNCHRONIZE, FALSE, (base + "Done").c_str()));
+        return ready && done;
+    }
 };
 
-constexpr int kMaxCameras = 32;
-// The frame number of the test pattern (tools/common/test_pattern.h), little-endian.
-constexpr int kNumberOffset = 4;
+// One camera as the host sees it: the frames its thread took and the
+// numbers that never came.
+struct CameraCount {
+    QuorvexHostCamera* camera = nullptr;
+    std::thread taker;
+    std::atomic<int64_t> frames{0};
+    std::atomic<int64_t> lost{0};
 
-tools::DriverLibrary* driver = nullptr;
-CameraCount counts[kMaxCameras];
-
-void QUORVEX_CALL OnFrame(int, int portNo) {
-    CameraCount& count = counts[portNo];
-    uint32_t number = 0;
-    for (int row = 0; row < count.rows; ++row) {
-        driver->getCVLGrabRow(0, portNo, count.row.data(), row, 0, count.rowWidth - 1);
-        if (row == 0) {
-            std::memcpy(&number, count.row.data() + kNumberOffset, sizeof number);
+    void Take(const std::atomic<bool>& quit) {
+        uint32_t last = 0;
+        while (!quit) {
+            QuorvexHostFrame frame{};
+            if (QuorvexHostCameraRead(camera, 100, &frame) != QUORVEX_HOST_FRAME) {
+                continue;
+            }
+            uint32_t number = 0;
+            std::memcpy(&number, frame.pixels, sizeof number);
+            QuorvexHostCameraRelease(camera, &frame);
+            // A number seen again is a frame read twice, not one lost.
+            if (last != 0 && number > last + 1) {
+                lost += number - last - 1;
+            }
+            last = std::max(last, number);
+            ++frames;
         }
     }
-    if (count.frames > 0 && number > count.lastNumber + 1) {
-        count.lost += number - count.lastNumber - 1;
-    }
-    count.lastNumber = number;
-    ++count.frames;
-}
+};
 
 struct Snapshot {
     int64_t frames = 0;
@@ -53,11 +86,11 @@ struct Snapshot {
     int64_t cpuNs = 0;
     int64_t wallNs = 0;
 
-    static Snapshot Take(int cameras) {
+    static Snapshot Take(const std::vector<std::unique_ptr<CameraCount>>& counts) {
         Snapshot snapshot;
-        for (int i = 0; i < cameras; ++i) {
-            snapshot.frames += counts[i].frames;
-            snapshot.lost += counts[i].lost;
+        for (const auto& count : counts) {
+            snapshot.frames += count->frames;
+            snapshot.lost += count->lost;
         }
         snapshot.cpuNs = platform::ProcessCpuNanoseconds();
         snapshot.wallNs = platform::MonotonicNanoseconds();
@@ -65,12 +98,12 @@ struct Snapshot {
     }
 };
 
-bool AllStreaming(int cameras) {
+bool AllStreaming(const std::vector<std::unique_ptr<CameraCount>>& counts) {
     const DWORD start = GetTickCount();
-    for (int i = 0; i < cameras; ++i) {
-        while (counts[i].frames == 0) {
+    for (size_t i = 0; i < counts.size(); ++i) {
+        while (counts[i]->frames == 0) {
             if (GetTickCount() - start > kWaitMs) {
-                std::fprintf(stderr, "many cameras: camera %d delivered no frame\n", i + 1);
+                std::fprintf(stderr, "many cameras: camera %d delivered no frame\n", static_cast<int>(i) + 1);
                 return false;
             }
             Sleep(10);
@@ -79,53 +112,150 @@ bool AllStreaming(int cameras) {
     return true;
 }
 
-std::string ServerProgram() {
-    return ProgramFolder() + "/" + QUORVEX_SERVER_TOOL_FILE;
+// The servers' figures, as the child leaves them in its file.
+bool ReadServerFigures(const std::string& path, ManyCamerasFigures& figures) {
+    std::ifstream file(path);
+    return static_cast<bool>(file >> figures.publishUs >> figures.frameCopyUs >> figures.lateTicks);
+}
+
+// Waits until `deadline` on the monotonic clock, in whole milliseconds of
+// sleep; the last part of a millisecond is not waited for.
+void SleepUntil(int64_t deadline) {
+    const int64_t left = deadline - platform::MonotonicNanoseconds();
+    if (left >= 1000000) {
+        Sleep(static_cast<DWORD>(left / 1000000));
+    }
 }
 
 }  // namespace
 
+int FrameServersMain(const std::vector<std::string>& args) {
+    if (args.size() != 6) {
+        return 2;
+    }
+    const std::string& base = args[0];
+    const int cameras = std::stoi(args[1]);
+    const int width = std::stoi(args[2]);
+    const int height = std::stoi(args[3]);
+    const int fps = std::stoi(args[4]);
+    const std::string& figuresPath = args[5];
+    const int bytes = width * height;
+    ServerEvents events;
+    if (!events.Open(base) || cameras < 1 || cameras > kMaxCameras || bytes < 8 || fps < 1) {
+        return 3;
+    }
+    std::vector<QuorvexServer*> servers;
+    // Prepared once: a gradient, with the frame's number written into the
+    // first four bytes before each publish.
+    std::vector<std::vector<uint8_t>> frames;
+    int result = 0;
+    for (int i = 0; i < cameras && result == 0; ++i) {
+        QuorvexServer* server = QuorvexServerCreate(ShareOf(base, i).c_str(), bytes, 1);
+        if (server == nullptr) {
+            std::fprintf(stderr, "%s\n", QuorvexServerLastError(nullptr));
+            result = 4;
+        } else {
+            // Sent to the client once it comes; none is attached yet.
+            QuorvexServerSetDimensions(server, width, height, 1);
+            servers.push_back(server);
+        }
+        frames.emplace_back(static_cast<size_t>(bytes));
+        for (size_t b = 0; b < frames.back().size(); ++b) {
+            frames.back()[b] = static_cast<uint8_t>(b + static_cast<size_t>(i));
+        }
+    }
+    std::vector<double> publishNs;
+    std::vector<double> copyNs;
+    std::vector<uint8_t> warm(static_cast<size_t>(bytes), 0);
+    int64_t late = 0;
+    if (result == 0) {
+        SetEvent(events.ready.get());
+        const int64_t period = 1000000000 / fps;
+        int64_t next = platform::MonotonicNanoseconds();
+        for (uint32_t number = 1; WaitForSingleObject(events.done.get(), 0) != WAIT_OBJECT_0; ++number) {
+            for (size_t i = 0; i < servers.size(); ++i) {
+                std::memcpy(frames[i].data(), &number, sizeof number);
+                const int64_t start = platform::MonotonicNanoseconds();
+                QuorvexServerPublishFrame(servers[i], frames[i].data(), bytes);
+                publishNs.push_back(static_cast<double>(platform::MonotonicNanoseconds() - start));
+            }
+            if (number % kCopyEveryTicks == 0) {
+                const int64_t start = platform::MonotonicNanoseconds();
+                std::memcpy(warm.data(), frames[0].data(), warm.size());
+                copyNs.push_back(static_cast<double>(platform::MonotonicNanoseconds() - start));
+            }
+            next += period;
+            const int64_t now = platform::MonotonicNanoseconds();
+            if (now - next > kLateTicks * period) {
+                late += (now - next) / period;
+                next = now;
+            }
+            SleepUntil(next);
+        }
+        std::ofstream figures(figuresPath, std::ios::trunc);
+        figures << Percentile(publishNs, 0.5) / 1000.0 << " " << Percentile(copyNs, 0.5) / 1000.0 << " " << late
+                << "\n";
+    }
+    for (QuorvexServer* server : servers) {
+        QuorvexServerDestroy(server);
+    }
+    return result;
+}
+
 bool RunManyCameras(HostDriver& host, const ManyCamerasCase& test, ManyCamerasFigures& figures) {
-    if (test.cameras > kMaxCameras) {
+    if (test.cameras < 1 || test.cameras > kMaxCameras) {
         return false;
     }
-    driver = &host.Exports();
-    std::vector<CameraSection> sections;
-    std::vector<std::unique_ptr<platform::ChildProcess>> servers;
-    const std::string size = std::to_string(test.width) + "x" + std::to_string(test.height);
-    for (int i = 0; i < test.cameras; ++i) {
-        const std::string share = "quorvex-bench-" + RunToken() + "-camera" + std::to_string(i + 1);
-        sections.push_back({"Camera " + std::to_string(i + 1), share});
-        servers.push_back(std::make_unique<platform::ChildProcess>());
-        if (!servers.back()->Start(
-                ServerProgram(),
-                {"--share", share, "--size", size, "--bpp", "1", "--fps", std::to_string(test.fps), "--clients", "1"},
-                host.Folder() + "/server" + std::to_string(i + 1) + ".out")) {
-            std::fprintf(stderr, "many cameras: %s did not start\n", ServerProgram().c_str());
-            return false;
-        }
+    static int run = 0;
+    const std::string base = "quorvex-bench-" + RunToken() + "-many" + std::to_string(++run);
+    ServerEvents events;
+    if (!events.Create(base)) {
+        std::fprintf(stderr, "many cameras: cannot create the servers' events\n");
+        return false;
     }
-    WriteSettings(host.Folder(), sections);
-    bool ok = true;
-    int opened = 0;
-    for (; ok && opened < test.cameras; ++opened) {
-        CameraCount& count = counts[opened];
-        count.row.assign(static_cast<size_t>(test.width), 0);
-        count.rows = test.height;
-        count.rowWidth = test.width;
-        count.frames = 0;
-        count.lost = 0;
-        int dimensions[2] = {0, 0};
-        ok = driver->openCVLPort(0, opened, sections[static_cast<size_t>(opened)].camera.c_str(), dimensions) == 1 &&
-             dimensions[0] == test.width && driver->setCompleteCallback(0, opened, &OnFrame) == 1;
-        if (!ok) {
-            std::fprintf(stderr, "many cameras: camera %d did not connect\n", opened + 1);
+    const std::string figuresPath = host.Folder() + "/" + base + ".figures";
+    platform::ChildProcess servers;
+    if (!servers.Start(platform::ProgramPath(),
+                       {"--frame-servers", base, std::to_string(test.cameras), std::to_string(test.width),
+                        std::to_string(test.height), std::to_string(test.fps), figuresPath},
+                       host.Folder() + "/" + base + ".out") ||
+        WaitForSingleObject(events.ready.get(), kWaitMs) != WAIT_OBJECT_0) {
+        SetEvent(events.done.get());
+        int exitCode = -1;
+        if (!servers.Wait(kWaitMs, exitCode)) {
+            servers.Kill();
         }
+        std::fprintf(stderr, "many cameras: the servers did not start (exit code %d)\n", exitCode);
+        return false;
     }
-    if (ok && AllStreaming(test.cameras)) {
-        const Snapshot before = Snapshot::Take(test.cameras);
+    // The driver is the one the host already loaded, on the same folder.
+    QuorvexHost* library =
+        QuorvexHostOpen((ProgramFolder() + "/" + QUORVEX_LIBRARY_FILE).c_str(), host.Folder().c_str());
+    bool ok = library != nullptr;
+    if (!ok) {
+        std::fprintf(stderr, "many cameras: %s\n", QuorvexHostLastError());
+    }
+    std::vector<std::unique_ptr<CameraCount>> counts;
+    std::atomic<bool> quit{false};
+    for (int i = 0; ok && i < test.cameras; ++i) {
+        const std::string share = ShareOf(base, i);
+        const QuorvexHostSettings settings{share.c_str(), 1, static_cast<int>(kWaitMs)};
+        const QuorvexHostCameraOptions options{i, 4, 1};
+        auto count = std::make_unique<CameraCount>();
+        if (QuorvexHostWriteSettings(library, CameraName(i).c_str(), &settings) != 1 ||
+            (count->camera = QuorvexHostCameraOpen(library, CameraName(i).c_str(), &options)) == nullptr) {
+            std::fprintf(stderr, "many cameras: camera %d did not open: %s\n", i + 1, QuorvexHostLastError());
+            ok = false;
+            break;
+        }
+        CameraCount& taking = *count;
+        count->taker = std::thread([&taking, &quit] { taking.Take(quit); });
+        counts.push_back(std::move(count));
+    }
+    if (ok && AllStreaming(counts)) {
+        const Snapshot before = Snapshot::Take(counts);
         Sleep(static_cast<DWORD>(test.seconds) * 1000);
-        const Snapshot after = Snapshot::Take(test.cameras);
+        const Snapshot after = Snapshot::Take(counts);
         const int64_t frames = after.frames - before.frames;
         figures.framesPerCamera = static_cast<double>(frames) / test.cameras;
         figures.lost = after.lost - before.lost;
@@ -136,14 +266,21 @@ bool RunManyCameras(HostDriver& host, const ManyCamerasCase& test, ManyCamerasFi
     } else {
         ok = false;
     }
-    for (int i = 0; i < opened; ++i) {
-        driver->closeCVLPort(0, i);
+    quit = true;
+    for (auto& count : counts) {
+        count->taker.join();
+        QuorvexHostCameraClose(count->camera);
     }
-    for (auto& server : servers) {
-        int exitCode = 0;
-        if (!server->Interrupt() || !server->Wait(kWaitMs, exitCode)) {
-            server->Kill();
-        }
+    QuorvexHostClose(library);
+    SetEvent(events.done.get());
+    int exitCode = -1;
+    if (!servers.Wait(kWaitMs, exitCode) || exitCode != 0) {
+        std::fprintf(stderr, "many cameras: the servers ended with %d\n", exitCode);
+        servers.Kill();
+        ok = false;
+    } else if (!ReadServerFigures(figuresPath, figures)) {
+        std::fprintf(stderr, "many cameras: the servers left no figures\n");
+        ok = false;
     }
     return ok;
 }

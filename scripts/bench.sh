@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Quorvex in Release and runs its benchmark: one camera's delivery
 # beside the bare pipe+mutex+copy floor for three frame sizes, row reads
-# beside memcpy, and 32 cameras in one host.
+# beside memcpy, 32 cameras in one host and the largest count that loses no
+# frame; natively also GStreamer's shmsink -> shmsrc beside quorvexsink ->
+# driver -> quorvexsrc through the same pipelines (the peer).
 #
 # Usage: scripts/bench.sh [--wine | --wine64] [--repeat N] [--smoke]
 #   --wine      the 32-bit Windows build (mingw-w64), run under wine
@@ -70,6 +72,11 @@ main() {
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "${configureArgs[@]}" >"$dir.configure.log" ||
     { cat "$dir.configure.log" >&2; return 1; }
   ninja -C "$dir" -j 2 --quiet link_bench
+  local peer=0
+  if ((!wine)) && ninja -C "$dir" -t targets all 2>/dev/null | grep -q '^gst_peer_bench:'; then
+    ninja -C "$dir" -j 2 --quiet gst_peer_bench
+    peer=1
+  fi
 
   local results=$dir/bench/results.json
   if ((wine)); then
@@ -84,6 +91,14 @@ main() {
       --machine "$(machine), $("$WINE" --version)" --json "$("$WINE" winepath.exe -w "$results")"
   else
     "$dir/bin/link_bench" "${benchArgs[@]}" --label native --machine "$(machine)" --json "$results"
+    if ((peer)); then
+      echo
+      local peerArgs=()
+      [[ " ${benchArgs[*]} " == *" --smoke "* ]] && peerArgs=(--smoke)
+      "$dir/bin/gst_peer_bench" "${peerArgs[@]}"
+    else
+      echo "The peer (GStreamer's shared memory) is left out: no GStreamer development files in this build."
+    fi
   fi
   echo "Results: $results"
 }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "camera/registry_error.h"
+#include "camera/row_reader.h"
 #include "support/driver_state.h"
 #include "support/log.h"
 #include "support/text.h"
@@ -75,6 +76,7 @@ bool Camera::Open(int32_t newPort, int* dimensions) {
         // Stored before the thread starts: its connection line names the
         // port, and may come before Init has returned.
         port = newPort;
+        PortRoutesChanged();
         if (!cmdThread.Init(newPort, this, loaded.PipeName.value.c_str())) {
             LogMessage(1, driverState, "Camera::Open: Could not start cmd thread, port=%d\n", newPort);
             throw std::runtime_error("Could not start cmd thread");
@@ -95,6 +97,7 @@ bool Camera::Open(int32_t newPort, int* dimensions) {
             SetConnected(false);
         }
         isOpen = true;
+        PortRoutesChanged();
         LogMessage(2, driverState, "Camera::Open: leaving, port=%d\n", newPort);
         return true;
     } catch (...) {
@@ -111,6 +114,7 @@ void Camera::Close() {
     }
     const int32_t closedPort = port;
     isOpen = false;
+    PortRoutesChanged();
     CleanupOnClose();
     LogMessage(2, driverState, "Camera::Close: leaving on port %d\n", closedPort);
 }
@@ -124,6 +128,7 @@ void Camera::CleanupOnClose() {
         SetConnected(false);
         port = kNoPort;
     }
+    PortRoutesChanged();
     try {
         cmdThread.Destroy();
     } catch (...) {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "camera/registry_error.h"
+#include "camera/row_reader.h"
 #include "platform/immortal.h"
 #include "platform/module_reference.h"
 #include "platform/unique_handle.h"
@@ -78,6 +79,8 @@ void CameraList::DestroyInstance() {
         platform::CriticalSectionLock hold(slot.lock);
         detached.reset(slot.instance);
         slot.instance = nullptr;
+        // Under the lock that a row read's pin takes (see ReadCameraRow).
+        PortRoutesChanged();
     }
     if (!detached) {
         return;
@@ -151,6 +154,7 @@ bool CameraList::Init() {
         }
         cameras.push_back(std::move(camera));
     }
+    PortRoutesChanged();
     LogMessage(2, GetDriverState(), "CameraList::Init: leaving\n");
     initialized = true;
     return true;

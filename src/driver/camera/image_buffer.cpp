@@ -10,13 +10,28 @@
 
 namespace {
 
+// The calling thread's number, given at its first call and never given to
+// another thread, even after it has ended (unlike its id, or the address of
+// its own variables).
+uint64_t ThisThread() {
+    static std::atomic<uint64_t> lastNumber{0};
+    static thread_local const uint64_t number = ++lastNumber;
+    return number;
+}
+
 // The byte count as the 32-bit value the log shows; the product itself is
 // computed in 64 bits so that no size can overflow unnoticed.
 int32_t AsLogged(int64_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
 }
 
+constexpr size_t kBlockAlignment = 4096;
+
 }  // namespace
+
+void ImageBuffer::PageDelete::operator()(uint8_t* block) const {
+    ::operator delete[](block, std::align_val_t{kBlockAlignment});
+}
 
 bool FrameByteCount(int32_t width, int32_t height, int32_t bytesPerPixel, int64_t& byteCount) {
     return !__builtin_mul_overflow(int64_t{bytesPerPixel} * width, int64_t{height}, &byteCount);
@@ -32,9 +47,11 @@ void ImageBuffer::Allocate(int32_t width, int32_t height, int32_t bytesPerPixel)
     bool allocated = true;
     {
         platform::CriticalSectionLock hold(lock_);
+        writer_ = 0;
         if (n != size_) {
             data_.reset();
-            data_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
+            data_.reset(static_cast<uint8_t*>(
+                ::operator new[](static_cast<size_t>(n), std::align_val_t{kBlockAlignment}, std::nothrow)));
             size_ = static_cast<int32_t>(n);
         }
         if (data_) {
@@ -83,52 +100,75 @@ uint8_t* ImageBuffer::GetLine(int32_t row) {
     return line;
 }
 
-bool ImageBuffer::CopyRow(int32_t row, void* dest, int64_t byteCount) {
+ImageBuffer::RowStatus ImageBuffer::CopyLocated(int32_t row, void* dest, int64_t byteCount, int64_t& remaining) {
     uint8_t* line = nullptr;
-    RowStatus status = RowStatus::Found;
-    int64_t remaining = 0;
-    bool refused = false;
-    while (storing_) {
-        Sleep(0);
+    const RowStatus status = LocateRow(row, line);
+    if (status != RowStatus::Found) {
+        return status;
     }
+    remaining = size_ - (line - data_.get());
+    if (dest == nullptr || byteCount < 0 || byteCount > remaining) {
+        return RowStatus::Refused;
+    }
+    if (byteCount > 0) {
+        std::memcpy(dest, line, static_cast<size_t>(byteCount));
+    }
+    return RowStatus::Found;
+}
+
+bool ImageBuffer::CopyRow(int32_t row, void* dest, int64_t byteCount) {
+    if (WrittenOnThisThread()) {
+        return CopyRowAsWriter(row, dest, byteCount);
+    }
+    int64_t remaining = 0;
+    RowStatus status = RowStatus::Found;
     {
-        platform::CriticalSectionLock hold(lock_);
-        status = LocateRow(row, line);
-        if (status == RowStatus::Found) {
-            remaining = size_ - (line - data_.get());
-            refused = dest == nullptr || byteCount < 0 || byteCount > remaining;
-            if (!refused && byteCount > 0) {
-                std::memcpy(dest, line, static_cast<size_t>(byteCount));
-            }
+        if (storing_) {
+            platform::CriticalSectionLock queue(turnstile_);
         }
+        platform::CriticalSectionLock hold(lock_);
+        status = CopyLocated(row, dest, byteCount, remaining);
     }
     // Logged once the lock is released: the host's log procedure may wait
     // for a thread that reads rows.
-    if (status != RowStatus::Found) {
+    return status == RowStatus::Found || RefuseRow(status, row, dest, byteCount, remaining);
+}
+
+bool ImageBuffer::CopyRowAsWriter(int32_t row, void* dest, int64_t byteCount) {
+    int64_t remaining = 0;
+    const RowStatus status = CopyLocated(row, dest, byteCount, remaining);
+    return status == RowStatus::Found || RefuseRow(status, row, dest, byteCount, remaining);
+}
+
+bool ImageBuffer::RefuseRow(RowStatus status, int32_t row, void* dest, int64_t byteCount, int64_t remaining) {
+    if (status != RowStatus::Refused) {
         LogRowProblem(status, row);
         return false;
     }
-    if (refused) {
-        LogMessage(1, GetDriverState(),
-                   "ImageBuffer::CopyRow: ERROR: refused to copy %lld bytes from row %d (%lld bytes left, dest=%p)\n",
-                   static_cast<long long>(byteCount), row, static_cast<long long>(remaining), dest);
-        return false;
-    }
-    return true;
+    LogMessage(1, GetDriverState(),
+               "ImageBuffer::CopyRow: ERROR: refused to copy %lld bytes from row %d (%lld bytes left, dest=%p)\n",
+               static_cast<long long>(byteCount), row, static_cast<long long>(remaining), dest);
+    return false;
 }
 
 bool ImageBuffer::StoreFrame(const void* source, const FrameGeometry& geometry) {
+    platform::CriticalSectionLock queue(turnstile_);
     storing_ = true;
     bool stored = false;
     {
         platform::CriticalSectionLock hold(lock_);
         if (data_ && geometry == geometry_) {
+            writer_ = ThisThread();
             std::memcpy(data_.get(), source, static_cast<size_t>(size_));
             stored = true;
         }
     }
     storing_ = false;
     return stored;
+}
+
+bool ImageBuffer::WrittenOnThisThread() const {
+    return writer_.load(std::memory_order_relaxed) == ThisThread();
 }
 
 int32_t ImageBuffer::Size() {

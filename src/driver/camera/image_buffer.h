@@ -25,11 +25,16 @@ struct FrameGeometry {
 };
 
 // Written by the camera's link thread (frame copy, reallocation) and read by
-// the host's threads (row copies). Every access to the bytes goes through
-// the buffer's lock, held for one frame copy or one row copy and nothing
-// else: no log line is written, and so no host procedure called, while it is
-// held, so that a host's log procedure may hand over to a thread that reads
-// rows.
+// the host's threads (row copies). Other threads reach the bytes through the
+// buffer's lock, held for one frame copy or one row copy and nothing else: no
+// log line is written, and so no host procedure called, while it is held, so
+// that a host's log procedure may hand over to a thread that reads rows.
+// The thread that stores the frames is the block's one writer: its own row
+// reads (a host reading inside its complete callback) need no lock, since
+// nothing else can change the block under them. Frames are stored, and the
+// block reallocated, on one thread at a time, and a thread that stores after
+// another starts once the other has stopped reading (the camera joins its
+// old link thread before it starts a new one).
 class ImageBuffer {
 public:
     ImageBuffer() = default;
@@ -50,13 +55,23 @@ public:
     // Copies `byteCount` bytes from the start of `row` into `dest`. False
     // (logged) when there is no such row, no destination, a negative count,
     // or a span reaching past the end of the buffer. A count of 0 copies
-    // nothing and succeeds.
+    // nothing and succeeds. Waits (blocked, not spinning) for a frame copy in
+    // progress on another thread.
     bool CopyRow(int32_t row, void* dest, int64_t byteCount);
 
     // Copies a whole frame of `geometry` from `source` into the block. False,
     // with nothing copied, when the block was not allocated for exactly that
-    // geometry; the caller logs.
+    // geometry; the caller logs. The calling thread becomes the block's
+    // writer (see the class comment) until a reallocation.
     bool StoreFrame(const void* source, const FrameGeometry& geometry);
+
+    // Whether the calling thread stored the last frame and nothing was
+    // reallocated since: its row reads then take no lock.
+    bool WrittenOnThisThread() const;
+    // CopyRow for the thread that stores the frames (the camera's link
+    // thread), known to be that thread by its caller: no lock, since no
+    // other thread writes the block.
+    bool CopyRowAsWriter(int32_t row, void* dest, int64_t byteCount);
 
     int32_t Size();
     // The geometry of the last allocation.
@@ -71,17 +86,31 @@ public:
     platform::CriticalSection& Lock() { return lock_; }
 
 private:
-    enum class RowStatus { Found, Unallocated, OutOfRange };
-    // Caller holds the lock.
+    enum class RowStatus { Found, Unallocated, OutOfRange, Refused };
+    // Caller holds the lock, or is the writer.
     RowStatus LocateRow(int32_t row, uint8_t*& line);
+    RowStatus CopyLocated(int32_t row, void* dest, int64_t byteCount, int64_t& remaining);
+    // Logs what CopyLocated found wrong; false.
+    static bool RefuseRow(RowStatus status, int32_t row, void* dest, int64_t byteCount, int64_t remaining);
     static void LogRowProblem(RowStatus status, int32_t row);
 
     platform::CriticalSection lock_;
-    // Set while a frame copy waits for or holds the lock: row reads then let
-    // it go first, so that a host reading rows in a tight loop cannot keep
-    // the link thread, and with it the server's mutex, waiting.
+    // Held by a frame copy from before it asks for the lock until it is done,
+    // and set meanwhile in storing_: row reads that see the flag queue behind
+    // the copy here, asleep, so that a host reading rows in a tight loop
+    // cannot keep the link thread, and with it the server's mutex, waiting.
+    platform::CriticalSection turnstile_;
     std::atomic<bool> storing_{false};
+    // The writer's number (see WrittenOnThisThread); 0 after a reallocation.
+    std::atomic<uint64_t> writer_{0};
     int32_t size_ = 0;
     FrameGeometry geometry_;
-    std::unique_ptr<uint8_t[]> data_;
+    // The block starts a page, as the shared segment it is copied from does:
+    // a copy between addresses a few bytes past a multiple of 4096 apart
+    // (where a plain new[] of a large block lands) runs at a third of its
+    // speed, its loads taken for dependent on the stores just before them.
+    struct PageDelete {
+        void operator()(uint8_t* block) const;
+    };
+    std::unique_ptr<uint8_t[], PageDelete> data_;
 };

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "camera/camera_list.h"
+#include "camera/row_reader.h"
 #include "platform/win32.h"
 #include "quorvex.h"
 #include "support/driver_state.h"
@@ -210,16 +211,17 @@ int doCVLGrab(int grabberNo, int portNo) {
 int getCVLGrabRow(int grabberNo, int portNo, void* dest, int row, int first, int last) {
     DriverState* state = GetDriverState();
     const auto body = [&] {
-        LogMessage(4, state, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
-        CameraList::Use registry;
-        Camera* camera = registry->GetByPort(portNo);
-        // The copy always starts at the row's first pixel; `first` only
-        // enters through the length.
-        const int64_t byteCount = (int64_t{last} - first + 1) * camera->FrameShape().bytesPerPixel;
-        if (!camera->imageBuffer.CopyRow(row, dest, byteCount)) {
+        // Once per row of every frame: the lines cost no call while the level
+        // filters them out.
+        if (state->Passes(4)) {
+            LogMessage(4, state, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
+        }
+        if (!ReadCameraRow(portNo, dest, row, first, last)) {
             return 0;
         }
-        LogMessage(4, state, "getCVLGrabRow: leaving row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
+        if (state->Passes(4)) {
+            LogMessage(4, state, "getCVLGrabRow: leaving row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
+        }
         return 1;
     };
     return Fenced(state, 0, body, "getCVLGrabRow: --EXCEPTION caught \n");

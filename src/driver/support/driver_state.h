@@ -23,6 +23,13 @@ struct DriverState {
     // is being torn down, by camera threads that outlive it included.
     std::atomic<bool> unloading{false};
 
+    // Whether a line of `level` passes the thresholds: the log's filter, here
+    // so that a per-row line filtered out costs no call.
+    bool Passes(int level) const {
+        return level <= logLevel.load(std::memory_order_relaxed) ||
+               level <= debugOutputLevel.load(std::memory_order_relaxed);
+    }
+
     void SetSystemPath(const char* path);
     std::string SystemPath();
 

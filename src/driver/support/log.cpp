@@ -66,8 +66,7 @@ void LogMessage(int level, DriverState* state, const char* format, ...) {
 }
 
 void LogMessageV(int level, DriverState* state, const char* format, va_list args) {
-    if (level > state->logLevel.load(std::memory_order_relaxed) &&
-        level > state->debugOutputLevel.load(std::memory_order_relaxed)) {
+    if (!state->Passes(level)) {
         return;
     }
     if (state->unloading) {

@@ -21,8 +21,15 @@ public:
     EventObject(bool manualReset, bool initialState) noexcept;
     EventObject(std::string name, std::unique_ptr<SharedSegment> segment) noexcept;
 
-    void Set() noexcept;
+    // `finishedBy`: the I/O source whose operation signals the event, which
+    // no longer drives it.
+    void Set(const IoSource* finishedBy = nullptr) noexcept;
     void Reset() noexcept;
+
+    // An operation of `source` will signal the event: a thread that waits on
+    // it may drive the source (see IoSource) until the operation finishes.
+    void DriveBy(std::weak_ptr<IoSource> source, const IoSource* key) noexcept;
+    std::shared_ptr<IoSource> DrivenBy() noexcept override { return source_.lock(); }
 
     void OnLastHandleClosed() noexcept override { name_.Release(*this); }
     DWORD WaitError() const noexcept override { return ERROR_SUCCESS; }
@@ -35,6 +42,8 @@ private:
     std::atomic<uint32_t> ownState_{0};
     std::atomic<uint32_t>* state_;
     bool manualReset_;
+    std::weak_ptr<IoSource> source_;       // guarded by WaitLock()
+    const IoSource* sourceKey_ = nullptr;  // guarded by WaitLock()
 };
 
 using EventPtr = std::shared_ptr<EventObject>;

@@ -49,15 +49,25 @@ EventObject::EventObject(std::string name, std::unique_ptr<SharedSegment> segmen
       state_(StateIn(*name_.Segment())),
       manualReset_((name_.Segment()->Flags() & kManualResetFlag) != 0) {}
 
-void EventObject::Set() noexcept {
+void EventObject::Set(const IoSource* finishedBy) noexcept {
     {
         std::lock_guard<std::mutex> guard(WaitLock());
+        if (finishedBy != nullptr && finishedBy == sourceKey_) {
+            source_.reset();
+            sourceKey_ = nullptr;
+        }
         state_->store(1);
+        NotifyWaiters();
     }
-    WakeWaiters(*this);
     if (name_.Segment() != nullptr) {
         FutexWakeAll(state_);
     }
+}
+
+void EventObject::DriveBy(std::weak_ptr<IoSource> source, const IoSource* key) noexcept {
+    std::lock_guard<std::mutex> guard(WaitLock());
+    source_ = std::move(source);
+    sourceKey_ = key;
 }
 
 void EventObject::Reset() noexcept {

@@ -4,8 +4,13 @@
 #include <new>
 #include <optional>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include "kernel_object.h"
 #include "platform/immortal.h"
+#include "unique_fd.h"
 #include "win32_errors.h"
 #include "win32_handles.h"
 
@@ -20,10 +25,10 @@ constexpr auto kOutsidePollInterval = std::chrono::milliseconds(2);
 // A wait's nodes on the objects it looks at, linked while it sleeps.
 class WaitRegistration {
 public:
-    WaitRegistration(const ObjectPtr* objects, size_t count, std::condition_variable& wake) noexcept
+    WaitRegistration(const ObjectPtr* objects, size_t count, Sleeper& sleeper) noexcept
         : objects_(objects), count_(count) {
         for (size_t i = 0; i < count_; ++i) {
-            nodes_[i].wake = &wake;
+            nodes_[i].sleeper = &sleeper;
             objects_[i]->AddWaiter(nodes_[i]);
         }
     }
@@ -41,7 +46,71 @@ private:
     WaitNode nodes_[MAXIMUM_WAIT_OBJECTS];
 };
 
+// The calling thread's eventfd, by which the objects of a wait that polls
+// wake it; -1 when none can be made (the wait then does not poll).
+int ThreadWakeFd() noexcept {
+    static thread_local const UniqueFd wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    return wakeFd ? wakeFd.get() : -1;
+}
+
+// The I/O sources that the objects' waiters may drive; with WaitLock() held.
+size_t CollectSources(const ObjectPtr* objects, size_t count, std::shared_ptr<IoSource>* sources) noexcept {
+    size_t found = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (std::shared_ptr<IoSource> source = objects[i]->DrivenBy()) {
+            sources[found++] = std::move(source);
+        }
+    }
+    return found;
+}
+
+// Sleeps in poll() on the sources' descriptors and the thread's eventfd until
+// one is ready or `deadline` passes; `takenOver` tells which sources are to
+// be handed back. Without WaitLock().
+void PollSources(std::shared_ptr<IoSource>* sources, size_t count, bool* takenOver, int wakeFd,
+                 Clock::time_point deadline) noexcept {
+    pollfd entries[MAXIMUM_WAIT_OBJECTS + 1];
+    entries[0] = pollfd{wakeFd, POLLIN, 0};
+    size_t polled = 1;
+    for (size_t i = 0; i < count; ++i) {
+        const int fd = sources[i]->TakeOver();
+        takenOver[i] = fd >= 0;
+        if (takenOver[i]) {
+            entries[polled++] = pollfd{fd, POLLIN, 0};
+        }
+    }
+    int timeout = -1;
+    if (deadline != Clock::time_point::max()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, INT32_MAX));
+    }
+    if (poll(entries, polled, timeout) > 0 && (entries[0].revents & POLLIN) != 0) {
+        uint64_t wakes = 0;
+        static_cast<void>(read(wakeFd, &wakes, sizeof wakes));
+    }
+}
+
+// Lets each source taken over finish what it can, and drops them all.
+// Without WaitLock().
+void HandBackSources(std::shared_ptr<IoSource>* sources, size_t count, const bool* takenOver) noexcept {
+    for (size_t i = 0; i < count; ++i) {
+        if (takenOver[i]) {
+            sources[i]->HandBack();
+        }
+        sources[i].reset();
+    }
+}
+
 }  // namespace
+
+void Sleeper::Wake() noexcept {
+    if (wakeFd < 0) {
+        condition.notify_one();
+    } else if (inPoll) {
+        const uint64_t one = 1;
+        static_cast<void>(write(wakeFd, &one, sizeof one));
+    }
+}
 
 void KernelObject::AddWaiter(WaitNode& node) noexcept {
     node.previous = nullptr;
@@ -62,7 +131,7 @@ void KernelObject::RemoveWaiter(WaitNode& node) noexcept {
 
 void KernelObject::NotifyWaiters() noexcept {
     for (WaitNode* node = waiters_; node != nullptr; node = node->next) {
-        node->wake->notify_one();
+        node->sleeper->Wake();
     }
 }
 
@@ -171,11 +240,12 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
         return result;
     }
     const Clock::time_point deadline = DeadlineAfter(milliseconds);
-    const bool poll =
+    const bool fromOutside =
         std::any_of(objects, objects + count, [](const ObjectPtr& object) { return object->SignalledFromOutside(); });
-    std::condition_variable wake;
+    Sleeper sleeper;
     std::unique_lock<std::mutex> guard(WaitLock());
     std::optional<WaitRegistration> registration;
+    std::shared_ptr<IoSource> sources[MAXIMUM_WAIT_OBJECTS];
     for (;;) {
         for (DWORD i = 0; i < count; ++i) {
             switch (objects[i]->TryAcquire()) {
@@ -189,17 +259,41 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
         }
         const Clock::time_point now = Clock::now();
         if (now >= deadline) {
+            // The I/O in flight that this wait looked at goes on without it.
+            const size_t looked = CollectSources(objects, count, sources);
+            guard.unlock();
+            for (size_t i = 0; i < looked; ++i) {
+                sources[i]->Arm();
+                sources[i].reset();
+            }
             return WAIT_TIMEOUT;
         }
+        const size_t sourceCount = CollectSources(objects, count, sources);
         if (!registration) {
-            registration.emplace(objects, count, wake);
+            // A wait that finds I/O to drive polls from then on, so that the
+            // objects know how to wake it.
+            if (sourceCount > 0) {
+                sleeper.wakeFd = ThreadWakeFd();
+            }
+            registration.emplace(objects, count, sleeper);
         }
-        if (poll) {
-            wake.wait_until(guard, std::min(deadline, now + kOutsidePollInterval));
-        } else if (deadline == Clock::time_point::max()) {
-            wake.wait(guard);
+        const Clock::time_point until = fromOutside ? std::min(deadline, now + kOutsidePollInterval) : deadline;
+        if (sleeper.wakeFd >= 0) {
+            bool takenOver[MAXIMUM_WAIT_OBJECTS] = {};
+            sleeper.inPoll = true;
+            guard.unlock();
+            PollSources(sources, sourceCount, takenOver, sleeper.wakeFd, until);
+            guard.lock();
+            // The read that a source finishes now signals this wait's own
+            // object: no need to write the eventfd for it.
+            sleeper.inPoll = false;
+            guard.unlock();
+            HandBackSources(sources, sourceCount, takenOver);
+            guard.lock();
+        } else if (until == Clock::time_point::max()) {
+            sleeper.condition.wait(guard);
         } else {
-            wake.wait_until(guard, deadline);
+            sleeper.condition.wait_until(guard, until);
         }
     }
 }

@@ -17,12 +17,46 @@ enum class ObjectKind { Event, Mutex, Thread, Mapping, Pipe };
 // What a wait finds when it looks at one object.
 enum class WaitOutcome { NotSignalled, Acquired, Abandoned };
 
+// A waiting thread, as the objects it waits on wake it: on its condition
+// variable, or, while it polls the descriptors of the I/O it drives itself
+// (see IoSource), through its eventfd.
+struct Sleeper {
+    std::condition_variable condition;
+    int wakeFd = -1;      // set for a wait that polls
+    bool inPoll = false;  // guarded by WaitLock()
+
+    // With WaitLock() held.
+    void Wake() noexcept;
+};
+
 // A waiting thread's place in the list of one object that it waits on, so
 // that a change of that object wakes this thread and no other.
 struct WaitNode {
-    std::condition_variable* wake = nullptr;
+    Sleeper* sleeper = nullptr;
     WaitNode* previous = nullptr;
     WaitNode* next = nullptr;
+};
+
+// What finishes the operations that signal an event (a pipe end with a read
+// in flight), driven by a thread that waits on the event: the read then
+// completes on that thread, with no hand-off through the I/O thread and a
+// second wake-up.
+class IoSource {
+public:
+    // Without WaitLock(): the descriptor to poll for what is in flight,
+    // which the I/O thread stops watching until HandBack; -1 (and no
+    // HandBack due) when nothing is.
+    virtual int TakeOver() noexcept = 0;
+    // Without WaitLock(), after the poll: finishes what can finish now and
+    // gives the rest back to the I/O thread, if it was armed.
+    virtual void HandBack() noexcept = 0;
+    // Without WaitLock(): someone looked at an operation in flight without
+    // waiting it out (a wait that timed out, a look at its OVERLAPPED); the
+    // I/O thread finishes it from now on, as Windows does in the background.
+    virtual void Arm() noexcept = 0;
+
+protected:
+    ~IoSource() = default;
 };
 
 // One kernel object. The handle table and the waits in flight share it, so
@@ -56,6 +90,10 @@ public:
     // A wait on this object alone, for kinds that have a better one than the
     // shared wait; returns false to use the shared wait.
     virtual bool WaitAlone(DWORD /*milliseconds*/, DWORD& /*result*/) noexcept { return false; }
+
+    // With WaitLock() held: what a waiting thread may drive to signal the
+    // object, or null.
+    virtual std::shared_ptr<IoSource> DrivenBy() noexcept { return nullptr; }
 
     // With WaitLock() held: the waits that look at this object.
     void AddWaiter(WaitNode& node) noexcept;

@@ -20,16 +20,15 @@ namespace {
 
 using nt_status::IsError;
 
-// Finishes `request`: the OVERLAPPED takes the outcome, then its event is
-// signalled. Internal is written last, so a caller that sees it changed also
-// sees the byte count.
-void Finish(const IoRequest& request, ULONG_PTR status, DWORD bytes) noexcept {
+}  // namespace
+
+// Internal is written last, so a caller that sees it changed also sees the
+// byte count.
+void PipeEnd::Finish(const IoRequest& request, ULONG_PTR status, DWORD bytes) noexcept {
     request.overlapped->InternalHigh = bytes;
     __atomic_store_n(&request.overlapped->Internal, status, __ATOMIC_RELEASE);
-    request.event->Set();
+    request.event->Set(this);
 }
-
-}  // namespace
 
 std::shared_ptr<PipeEnd> PipeEnd::Make(bool server, bool messageType, bool messageRead, bool overlapped) noexcept {
     if (!IoEngine::Instance().AddUser()) {
@@ -118,6 +117,10 @@ ULONG_PTR PipeEnd::StartQueued(std::vector<IoRequest>& queue, const IoRequest& r
             }
             return outcome.status;
         }
+    }
+    if (operation == PipeOperation::Read) {
+        readsArmed_ = queue.empty() ? !request.findable : readsArmed_ || !request.findable;
+        request.event->DriveBy(weak_from_this(), this);
     }
     queue.push_back(request);
     Pump();
@@ -403,10 +406,41 @@ void PipeEnd::Pump() noexcept {
     if (!socket_) {
         return;
     }
-    const uint32_t events = (reads_.empty() ? 0u : static_cast<uint32_t>(EPOLLIN)) |
-                            (writes_.empty() ? 0u : static_cast<uint32_t>(EPOLLOUT));
+    const bool watchReads = !reads_.empty() && readsArmed_ && directWaiters_ == 0;
+    const uint32_t events =
+        (watchReads ? static_cast<uint32_t>(EPOLLIN) : 0u) | (writes_.empty() ? 0u : static_cast<uint32_t>(EPOLLOUT));
     if (!IoEngine::Instance().Watch(socket_.get(), token_, this, events)) {
         FailAll(nt_status::FromErrno(errno));
+    }
+}
+
+int PipeEnd::TakeOver() noexcept {
+    std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
+    if (closed_ || !socket_ || reads_.empty()) {
+        return -1;
+    }
+    ++directWaiters_;
+    // Stops the I/O thread watching for reads; finishes a read that can
+    // finish already, which wakes the waiter at once.
+    Pump();
+    if (!socket_ || reads_.empty()) {
+        --directWaiters_;
+        return -1;
+    }
+    return socket_.get();
+}
+
+void PipeEnd::HandBack() noexcept {
+    std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
+    --directWaiters_;
+    Pump();
+}
+
+void PipeEnd::Arm() noexcept {
+    std::lock_guard<std::mutex> guard(IoEngine::Instance().Lock());
+    if (!readsArmed_) {
+        readsArmed_ = true;
+        Pump();
     }
 }
 

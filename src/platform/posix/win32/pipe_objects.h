@@ -23,6 +23,11 @@ struct IoRequest {
     EventPtr event;
     char* buffer;
     DWORD size;
+    // Whoever looks at the operation can find it through its event (an
+    // OVERLAPPED's own event, or a blocking call's), so that a read need not
+    // be watched by the I/O thread until someone does: the thread that
+    // waits for it usually finishes it itself.
+    bool findable = false;
 };
 
 enum class PipeOperation { Read, Write, Connect };
@@ -36,7 +41,10 @@ class PipeListener;
 // A server instance moves Listening -> Connected (a client took it) ->
 // Disconnected (DisconnectNamedPipe) -> Listening (ConnectNamedPipe). A client
 // end is Connected until the server disconnects it.
-class PipeEnd final : public KernelObject, private IoEngine::Watcher {
+class PipeEnd final : public KernelObject,
+                      public IoSource,
+                      public std::enable_shared_from_this<PipeEnd>,
+                      private IoEngine::Watcher {
 public:
     // A new pipe end with its share of the I/O thread; null with the last
     // error set on failure.
@@ -68,6 +76,12 @@ public:
     // DisconnectNamedPipe and the read-mode switch; return a Win32 code.
     DWORD Disconnect() noexcept;
     DWORD SetReadMode(bool message) noexcept;
+
+    // A thread that waits for a read's event polls the socket itself, while
+    // the I/O thread leaves it alone.
+    int TakeOver() noexcept override;
+    void HandBack() noexcept override;
+    void Arm() noexcept override;
 
     // With the engine's lock held, for the listener.
     bool Listening() const noexcept;
@@ -102,6 +116,8 @@ private:
     void BecomeDisconnected() noexcept;
     void Pump() noexcept;
     void FailAll(ULONG_PTR status) noexcept;
+    // The OVERLAPPED takes the outcome, then the event is signalled.
+    void Finish(const IoRequest& request, ULONG_PTR status, DWORD bytes) noexcept;
     void CloseSocket() noexcept;
 
     const bool server_;
@@ -114,6 +130,10 @@ private:
     bool peerClosed_ = false;
     UniqueFd socket_;
     uint64_t token_ = 0;
+    int directWaiters_ = 0;  // threads that poll the socket for a read (TakeOver)
+    // Whether the I/O thread watches for the reads in flight; a findable read
+    // that starts the queue is left to its waiter until someone arms it.
+    bool readsArmed_ = true;
     std::deque<Message> received_;  // read from the socket, not yet by the caller
     // Operations in their order; vectors, which keep their room, so that a
     // read after read costs no allocation (a deque takes a block now and then).

@@ -127,7 +127,8 @@ BOOL RunIo(HANDLE handle, PipeOperation operation, char* buffer, DWORD size, LPD
     }
     event->Reset();
     __atomic_store_n(&target->Internal, nt_status::kPending, __ATOMIC_RELAXED);
-    ULONG_PTR status = pipe->Start(operation, IoRequest{target, event, buffer, size});
+    const bool findable = !async || target->hEvent != nullptr;
+    ULONG_PTR status = pipe->Start(operation, IoRequest{target, event, buffer, size, findable});
     if (status == nt_status::kPending) {
         if (async) {
             SetLastError(ERROR_IO_PENDING);
@@ -343,6 +344,9 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTran
     ULONG_PTR status = posix::LoadStatus(*overlapped);
     if (status == posix::nt_status::kPending) {
         if (!wait) {
+            if (const auto pipe = posix::LookupAs<posix::PipeEnd>(file, posix::ObjectKind::Pipe)) {
+                pipe->Arm();
+            }
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
@@ -367,4 +371,22 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTran
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL HasOverlappedIoCompletedAndArm(LPOVERLAPPED overlapped) {
+    if (posix::LoadStatus(*overlapped) != posix::nt_status::kPending) {
+        return TRUE;
+    }
+    posix::EventPtr event;
+    if (posix::OverlappedEvent(overlapped->hEvent, event) && event) {
+        std::shared_ptr<posix::IoSource> source;
+        {
+            std::lock_guard<std::mutex> guard(posix::WaitLock());
+            source = event->DrivenBy();
+        }
+        if (source) {
+            source->Arm();
+        }
+    }
+    return FALSE;
 }

@@ -39,7 +39,11 @@
 #define NMPWAIT_WAIT_FOREVER 0xFFFFFFFFu
 
 #define STATUS_PENDING 0x00000103u
-#define HasOverlappedIoCompleted(overlapped) ((overlapped)->Internal != STATUS_PENDING)
+// Windows's macro, through a function: an operation looked at this way while
+// it is in flight is finished by the I/O thread from then on, as Windows
+// finishes it in the background, whether or not anyone waits for it.
+BOOL HasOverlappedIoCompletedAndArm(LPOVERLAPPED overlapped);
+#define HasOverlappedIoCompleted(overlapped) (HasOverlappedIoCompletedAndArm(overlapped) != FALSE)
 
 // Stands in for CreateNamedPipeA ("\\.\pipe\NAME", names compared without
 // regard to case): one more instance of the pipe, listening at once. Pipes
