@@ -245,11 +245,11 @@ TEST_F(SourceHarness, StateChangesWhileFramesArrive) {
         gst_caps_unref(caps);
         // A host that falls behind the server copies the newest frame once
         // for each announcement waiting in its pipe, so the same frame may
-        // come again; an older one may not. The offset counts the frames of
-        // one run of the element.
+        // come again; an older one may not. The offset is the server's
+        // number of the frame.
         EXPECT_GE(stamp.frameNumber, lastFrame)
-            << "an old frame after the state change: frame " << lastFrame << " was the element's frame " << lastOffset
-            << ", now its frame " << GST_BUFFER_OFFSET(buffer.get());
+            << "an old frame after the state change: frame " << lastFrame << " came at offset " << lastOffset
+            << ", now offset " << GST_BUFFER_OFFSET(buffer.get());
         lastFrame = stamp.frameNumber;
         lastOffset = GST_BUFFER_OFFSET(buffer.get());
         // Mid-stream: the camera's thread copies the next frame about now.
