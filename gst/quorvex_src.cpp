@@ -40,15 +40,41 @@ enum Property {
     PROP_SHARE,
     PROP_SYSTEM_DIR,
     PROP_PORT,
+    PROP_TIMESTAMPS,
 };
+
+// Which time a buffer's PTS tells.
+enum SrcTimestamps {
+    TIMESTAMPS_ARRIVAL,  // when the camera took the frame
+    TIMESTAMPS_CAPTURE,  // when the server's source captured it, where the server says
+};
+
+GType TimestampsType() {
+    static const GType type = [] {
+        static const GEnumValue values[] = {
+            {TIMESTAMPS_ARRIVAL, "When the camera received the frame", "arrival"},
+            {TIMESTAMPS_CAPTURE,
+             "When the server's source captured the frame, where the server stamps it (else its arrival)", "capture"},
+            {0, nullptr, nullptr},
+        };
+        return g_enum_register_static("GstQuorvexSrcTimestamps", values);
+    }();
+    return type;
+}
 
 // Everything the element holds besides its GObject parent. The settings and
 // the negotiated size are guarded by the object lock: queries read the size
 // from any thread.
 struct SrcState {
     quorvexgst::SourceSettings settings;
+    SrcTimestamps timestamps = TIMESTAMPS_ARRIVAL;
     quorvexgst::SourceCamera camera;
     FrameSize negotiated;
+    // The streaming thread's own, from Start on: the last buffer's PTS, and
+    // whether the next buffer follows a caps change.
+    GstClockTime lastPts = GST_CLOCK_TIME_NONE;
+    guint64 lastOffset = GST_BUFFER_OFFSET_NONE;
+    bool capsChanged = false;
 };
 
 // The layout of frames of `size`, GStreamer's default for their format: the
@@ -92,6 +118,28 @@ GstClockTime RunningTimeOf(GstElement* element, long long arrivedUs) {
     return now - age - base;
 }
 
+// The running time at which the server's source captured the frame, on the
+// element's clock. The capture time is on the system's real-time clock,
+// which neither the element's clock nor the steady clock follows exactly;
+// so the frame's age at arrival (arrivedRealUs - captureUs, both read on the
+// real-time clock) is taken back from its running time of arrival: the
+// offset between the two clocks is the one at the frame's arrival, and a
+// step of the real-time clock moves no PTS by more than the step within one
+// frame. An age below zero (a server on a clock ahead of ours) counts as
+// none; the PTS never goes before the previous buffer's, nor before 0.
+GstClockTime CaptureRunningTime(const QuorvexHostFrame& frame, GstClockTime arrived, GstClockTime lastPts) {
+    if (frame.captureUs <= 0) {
+        return arrived;
+    }
+    const long long ageUs = frame.arrivedRealUs > frame.captureUs ? frame.arrivedRealUs - frame.captureUs : 0;
+    const GstClockTime age = static_cast<GstClockTime>(ageUs) * GST_USECOND;
+    GstClockTime captured = arrived > age ? arrived - age : 0;
+    if (GST_CLOCK_TIME_IS_VALID(lastPts) && captured < lastPts) {
+        captured = lastPts;
+    }
+    return captured;
+}
+
 }  // namespace
 
 struct GstQuorvexSrc {
@@ -127,6 +175,9 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* par
     case PROP_PORT:
         settings.port = g_value_get_int(value);
         break;
+    case PROP_TIMESTAMPS:
+        Self(object)->state.timestamps = static_cast<SrcTimestamps>(g_value_get_enum(value));
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
         break;
@@ -152,6 +203,9 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* paramSpec
         break;
     case PROP_PORT:
         g_value_set_int(value, settings.port);
+        break;
+    case PROP_TIMESTAMPS:
+        g_value_set_enum(value, Self(object)->state.timestamps);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
@@ -189,6 +243,9 @@ gboolean Start(GstBaseSrc* src) {
         g_free(here);
     }
     SetNegotiated(src, FrameSize{});
+    state.lastPts = GST_CLOCK_TIME_NONE;
+    state.lastOffset = GST_BUFFER_OFFSET_NONE;
+    state.capsChanged = false;
     std::string error;
     if (!state.camera.Open(settings, error)) {
         GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("%s", error.c_str()),
@@ -274,8 +331,11 @@ GstFlowReturn Create(GstPushSrc* src, GstBuffer** out) {
     if (waited != GST_FLOW_OK) {
         return waited;
     }
-    const FrameSize size = SizeOf(frame.Get());
+    SrcState& state = Self(src)->state;
+    const QuorvexHostFrame& got = frame.Get();
+    const FrameSize size = SizeOf(got);
     if (size != Negotiated(GST_BASE_SRC(src))) {
+        state.capsChanged = true;
         GST_INFO_OBJECT(src, "the camera's frames are now %dx%d, %d bytes per pixel", size.width, size.height,
                         size.bytesPerPixel);
         SetNegotiated(GST_BASE_SRC(src), size);
@@ -295,10 +355,29 @@ GstFlowReturn Create(GstPushSrc* src, GstBuffer** out) {
             (nullptr));
         return GST_FLOW_ERROR;
     }
-    GST_BUFFER_PTS(buffer.get()) = arrived;
-    // The camera numbers its frames from 1 at each open; a gap is a frame
-    // dropped before it was read.
-    GST_BUFFER_OFFSET(buffer.get()) = static_cast<guint64>(frame.Get().number - 1);
+    GST_OBJECT_LOCK(src);
+    const SrcTimestamps timestamps = state.timestamps;
+    GST_OBJECT_UNLOCK(src);
+    const GstClockTime pts =
+        timestamps == TIMESTAMPS_CAPTURE ? CaptureRunningTime(got, arrived, state.lastPts) : arrived;
+    GST_BUFFER_PTS(buffer.get()) = pts;
+    state.lastPts = pts;
+    // The offset is the server's frame number where the server numbers its
+    // frames, so that a jump in it is a frame lost on the way; else the
+    // camera's count from 0, whose gaps are frames dropped before they were
+    // read.
+    const guint64 offset = static_cast<guint64>(got.serverNumber > 0 ? got.serverNumber : got.number - 1);
+    GST_BUFFER_OFFSET(buffer.get()) = offset;
+    // GstBaseSrc marks the first buffer after a start or a flush; the
+    // element marks those of new caps and those after frames lost on the
+    // way (a gap in the server's numbers) or dropped from the camera's queue
+    // (an offset that jumps).
+    const bool jumped = state.lastOffset != GST_BUFFER_OFFSET_NONE && offset > state.lastOffset + 1;
+    if (got.gap > 0 || jumped || state.capsChanged) {
+        GST_BUFFER_FLAG_SET(buffer.get(), GST_BUFFER_FLAG_DISCONT);
+    }
+    state.lastOffset = offset;
+    state.capsChanged = false;
     *out = buffer.release();
     return GST_FLOW_OK;
 }
@@ -334,11 +413,19 @@ static void gst_quorvex_src_class_init(GstQuorvexSrcClass* klass) {
     g_object_class_install_property(objectClass, PROP_PORT,
                                     g_param_spec_int("port", "Port", "The port number the camera is opened on", 0,
                                                      G_MAXINT, kDefaultPort, quorvexgst::kUntilReady));
+    g_object_class_install_property(
+        objectClass, PROP_TIMESTAMPS,
+        g_param_spec_enum("timestamps", "Timestamps",
+                          "What the buffers' PTS tell: the frames' arrival, or their capture by the server's source "
+                          "(from a server that stamps its frames; else their arrival)",
+                          TimestampsType(), TIMESTAMPS_ARRIVAL,
+                          static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 
     gst_element_class_set_static_metadata(
         elementClass, "Quorvex camera", "Source/Video",
         "Receives a Quorvex camera's frames through the Quorvex driver, as a host does: GRAY8, RGB or RGBA at the "
-        "size the camera server sends, stamped with their arrival time, renegotiated when the camera resets",
+        "size the camera server sends, stamped with their arrival or capture time, numbered as the server numbers "
+        "them, renegotiated when the camera resets",
         "Quorvex project");
     quorvexgst::AddAlwaysPad(elementClass, "src", GST_PAD_SRC, quorvexgst::SourceCapsString());
 

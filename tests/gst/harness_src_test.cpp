@@ -17,6 +17,7 @@
 
 #include "harness_support.h"
 #include "quorvex_host.h"
+#include "quorvex_server.h"
 #include "settings_rules/settings_rules.h"
 #include "support/host_owners.h"
 #include "support/row_name.h"
@@ -244,11 +245,11 @@ TEST_F(SourceHarness, StateChangesWhileFramesArrive) {
         gst_caps_unref(caps);
         // A host that falls behind the server copies the newest frame once
         // for each announcement waiting in its pipe, so the same frame may
-        // come again; an older one may not. The offset counts the frames of
-        // one run of the element.
+        // come again; an older one may not. The offset is the server's
+        // number of the frame.
         EXPECT_GE(stamp.frameNumber, lastFrame)
-            << "an old frame after the state change: frame " << lastFrame << " was the element's frame " << lastOffset
-            << ", now its frame " << GST_BUFFER_OFFSET(buffer.get());
+            << "an old frame after the state change: frame " << lastFrame << " came at offset " << lastOffset
+            << ", now offset " << GST_BUFFER_OFFSET(buffer.get());
         lastFrame = stamp.frameNumber;
         lastOffset = GST_BUFFER_OFFSET(buffer.get());
         // Mid-stream: the camera's thread copies the next frame about now.
@@ -347,6 +348,149 @@ TEST_F(SourceHarness, ASecondSourceOnTheCameraIsRefused) {
     while (UniqueBuffer(gst_harness_try_pull(first.get()))) {
     }
     EXPECT_TRUE(gsttest::PullWithin(first.get(), kElementMs)) << "the first source stopped";
+}
+
+// The offsets and the DISCONT flags of the buffers a source gives.
+struct Numbered {
+    guint64 offset;
+    bool discont;
+    GstClockTime pts;
+};
+
+std::vector<Numbered> PullNumbered(GstHarness* harness, size_t count) {
+    std::vector<Numbered> buffers;
+    while (buffers.size() < count) {
+        UniqueBuffer buffer = gsttest::PullWithin(harness, kElementMs);
+        if (!buffer) {
+            ADD_FAILURE() << "no frame within " << kElementMs << " ms after " << buffers.size();
+            break;
+        }
+        buffers.push_back(Numbered{GST_BUFFER_OFFSET(buffer.get()),
+                                   GST_BUFFER_FLAG_IS_SET(buffer.get(), GST_BUFFER_FLAG_DISCONT),
+                                   GST_BUFFER_PTS(buffer.get())});
+    }
+    return buffers;
+}
+
+// A server that numbers its frames and skips none, holding its first frame
+// until the source's camera can take it: the offsets are the server's
+// numbers 1, 2, 3 ..., and only the first buffer is a discontinuity.
+TEST_F(SourceHarness, OffsetsAreTheServersNumbers) {
+    constexpr size_t kFrames = 30;
+    UniqueHarness harness = Source();
+    gst_harness_play(harness.get());
+    auto server = StartServer({"--size", "64x48", "--bpp", "1", "--fps", "50", "--wait-for-hosts", "1"});
+    const std::vector<Numbered> buffers = PullNumbered(harness.get(), kFrames);
+    for (size_t i = 0; i < buffers.size(); ++i) {
+        EXPECT_EQ(buffers[i].offset, i + 1) << "buffer " << i;
+        EXPECT_EQ(buffers[i].discont, i == 0) << "buffer " << i << ", offset " << buffers[i].offset;
+    }
+}
+
+// A server that leaves out every fifth number: each buffer after a number
+// left out is a discontinuity and its offset jumps by two; no other buffer
+// but the first is.
+TEST_F(SourceHarness, ANumberLeftOutIsADiscontinuity) {
+    constexpr size_t kFrames = 30;
+    constexpr guint64 kSkipEvery = 4;
+    UniqueHarness harness = Source();
+    gst_harness_play(harness.get());
+    auto server = StartServer({"--size", "64x48", "--bpp", "1", "--fps", "50", "--wait-for-hosts", "1", "--skip-every",
+                               std::to_string(kSkipEvery)});
+    const std::vector<Numbered> buffers = PullNumbered(harness.get(), kFrames);
+    ASSERT_EQ(buffers.size(), kFrames);
+    EXPECT_EQ(buffers[0].offset, 1u);
+    EXPECT_TRUE(buffers[0].discont);
+    size_t jumps = 0;
+    for (size_t i = 1; i < buffers.size(); ++i) {
+        const guint64 step = buffers[i].offset - buffers[i - 1].offset;
+        const bool skipped = buffers[i - 1].offset % (kSkipEvery + 1) == kSkipEvery;
+        EXPECT_EQ(step, skipped ? 2u : 1u) << "buffer " << i << ", offset " << buffers[i].offset;
+        EXPECT_EQ(buffers[i].discont, skipped) << "buffer " << i << ", offset " << buffers[i].offset;
+        jumps += skipped ? 1 : 0;
+    }
+    EXPECT_EQ(jumps, (kFrames - 1) / kSkipEvery) << "numbers left out";
+}
+
+struct ServerDestroyer {
+    void operator()(QuorvexServer* server) const noexcept { QuorvexServerDestroy(server); }
+};
+
+// With timestamps=capture, the PTS follow the capture times the server
+// gives, not the arrival: frames published 30 ms apart but captured 10 ms
+// apart are 10 ms apart in PTS; with the default, they are as far apart as
+// they came.
+TEST_F(SourceHarness, CaptureTimestampsFollowTheServersCaptureTimes) {
+    constexpr int kWidth = 64;
+    constexpr int kHeight = 48;
+    constexpr size_t kTimed = 10;
+    constexpr long long kCapturedApartUs = 10000;
+    constexpr auto kPublishedApart = std::chrono::milliseconds(30);
+    // The capture times are carried to the microsecond and arrivals follow
+    // publishing within a few milliseconds; the spans of the two modes
+    // differ by 180 ms or more.
+    constexpr GstClockTime kSpanBound = 45 * GST_MSECOND;
+    constexpr GstClockTime kCapturedSpan = (kTimed - 1) * kCapturedApartUs * GST_USECOND;
+
+    for (const char* mode : {"capture", "arrival"}) {
+        SCOPED_TRACE(std::string("timestamps=") + mode);
+        const std::string share = toolstest::UniqueShare();
+        const std::unique_ptr<QuorvexServer, ServerDestroyer> server(
+            QuorvexServerCreate(share.c_str(), kWidth * kHeight, 1));
+        ASSERT_TRUE(server) << QuorvexServerLastError(nullptr);
+        ASSERT_EQ(QuorvexServerSetDimensions(server.get(), kWidth, kHeight, 1), 0);
+        UniqueHarness harness = Source();
+        gst_util_set_object_arg(G_OBJECT(harness->element), "timestamps", mode);
+        g_object_set(harness->element, "share", share.c_str(), nullptr);
+        gst_harness_play(harness.get());
+
+        // Frames stamped with their publishing until the camera takes one.
+        const std::vector<uint8_t> pixels(kWidth * kHeight, 0x80);
+        long long published = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kElementMs);
+        int reached = 0;
+        while (reached < 1 && std::chrono::steady_clock::now() < until) {
+            reached = QuorvexServerPublishFrame(server.get(), pixels.data(), static_cast<int>(pixels.size()));
+            ++published;
+            std::this_thread::sleep_for(kPublishedApart);
+        }
+        ASSERT_EQ(reached, 1) << "no camera within " << kElementMs << " ms";
+        // The running time has to exceed the frames' ages for their capture
+        // to lie after the start.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const long long firstCaptureUs = QuorvexServerClockMicroseconds() - 50000;
+        std::vector<std::chrono::steady_clock::time_point> publishedAt;
+        for (size_t i = 0; i < kTimed; ++i) {
+            publishedAt.push_back(std::chrono::steady_clock::now());
+            ASSERT_EQ(QuorvexServerPublishFrameAt(server.get(), pixels.data(), static_cast<int>(pixels.size()),
+                                                  firstCaptureUs + static_cast<long long>(i) * kCapturedApartUs),
+                      1)
+                << "frame " << i;
+            std::this_thread::sleep_for(kPublishedApart);
+        }
+
+        std::vector<GstClockTime> timed;
+        GstClockTime last = 0;
+        while (timed.size() < kTimed) {
+            UniqueBuffer buffer = gsttest::PullWithin(harness.get(), kElementMs);
+            ASSERT_TRUE(buffer) << "no frame within " << kElementMs << " ms after " << timed.size() << " timed";
+            const GstClockTime pts = GST_BUFFER_PTS(buffer.get());
+            ASSERT_TRUE(GST_CLOCK_TIME_IS_VALID(pts));
+            EXPECT_GE(pts, last) << "the PTS went back";
+            last = pts;
+            if (static_cast<long long>(GST_BUFFER_OFFSET(buffer.get())) > published) {
+                EXPECT_EQ(GST_BUFFER_OFFSET(buffer.get()), static_cast<guint64>(published) + timed.size() + 1);
+                timed.push_back(pts);
+            }
+        }
+        const GstClockTime span = timed.back() - timed.front();
+        const GstClockTime expected =
+            std::string(mode) == "capture"
+                ? kCapturedSpan
+                : static_cast<GstClockTime>(std::chrono::nanoseconds(publishedAt.back() - publishedAt.front()).count());
+        EXPECT_LT(span > expected ? span - expected : expected - span, kSpanBound)
+            << "the timed frames span " << span / GST_USECOND << " us, not about " << expected / GST_USECOND << " us";
+    }
 }
 
 }  // namespace

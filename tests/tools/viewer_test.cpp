@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "image_files.h"
+#include "quorvex_server.h"
 #include "support/row_name.h"
 #include "support/screen_capture.h"
 #include "test_pattern.h"
@@ -304,6 +306,95 @@ TEST_F(ViewerTest, FollowsAResetToHalfTheSizeScaledToFit) {
     EXPECT_LE(1, toolstest::NumberAfter(status, " ms, ")) << status;
     EXPECT_NE(std::string::npos, status.find(" 0 lost, 0 repeated, ")) << status;
     Interrupt(*server);
+}
+
+// The ages the status line gives, from capture to arrival on one machine:
+// well under a second, even on a loaded machine.
+constexpr int64_t kMostAgeMs = 1000;
+
+// The status line's "latency T ms": a number, and under kMostAgeMs.
+testing::AssertionResult GivesAnAge(const std::string& status) {
+    const int64_t ms = toolstest::NumberAfter(status, ", latency ");
+    if (ms < 0 || ms >= kMostAgeMs) {
+        return testing::AssertionFailure() << "no latency under " << kMostAgeMs << " ms in: " << status;
+    }
+    return testing::AssertionSuccess();
+}
+
+// A pattern server that leaves out every fifth number: the status line counts
+// the numbers left out as lost, the pattern's drawn numbers agree (no second
+// count beside), and the age comes from the capture times.
+TEST_F(ViewerTest, CountsTheNumbersLeftOutAsLost) {
+    // 21 frames numbered 1 to 26 without 5, 10, 15, 20 and 25.
+    auto server = StartServer({"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", "25",
+                               "--frames", "21", "--skip-every", "4", "--wait-for-hosts", "1"});
+    auto viewer = StartViewer();
+    ASSERT_TRUE(viewer->WaitForOutput("ended the stream (Stop)\n"));
+    tools::Image screen;
+    Shown shown;
+    ASSERT_TRUE(Picture("viewer-numbers-left-out", tools::FrameGeometry{kWidth, kHeight, 1}, 1, screen, shown));
+    EXPECT_TRUE(HasStatusLine(screen, shown, kWidth, kHeight));
+    EXPECT_EQ(26u, shown.reading.stamp.frameNumber) << "the last frame stays shown";
+    int exitCode = -1;
+    ASSERT_TRUE(server->Finish(exitCode));
+    ASSERT_TRUE(PressKey(kTitle, Key::Q));
+    ASSERT_TRUE(viewer->Finish(exitCode));
+    EXPECT_EQ(toolstest::kExitOk, exitCode) << viewer->Output();
+    const std::string status = LastLine(viewer->Output());
+    EXPECT_EQ(21, toolstest::NumberAfter(status, "")) << status;
+    EXPECT_NE(std::string::npos, status.find(" fps, 5 lost, 0 repeated, latency ")) << status;
+    EXPECT_TRUE(GivesAnAge(status));
+}
+
+struct ServerDestroyer {
+    void operator()(QuorvexServer* server) const noexcept { QuorvexServerDestroy(server); }
+};
+
+// A server whose frames are no test pattern, as a video or a camera gives
+// them: the numbers it leaves out still count as lost, and its capture
+// times give the age.
+TEST_F(ViewerTest, CountsLostFramesOfAServerWithoutThePattern) {
+    constexpr int kRounds = 5;
+    constexpr int kFramesARound = 4;
+    const tools::FrameGeometry geometry{kWidth, kHeight, 1};
+    const std::unique_ptr<QuorvexServer, ServerDestroyer> server(
+        QuorvexServerCreate(share_.c_str(), static_cast<int>(geometry.Bytes()), 1));
+    ASSERT_TRUE(server) << QuorvexServerLastError(nullptr);
+    ASSERT_EQ(0, QuorvexServerSetDimensions(server.get(), kWidth, kHeight, 1));
+    auto viewer = StartViewer();
+    std::vector<uint8_t> pixels(static_cast<size_t>(geometry.Bytes()));
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<uint8_t>(i % 251);
+    }
+    const auto publish = [&] {
+        const int reached = QuorvexServerPublishFrame(server.get(), pixels.data(), static_cast<int>(pixels.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return reached;
+    };
+    // Until the viewer's camera takes a frame: it counts from that one on.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (publish() < 1) {
+        ASSERT_LT(std::chrono::steady_clock::now(), until) << "no viewer took a frame within 30 s";
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        ASSERT_EQ(0, QuorvexServerSkipFrames(server.get(), 1));
+        for (int frame = 0; frame < kFramesARound; ++frame) {
+            ASSERT_EQ(1, publish()) << "round " << round << ", frame " << frame;
+        }
+    }
+    ASSERT_EQ(1, QuorvexServerSendStop(server.get()));
+    ASSERT_TRUE(viewer->WaitForOutput("ended the stream (Stop)\n"));
+    const std::string path = std::string(kPictureDir) + "/viewer-no-pattern.png";
+    EXPECT_EQ("", testsupport::CaptureScreen(path));
+    ASSERT_TRUE(PressKey(kTitle, Key::Q));
+    int exitCode = -1;
+    ASSERT_TRUE(viewer->Finish(exitCode));
+    EXPECT_EQ(toolstest::kExitOk, exitCode) << viewer->Output();
+    const std::string status = LastLine(viewer->Output());
+    EXPECT_EQ(1 + kRounds * kFramesARound, toolstest::NumberAfter(status, "")) << status;
+    EXPECT_NE(std::string::npos, status.find(" fps, " + std::to_string(kRounds) + " lost, 0 repeated, latency "))
+        << status;
+    EXPECT_TRUE(GivesAnAge(status));
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ void FrameReader::Run() {
         QuorvexHostFrame frame{};
         const int result = QuorvexHostCameraRead(camera_, kReadWaitMs, &frame);
         if (result == QUORVEX_HOST_FRAME) {
-            view_.Take(FrameGeometry{frame.width, frame.height, frame.bytesPerPixel}, frame.pixels, frame.arrivedUs);
+            view_.Take(frame);
             QuorvexHostCameraRelease(camera_, &frame);
         }
         QuorvexHostCounters counters{};

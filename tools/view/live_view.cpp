@@ -29,16 +29,24 @@ const char* ColourName(int bytesPerPixel) {
 LiveView::LiveView(const ViewOptions& options, StatusConsole& console, std::string share)
     : options_(options), console_(console), share_(std::move(share)) {}
 
-void LiveView::Take(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs) {
+void LiveView::Take(const QuorvexHostFrame& frame) {
+    const FrameGeometry geometry{frame.width, frame.height, frame.bytesPerPixel};
     std::lock_guard<std::mutex> hold(lock_);
     ++frames_;
-    const int64_t latency = tally_.Add(geometry, pixels, arrivedUs);
-    if (latency >= 0) {
-        latencyUs_ = latency;
+    const int64_t patternAge = tally_.Add(geometry, frame.pixels, frame.arrivedUs);
+    if (frame.serverNumber > 0) {
+        serverSequence_.Add(static_cast<uint32_t>(frame.serverNumber));
+    }
+    // The server's capture time where it gives one: it is there for every
+    // source, the pattern's only for the pattern.
+    const int64_t age = frame.captureUs > 0 ? frame.arrivedRealUs - frame.captureUs : patternAge;
+    if (frame.captureUs > 0 || patternAge >= 0) {
+        ages_.Add(age);
+        latestAgeUs_ = age;
     }
     if (!paused_) {
         latest_.geometry = geometry;
-        latest_.pixels.assign(pixels, pixels + geometry.Bytes());
+        latest_.pixels.assign(frame.pixels, frame.pixels + geometry.Bytes());
         ++version_;
     }
 }
@@ -70,18 +78,28 @@ std::string LiveView::StatusText() {
             static_cast<double>(frames_ - framesAtRateSince_) / std::chrono::duration<double>(now - rateSince_).count();
         rateSince_ = now;
         framesAtRateSince_ = frames_;
+        medianAgeUs_ = ages_.Count() > 0 ? ages_.Median() : -1;
+        ages_ = LatencyRecorder();
     }
+    // Until a second has passed, or the last one brought no frame: the
+    // newest frame's age.
+    const double age = medianAgeUs_ >= 0 ? medianAgeUs_ : static_cast<double>(latestAgeUs_);
     std::ostringstream text;
     text.setf(std::ios::fixed);
     text.precision(1);
     if (frames_ == 0) {
         text << "waiting for the share \"" << share_ << "\"; ";
     }
-    text << frames_ << " frames, " << rate_ << " fps, " << tally_.sequence.Lost() << " lost, "
-         << tally_.sequence.Repeated() << " repeated, latency ";
-    if (latencyUs_ >= 0) {
+    const bool numbered = serverSequence_.Frames() > 0;
+    const int64_t lost = numbered ? serverSequence_.Lost() : tally_.sequence.Lost();
+    text << frames_ << " frames, " << rate_ << " fps, " << lost << " lost";
+    if (numbered && tally_.patternFrames > 0 && tally_.sequence.Lost() != lost) {
+        text << " (pattern " << tally_.sequence.Lost() << ")";
+    }
+    text << ", " << tally_.sequence.Repeated() << " repeated, latency ";
+    if (age >= 0) {
         text.precision(2);
-        text << static_cast<double>(latencyUs_) / 1000.0 << " ms";
+        text << age / 1000.0 << " ms";
     } else {
         text << "-";
     }

@@ -26,7 +26,12 @@ public:
 
     bool TakeFrame(Image& frame) override;
     // "N frames, R fps, L lost, P repeated, latency T ms, E resets, WxH gray",
-    // then what the stream is doing when it is not streaming.
+    // then what the stream is doing when it is not streaming. L counts the
+    // numbers the server's frames skipped, or the test pattern's where the
+    // frames carry no numbers; when both are there and disagree, "L lost
+    // (pattern M)" shows the pattern's count beside. T is the median age of
+    // the last second's frames at arrival, from their capture time, or from
+    // the pattern's timestamp where the server gives none.
     std::string StatusText() override;
     void Report() override;
     void TogglePause() override;
@@ -34,8 +39,8 @@ public:
     void Save(const Image& shown) override;
     bool StopRequested() const override;
 
-    // A frame, rows packed; `arrivedUs` is the shared clock at its arrival.
-    void Take(const FrameGeometry& geometry, const uint8_t* pixels, int64_t arrivedUs);
+    // A frame of the camera, rows packed.
+    void Take(const QuorvexHostFrame& frame);
     // What the last read answered (QUORVEX_HOST_FRAME ...), with the
     // library's sentence for an ended stream, and the camera's counters.
     void SetStream(int readResult, const std::string& ending, const QuorvexHostCounters& counters);
@@ -58,7 +63,12 @@ private:
     bool noServer_ = false;
     std::string ending_;  // empty while the stream goes on
     PatternTally tally_;
-    int64_t latencyUs_ = -1;  // of the newest frame that has one
+    SequenceTracker serverSequence_;
+    // The frames' ages at arrival since the rate was last taken, and their
+    // median then; -1 before any frame had one.
+    LatencyRecorder ages_;
+    int64_t latestAgeUs_ = -1;
+    double medianAgeUs_ = -1;
     // The rate over the last second or so.
     Clock::time_point rateSince_ = Clock::now();
     int64_t framesAtRateSince_ = 0;
