@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "platform/process.h"
@@ -21,14 +20,6 @@ std::string ProgramFolder() {
     return platform::FolderOf(platform::ProgramPath());
 }
 
-void WriteSettings(const std::string& folder, const std::vector<CameraSection>& sections) {
-    std::ofstream ini(std::filesystem::path(folder) / "Quorvex.ini", std::ios::trunc);
-    for (const CameraSection& section : sections) {
-        ini << "[" << section.camera << "]\nPipeName=" << section.share << "\nLogLevel=1\nConnectionTimeout=" << kWaitMs
-            << "\n";
-    }
-}
-
 double Percentile(std::vector<double> values, double fraction) {
     if (values.empty()) {
         return 0;
@@ -39,6 +30,7 @@ double Percentile(std::vector<double> values, double fraction) {
 }
 
 HostDriver::~HostDriver() {
+    QuorvexHostClose(settings_);
     if (initialized_) {
         library_.finalize();
     }
@@ -57,6 +49,20 @@ bool HostDriver::Start(std::string& error) {
     folder_ = folder.string();
     library_.initialize(folder_.c_str(), nullptr);
     initialized_ = true;
+    settings_ = QuorvexHostOpen(library_.Path().c_str(), folder_.c_str());
+    if (settings_ == nullptr) {
+        error = QuorvexHostLastError();
+        return false;
+    }
+    return true;
+}
+
+bool HostDriver::WriteShare(const std::string& camera, const std::string& share, std::string& error) {
+    const QuorvexHostSettings settings{share.c_str(), 1, static_cast<int>(kWaitMs)};
+    if (QuorvexHostWriteSettings(settings_, camera.c_str(), &settings) != 1) {
+        error = QuorvexHostLastError();
+        return false;
+    }
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver_library.h"
+#include "quorvex_host.h"
 
 namespace bench {
 
@@ -20,32 +21,31 @@ const std::string& RunToken();
 // the server tools.
 std::string ProgramFolder();
 
-// A camera's section of the settings file.
-struct CameraSection {
-    std::string camera;  // "Camera 1" ...
-    std::string share;
-};
-
-// Writes Quorvex.ini in `folder` with the sections, every camera at log
-// level 1 (the level a host runs with).
-void WriteSettings(const std::string& folder, const std::vector<CameraSection>& sections);
-
 // The nearest-rank percentile of `values` (fraction 0.5 for the median);
 // 0 for none.
 double Percentile(std::vector<double> values, double fraction);
 
 // The host's view of the driver: loaded once, initialised on a folder of
-// its own, finalised and the folder removed at the end.
+// its own, finalised and the folder removed at the end. Its exports are
+// called directly, as the delivery cases time them; the settings go through
+// the host library, on the same driver and folder, as every host's do.
 class HostDriver {
 public:
+    HostDriver() = default;
     ~HostDriver();
+    HostDriver(const HostDriver&) = delete;
+    HostDriver& operator=(const HostDriver&) = delete;
     // False with `error` set when the library cannot be loaded.
     bool Start(std::string& error);
     const std::string& Folder() const { return folder_; }
-    tools::DriverLibrary& Exports() { return library_; }
+    host::DriverLibrary& Exports() { return library_; }
+    // Points `camera` at `share`, at log level 1 (the level a host runs
+    // with); false with `error` set when refused.
+    bool WriteShare(const std::string& camera, const std::string& share, std::string& error);
 
 private:
-    tools::DriverLibrary library_;
+    host::DriverLibrary library_;
+    QuorvexHost* settings_ = nullptr;
     std::string folder_;
     bool initialized_ = false;
 };

@@ -135,7 +135,7 @@ bool Serve(const FrameCase& test, const Turns& turns, Announce announce) {
 
 // What the complete callback records, on the camera's thread.
 struct Delivery {
-    tools::DriverLibrary* driver = nullptr;
+    host::DriverLibrary* driver = nullptr;
     std::vector<int64_t> latencyNs;  // sized before the run
     std::vector<int64_t> arrivalNs;
     std::atomic<int> count{0};
@@ -259,7 +259,7 @@ public:
 
     // Nanoseconds per getCVLGrabRow of a whole row, beside a memcpy of the
     // same rows to the same places on the same thread.
-    CallPair RowRead(tools::DriverLibrary& driver, int port, int width) {
+    CallPair RowRead(host::DriverLibrary& driver, int port, int width) {
         // Through a pointer the compiler cannot see through, as the driver's
         // export is reached, so that no copy is optimised away.
         static void* (*volatile const copy)(void*, const void*, size_t) = std::memcpy;
@@ -292,7 +292,7 @@ private:
     std::vector<uint8_t> targets_;
 };
 
-bool RunDriverPath(tools::DriverLibrary& driver, const FrameCase& test, const Turns& turns, DeliveryFigures& figures) {
+bool RunDriverPath(host::DriverLibrary& driver, const FrameCase& test, const Turns& turns, DeliveryFigures& figures) {
     const int total = test.latencyFrames + test.throughputFrames;
     int dimensions[2] = {0, 0};
     if (driver.openCVLPort(0, kPort, kCamera, dimensions) != 1 || dimensions[0] != test.width) {
@@ -461,7 +461,11 @@ int DeliveryServerMain(const std::vector<std::string>& args) {
 
 bool RunDelivery(HostDriver& host, const FrameCase& test, DeliveryFigures& figures) {
     const std::string share = "quorvex-bench-" + RunToken() + "-" + std::to_string(CaseCounter());
-    WriteSettings(host.Folder(), {{kCamera, share}});
+    std::string error;
+    if (!host.WriteShare(kCamera, share, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
     Turns turns;
     turns.Create(share);
     delivery.driver = &host.Exports();

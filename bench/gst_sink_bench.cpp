@@ -80,7 +80,7 @@ int PublisherMain(const std::vector<std::string>& args) {
 
 // ---- The host ----
 
-tools::DriverLibrary driver;
+host::DriverLibrary driver;
 
 // What the complete callback records, on the camera's thread.
 struct Delivery {
