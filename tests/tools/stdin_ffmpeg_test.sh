@@ -3,16 +3,17 @@
 # host must receive ffmpeg's 90 frames byte for byte, in order, and then the
 # server's Stop; with --wait-for-hosts, a host that comes after the frames
 # started flowing still receives every one; a short last frame is reported
-# and not published; a failing read ends with exit code 1; SIGTERM ends a
-# server whose input is idle at once, with its summary.
+# and not published; quorvex-check finds every rule kept; a failing read
+# ends with exit code 1; SIGTERM ends a server whose input is idle at once,
+# with its summary.
 #
-#   stdin_ffmpeg_test.sh RUNNER SERVER HOST WORK_DIR
+#   stdin_ffmpeg_test.sh RUNNER SERVER HOST CHECK WORK_DIR
 #
 # RUNNER is "native", or the wine loader that runs the Windows programs (the
 # pipe still comes from the Linux ffmpeg).
 set -euo pipefail
 
-readonly runner=$1 server=$2 host=$3 work=$4
+readonly runner=$1 server=$2 host=$3 check=$4 work=$5
 readonly kWidth=320 kHeight=240 kFrames=90
 readonly kFrameBytes=$((kWidth * kHeight * 3))
 share="QuorvexStdinTest-$$-$(date +%s%N)"
@@ -114,6 +115,19 @@ wait "$pipeline" || serverStatus=$?
 ((serverStatus == 0)) || fail "the waiting server ended with $serverStatus"
 cmp "$work/expected.raw" "$work/received-wait.raw" || fail "the late host's frames are not ffmpeg's bytes"
 echo "a host that comes after the server and ffmpeg receives every frame"
+
+# A server fed from standard input keeps the rules a host relies on.
+ffmpeg_frames | run "$server" --stdin "${kWidth}x${kHeight}" --format rgb24 --fps 10 --share "$share-check" \
+  --wait-for-hosts 1 --wait-timeout 60 >"$work/check-server.out" 2>&1 &
+pipeline=$!
+checkStatus=0
+run "$check" "$share-check" --frames 12 --json >"$work/check.out" 2>&1 || checkStatus=$?
+serverStatus=0
+wait "$pipeline" || serverStatus=$?
+((checkStatus == 0)) || fail "quorvex-check ended with $checkStatus"
+((serverStatus == 0)) || fail "the checked server ended with $serverStatus"
+said "$work/check.out" '^{"share": ".*", "pass": true, ' || fail "quorvex-check did not pass the server"
+echo "quorvex-check passes the server fed from standard input"
 
 # Two whole frames and 1234 bytes of a third: two published, the third
 # reported. No host is needed for that.
