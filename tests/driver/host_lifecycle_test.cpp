@@ -1,8 +1,11 @@
 // initialize / finalize, the camera list, the system directory and the host
 // procedure, seen from the host.
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host_harness.h"
@@ -112,8 +115,7 @@ TEST_F(HostLifecycle, ConfigNamesBeforeInitializeHoldOnlyNull) {
     EXPECT_EQ(names[0], nullptr);
 }
 
-// The first array is gone after the second call; only what was copied out of
-// it may be compared: the names are the cameras' own texts both times.
+// The names are the cameras' own texts both times.
 TEST_F(HostLifecycle, ASecondConfigNamesCallListsTheSameTexts) {
     ASSERT_EQ(Initialize(), 1);
     const char** first = driver.getCVLCameraConfigNames();
@@ -123,6 +125,29 @@ TEST_F(HostLifecycle, ASecondConfigNamesCallListsTheSameTexts) {
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(std::vector<const char*>(second, second + 33), firstEntries);
     EXPECT_STREQ(second[31], "Camera 32");
+}
+
+// Hosts ask for the names on several threads at once, each reading the
+// array it was given while others ask again.
+TEST_F(HostLifecycle, ConfigNamesAskedOnEightThreadsAtOnceStayReadable) {
+    ASSERT_EQ(Initialize(), 1);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 8; ++thread) {
+        threads.emplace_back([&] {
+            for (int call = 0; call < 2000; ++call) {
+                const char** names = driver.getCVLCameraConfigNames();
+                if (names == nullptr || std::strcmp(names[0], "Camera 1") != 0 ||
+                    std::strcmp(names[31], "Camera 32") != 0 || names[32] != nullptr) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(0, wrong.load());
 }
 
 TEST_F(HostLifecycle, InitializeLogsOnlyItsBannerAtLevelOne) {

@@ -154,6 +154,7 @@ bool CameraList::Init() {
         }
         cameras.push_back(std::move(camera));
     }
+    BuildConfigNames();
     PortRoutesChanged();
     LogMessage(2, GetDriverState(), "CameraList::Init: leaving\n");
     initialized = true;
@@ -166,7 +167,7 @@ void CameraList::Destroy() {
         camera.reset();
     }
     cameras.clear();
-    configNames.reset();
+    BuildConfigNames();
     LogMessage(2, GetDriverState(), "CameraList::Destroy: leaving\n");
     initialized = false;
 }
@@ -223,15 +224,26 @@ Camera* CameraList::GetByPort(int port) {
     ThrowRegistryError();
 }
 
-const char** CameraList::GetConfigNames() {
-    configNames.reset();
+// Built when the set of cameras changes, never while hosts may read it:
+// hosts on several threads ask for the names at once, and each keeps the
+// array it was given.
+void CameraList::BuildConfigNames() {
     configNames.reset(new (std::nothrow) const char*[cameras.size() + 1]);
     if (!configNames) {
-        ThrowRegistryError();
+        return;
     }
     for (size_t i = 0; i < cameras.size(); ++i) {
         configNames[i] = cameras[i]->name.c_str();
     }
     configNames[cameras.size()] = nullptr;
+}
+
+const char** CameraList::GetConfigNames() {
+    if (!configNames) {
+        BuildConfigNames();
+    }
+    if (!configNames) {
+        ThrowRegistryError();
+    }
     return configNames.get();
 }

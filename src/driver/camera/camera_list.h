@@ -52,8 +52,8 @@ public:
     bool IsCameraAvailable(const char* name);
     Camera* GetByName(const char* name);
     Camera* GetByPort(int port);
-    // A null-terminated array of the cameras' names, valid until the next
-    // call or the registry's destruction.
+    // A null-terminated array of the cameras' names, the same one for every
+    // call until the set of cameras changes or the registry goes.
     const char** GetConfigNames();
     int Count() const { return static_cast<int>(cameras.size()); }
 
@@ -63,6 +63,9 @@ private:
     // True when the calling thread is the link thread of one of the cameras.
     bool IsLinkThread() const;
     void WaitUntilUnused();
+    // The names array for the cameras there are now; empty when it cannot be
+    // allocated.
+    void BuildConfigNames();
     static DWORD WINAPI static_DestroyDetached(LPVOID list);
 
     // Exports using this registry now; guarded by the instance's lock.
