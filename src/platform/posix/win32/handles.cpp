@@ -260,7 +260,9 @@ DWORD WaitForObjects(const ObjectPtr* objects, size_t count, DWORD milliseconds)
         const Clock::time_point now = Clock::now();
         if (now >= deadline) {
             // The I/O in flight that this wait looked at goes on without it.
+            // The wait leaves the objects' lists while it holds their lock.
             const size_t looked = CollectSources(objects, count, sources);
+            registration.reset();
             guard.unlock();
             for (size_t i = 0; i < looked; ++i) {
                 sources[i]->Arm();
