@@ -47,7 +47,7 @@ build() {
   cmake --build "$WORK/$name" -j 2 --target "$@"
 }
 
-readonly kShipped=(quorvex quorvex_server_shared quorvex-server quorvex-grab quorvex_python)
+readonly kShipped=(quorvex quorvex_server_shared quorvex-server quorvex-grab quorvex-check quorvex_python)
 readonly kLinuxShipped=("${kShipped[@]}" quorvex-view gstquorvex)
 
 package_deb() {
