@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/process.h"
@@ -17,6 +15,7 @@
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/unique_name.h"
+#include "support/waits.h"
 
 namespace hosttests {
 
@@ -87,18 +86,7 @@ inline int RunChild(const std::string& verb, const std::vector<std::string>& arg
     return exitCode;
 }
 
-// Polls `done` every 2 ms until it holds or `milliseconds` have passed.
-template <typename Condition>
-inline bool WaitUntil(Condition done, int milliseconds = kWaitMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return done();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 inline QuorvexHostCounters Counters(const QuorvexHostCamera* camera) {
     QuorvexHostCounters counters{};
@@ -134,6 +122,17 @@ protected:
     void PointAt(const char* camera, const std::string& share) {
         QuorvexHostSettings settings{share.c_str(), QUORVEX_HOST_KEEP, kWaitMs};
         ASSERT_EQ(1, QuorvexHostWriteSettings(host_, camera, &settings)) << QuorvexHostLastError();
+    }
+
+    // Points `camera` at `share` and opens it; null, with the test failed,
+    // when the library refuses.
+    QuorvexHostCamera* OpenOn(const std::string& share, const char* camera, const QuorvexHostCameraOptions& options) {
+        PointAt(camera, share);
+        QuorvexHostCamera* opened = QuorvexHostCameraOpen(host_, camera, &options);
+        if (opened == nullptr) {
+            ADD_FAILURE() << QuorvexHostLastError();
+        }
+        return opened;
     }
 
     testsupport::TempDir dir_;

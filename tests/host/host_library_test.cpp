@@ -57,10 +57,8 @@ TEST_P(RowPitch, RowsLandAtTheCallersPitch) {
     const PitchRow& row = GetParam();
     Server server(row.width, row.height, row.bytesPerPixel);
     ASSERT_TRUE(server.Up());
-    PointAt("Camera 3", server.Share());
-    const QuorvexHostCameraOptions options{4, 1, row.rowAlignment};
-    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 3", &options);
-    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    QuorvexHostCamera* camera = OpenOn(server.Share(), "Camera 3", {4, 1, row.rowAlignment});
+    ASSERT_NE(nullptr, camera);
     int width = 0;
     int height = 0;
     QuorvexHostCameraOpenedSize(camera, &width, &height);
@@ -91,10 +89,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RowPitch,
 TEST_F(HostTest, FramesCarryTheServersNumbersTimesAndGaps) {
     Server server(24, 6, 1);
     ASSERT_TRUE(server.Up());
-    PointAt("Camera 2", server.Share());
-    const QuorvexHostCameraOptions options{2, 8, 1};
-    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 2", &options);
-    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    QuorvexHostCamera* camera = OpenOn(server.Share(), "Camera 2", {2, 8, 1});
+    ASSERT_NE(nullptr, camera);
     // Once one frame has come, every later one is announced to the camera.
     ASSERT_TRUE(Deliver(server, camera, 1));
     // Frame 1 may have been published, and taken, more than once: the last
@@ -139,10 +135,8 @@ TEST_F(HostTest, AFrameTheDriverGivesTwiceIsQueuedOnce) {
     const std::string share = testsupport::UniqueName("twice");
     testsupport::ScriptedCamera server(share, faults);
     ASSERT_TRUE(server.Start());
-    PointAt("Camera 3", share);
-    const QuorvexHostCameraOptions options{3, 64, 1};
-    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 3", &options);
-    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    QuorvexHostCamera* camera = OpenOn(share, "Camera 3", {3, 64, 1});
+    ASSERT_NE(nullptr, camera);
     long long previous = 0;
     for (int frames = 0; frames < 5; ++frames) {
         QuorvexHostFrame frame{};
@@ -160,10 +154,8 @@ TEST_F(HostTest, AFrameTheDriverGivesTwiceIsQueuedOnce) {
 TEST_F(HostTest, AFullQueueKeepsTheNewestFrames) {
     Server server(16, 8, 1);
     ASSERT_TRUE(server.Up());
-    PointAt("Camera 1", server.Share());
-    const QuorvexHostCameraOptions options{1, 2, 1};
-    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 1", &options);
-    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    QuorvexHostCamera* camera = OpenOn(server.Share(), "Camera 1", {1, 2, 1});
+    ASSERT_NE(nullptr, camera);
     for (uint32_t seed = 1; seed <= 5; ++seed) {
         ASSERT_TRUE(Deliver(server, camera, seed));
     }
@@ -229,10 +221,12 @@ TEST_F(HostTest, AServersStopEndsTheStream) {
     ASSERT_NE(0, QuorvexServerSendStop(server.Get()));
     // Until the link has read the Stop, the server is only silent.
     int result = QUORVEX_HOST_NOTHING_YET;
-    ASSERT_TRUE(WaitUntil([&] {
-        result = QuorvexHostCameraRead(camera, 10, &frame);
-        return result != QUORVEX_HOST_NOTHING_YET;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            result = QuorvexHostCameraRead(camera, 10, &frame);
+            return result != QUORVEX_HOST_NOTHING_YET;
+        },
+        kWaitMs));
     EXPECT_EQ(QUORVEX_HOST_ENDED, result) << QuorvexHostLastError();
     EXPECT_EQ("the server of the share \"" + server.Share() + "\" ended the stream (Stop)",
               std::string(QuorvexHostLastError()));
@@ -324,10 +318,8 @@ TEST_F(HostTest, ACameraOpenInTheProcessIsRefusedOnAnyPort) {
 TEST_F(HostTest, PropertiesAreTheDriversForTheCamerasPort) {
     Server server(16, 8, 3);
     ASSERT_TRUE(server.Up());
-    PointAt("Camera 5", server.Share());
-    const QuorvexHostCameraOptions options{7, 1, 1};
-    QuorvexHostCamera* camera = QuorvexHostCameraOpen(host_, "Camera 5", &options);
-    ASSERT_NE(nullptr, camera) << QuorvexHostLastError();
+    QuorvexHostCamera* camera = OpenOn(server.Share(), "Camera 5", {7, 1, 1});
+    ASSERT_NE(nullptr, camera);
     int width = 0;
     int height = 0;
     int bits = 0;
@@ -342,7 +334,8 @@ TEST_F(HostTest, PropertiesAreTheDriversForTheCamerasPort) {
     EXPECT_EQ(1, linkState);
     // The size follows the server before any frame is read.
     ASSERT_NE(0, QuorvexServerSetDimensions(server.Get(), 4, 2, 1));
-    EXPECT_TRUE(WaitUntil([&] { return QuorvexHostCameraProperty(camera, "Width", &width) == 1 && width == 4; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return QuorvexHostCameraProperty(camera, "Width", &width) == 1 && width == 4; }, kWaitMs));
     int value = 0;
     EXPECT_EQ(0, QuorvexHostCameraProperty(camera, "NoSuchProperty", &value));
     EXPECT_EQ(0, QuorvexHostCameraProperty(camera, nullptr, &value));
@@ -360,18 +353,20 @@ TEST_F(HostTest, ResetsAreFollowed) {
     const long long resetsBefore = Counters(camera).resets;
     ASSERT_NE(0, QuorvexServerSetDimensions(server.Get(), 8, 4, 2));
     const std::vector<uint8_t> small = MakeFrame(8, 4, 2, 9);
-    ASSERT_TRUE(WaitUntil([&] {
-        QuorvexServerPublishFrame(server.Get(), small.data(), static_cast<int>(small.size()));
-        QuorvexHostFrame frame{};
-        if (QuorvexHostCameraRead(camera, 200, &frame) != QUORVEX_HOST_FRAME) {
-            return false;
-        }
-        const bool resized = frame.width == 8 && frame.height == 4 && frame.bytesPerPixel == 2;
-        const bool intact = !resized || SeedOf(frame, 1) == 9;
-        QuorvexHostCameraRelease(camera, &frame);
-        EXPECT_TRUE(intact);
-        return resized;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            QuorvexServerPublishFrame(server.Get(), small.data(), static_cast<int>(small.size()));
+            QuorvexHostFrame frame{};
+            if (QuorvexHostCameraRead(camera, 200, &frame) != QUORVEX_HOST_FRAME) {
+                return false;
+            }
+            const bool resized = frame.width == 8 && frame.height == 4 && frame.bytesPerPixel == 2;
+            const bool intact = !resized || SeedOf(frame, 1) == 9;
+            QuorvexHostCameraRelease(camera, &frame);
+            EXPECT_TRUE(intact);
+            return resized;
+        },
+        kWaitMs));
     EXPECT_GT(Counters(camera).resets, resetsBefore);
     QuorvexHostCameraClose(camera);
 }
