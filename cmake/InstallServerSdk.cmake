@@ -5,26 +5,32 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QUORVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QuorvexServer)
+# Installs the shared library `target` and its public `header` in
+# `component`, as the CMake package `package` (cmake/package/<package>Config
+# .cmake.in): find_package(<package>) gives Quorvex::<exportName>.
+function(quorvex_install_library target exportName package header component)
+  set(dir ${CMAKE_INSTALL_LIBDIR}/cmake/${package})
+  set_property(TARGET ${target} PROPERTY EXPORT_NAME ${exportName})
+  install(TARGETS ${target} EXPORT ${package}Targets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${component}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${component})
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT ${component})
+  install(EXPORT ${package}Targets NAMESPACE Quorvex:: DESTINATION ${dir} COMPONENT ${component})
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/package/${package}Config.cmake.in
+    ${CMAKE_BINARY_DIR}/package/${package}Config.cmake INSTALL_DESTINATION ${dir})
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/${package}ConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES ${CMAKE_BINARY_DIR}/package/${package}Config.cmake
+    ${CMAKE_BINARY_DIR}/package/${package}ConfigVersion.cmake
+    DESTINATION ${dir} COMPONENT ${component})
+endfunction()
 
 # The build tree's include folder is the source tree's; installed, it is include/.
 set_property(TARGET quorvex_server_shared PROPERTY INTERFACE_INCLUDE_DIRECTORIES
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-set_property(TARGET quorvex_server_shared PROPERTY EXPORT_NAME server)
-install(TARGETS quorvex_server_shared EXPORT QuorvexServerTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server_sdk
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT server_sdk
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT server_sdk)
-install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex_server.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT server_sdk)
-install(EXPORT QuorvexServerTargets NAMESPACE Quorvex:: DESTINATION ${QUORVEX_CMAKE_DIR} COMPONENT server_sdk)
-configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/package/QuorvexServerConfig.cmake.in
-  ${CMAKE_BINARY_DIR}/package/QuorvexServerConfig.cmake INSTALL_DESTINATION ${QUORVEX_CMAKE_DIR})
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/QuorvexServerConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/package/QuorvexServerConfig.cmake
-  ${CMAKE_BINARY_DIR}/package/QuorvexServerConfigVersion.cmake
-  DESTINATION ${QUORVEX_CMAKE_DIR} COMPONENT server_sdk)
+quorvex_install_library(quorvex_server_shared server QuorvexServer ${PROJECT_SOURCE_DIR}/include/quorvex_server.h
+  server_sdk)
 
 # pkg-config: the prefix is found from the .pc file's own place, so an
 # install moved elsewhere (an unpacked archive) still works.
