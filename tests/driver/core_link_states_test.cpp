@@ -228,7 +228,8 @@ TEST_F(LinkStatesTest, HeaderDimensionsReadsTheBlockNext) {
     ASSERT_TRUE(server.SendHeader(Dimensions));
     EXPECT_TRUE(Logged(Ported("ProcessRunningStates: header received, type=2")));
     ExpectWaitingForBlock();
-    EXPECT_TRUE(camera.isConnected);
+    // The thread logs the block before it reports the camera connected.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return camera.isConnected.load(); }));
 }
 
 TEST_F(LinkStatesTest, HeaderImageReadyWithoutSegmentDropsAndRetries) {
