@@ -1,6 +1,7 @@
 // The frame as the host reads it back: shapes that change while the byte
-// count stays, the empty span, hostile bytes per pixel, and a host log
-// procedure that hands lines to a thread reading rows.
+// count stays, the empty span, reads on other threads racing the last
+// finalize, hostile bytes per pixel, and a host log procedure that hands
+// lines to a thread reading rows.
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -76,6 +77,48 @@ TEST_F(E2EStreamRows, AnEmptySpanSucceedsAndWritesNothing) {
     // The row must still exist.
     EXPECT_EQ(0, driver.getCVLGrabRow(0, 31, line.data(), format.height, 0, -1));
     EXPECT_EQ(std::vector<uint8_t>(line.size(), 0xA5), line);
+}
+
+// Host threads read rows while the host's own thread runs the last
+// finalize: it waits for the reads under way, is not held up by the reads
+// that keep coming, and frees nothing that a read still uses (the sanitizer
+// builds see to that). The reads after it are refused.
+TEST_F(E2EStreamRows, RowReadsOnOtherThreadsNeitherHoldUpNorOutliveFinalize) {
+    const std::string share = ShareName();
+    const FrameFormat format{64, 16, 1};
+    Server server;
+    ASSERT_TRUE(StartStreaming(server, share, format, "Camera 2", 33, kLevelErrors));
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> read{0};
+    std::atomic<int64_t> refused{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.emplace_back([&] {
+            std::vector<uint8_t> line(static_cast<size_t>(format.RowBytes()));
+            for (int row = 0; !stop; row = (row + 1) % format.height) {
+                ++(driver.getCVLGrabRow(0, 33, line.data(), row, 0, format.width - 1) == 1 ? read : refused);
+            }
+        });
+    }
+    const bool readsUnderWay = testsupport::WaitUntil([&] { return read.load() > 1000; });
+    const DWORD start = GetTickCount();
+    const int finalized = driver.finalize();
+    const DWORD took = GetTickCount() - start;
+    const int64_t readBefore = read.load();
+    const bool refusedAfter = testsupport::WaitUntil([&] { return refused.load() > 1000; });
+    const int64_t readAfter = read.load();
+    stop = true;
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_TRUE(readsUnderWay);
+    EXPECT_EQ(1, finalized);
+    EXPECT_LT(took, kWaitMs) << "the finalize waited for reads that kept coming";
+    EXPECT_TRUE(refusedAfter);
+    // Each reader may count the read that the finalize waited for late.
+    EXPECT_LE(readAfter - readBefore, static_cast<int64_t>(readers.size())) << "rows were read after the finalize";
+    EXPECT_TRUE(server.WaitForNoClients());
+    ASSERT_EQ(1, driver.initialize(systemDir.Path().c_str(), &hosttest::LogRecorder::Record));
 }
 
 struct HostileBytesPerPixel {

@@ -1,5 +1,6 @@
 #include "camera/camera_list.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -23,12 +24,21 @@ constexpr size_t kReservedCameras = 20;
 constexpr DWORD kUsePollMs = 1;
 
 // The instance, set by GetInstance and cleared by DestroyInstance, and the
-// lock that guards it and the registries' counts of users. Never destroyed:
-// a registry that no finalize destroyed stays, threads and all, until the
-// process is gone.
+// lock that guards its changes and the registries' counts of users. Never
+// destroyed: a registry that no finalize destroyed stays, threads and all,
+// until the process is gone.
+//
+// Row reads pin the instance without the lock (RowPin): they count
+// themselves in the reader count of the current destruction count's parity.
+// A destruction clears the instance, then counts itself, and waits for the
+// readers of the parity it ended; a reader that saw the count change while
+// it pinned lets go and tries again, so it never counts under a parity whose
+// registry it did not find.
 struct InstanceSlot {
     platform::CriticalSection lock;
-    CameraList* instance = nullptr;
+    std::atomic<CameraList*> instance{nullptr};
+    std::atomic<uint32_t> destructions{0};
+    std::atomic<int32_t> rowReaders[2] = {};
 };
 
 InstanceSlot& Slot() {
@@ -50,6 +60,24 @@ CameraList::Use::~Use() {
     --list->users;
 }
 
+CameraList::RowPin::RowPin() {
+    InstanceSlot& slot = Slot();
+    for (;;) {
+        const uint32_t destructions = slot.destructions.load();
+        readers = &slot.rowReaders[destructions % 2];
+        readers->fetch_add(1);
+        list = slot.instance.load();
+        if (slot.destructions.load() == destructions) {
+            return;
+        }
+        readers->fetch_sub(1);
+    }
+}
+
+CameraList::RowPin::~RowPin() {
+    readers->fetch_sub(1);
+}
+
 CameraList::CameraList() {
     cameras.reserve(kReservedCameras);
 }
@@ -59,11 +87,12 @@ CameraList* CameraList::GetInstance() {
     CameraList* created = nullptr;
     {
         platform::CriticalSectionLock hold(slot.lock);
-        if (slot.instance != nullptr) {
-            return slot.instance;
+        CameraList* instance = slot.instance.load();
+        if (instance != nullptr) {
+            return instance;
         }
         created = new (std::nothrow) CameraList();
-        slot.instance = created;
+        slot.instance.store(created);
     }
     if (created == nullptr) {
         LogMessage(1, GetDriverState(), "CameraList::GetInstance: ERROR: no valid instance\n");
@@ -77,10 +106,14 @@ void CameraList::DestroyInstance() {
     std::unique_ptr<CameraList> detached;
     {
         platform::CriticalSectionLock hold(slot.lock);
-        detached.reset(slot.instance);
-        slot.instance = nullptr;
-        // Under the lock that a row read's pin takes (see ReadCameraRow).
+        detached.reset(slot.instance.exchange(nullptr));
+        // Before the destruction is counted, so that a row read pinned after
+        // it finds its remembered camera out of date (see ReadCameraRow).
         PortRoutesChanged();
+        const uint32_t ended = slot.destructions.fetch_add(1);
+        if (detached) {
+            detached->rowReadersParity = ended % 2;
+        }
     }
     if (!detached) {
         return;
@@ -128,7 +161,7 @@ void CameraList::WaitUntilUnused() {
     for (;;) {
         {
             platform::CriticalSectionLock hold(Slot().lock);
-            if (users == 0) {
+            if (users == 0 && Slot().rowReaders[rowReadersParity].load() == 0) {
                 return;
             }
         }

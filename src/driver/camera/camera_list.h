@@ -1,6 +1,8 @@
 // The process-wide registry of the driver's 32 cameras.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -14,7 +16,7 @@
 //
 // The instance is never destroyed at unload or at process exit, only by the
 // last finalize. That destruction waits until no export uses the registry
-// (see Use) and joins every camera thread; when the finalize runs on one of
+// (see Use and RowPin) and joins every camera thread; when the finalize runs on one of
 // those threads (inside a host callback), a thread of its own does it once
 // the callback has returned.
 class CameraList {
@@ -30,8 +32,26 @@ public:
         Use(const Use&) = delete;
         Use& operator=(const Use&) = delete;
         CameraList* operator->() const { return list; }
+        CameraList& operator*() const { return *list; }
 
     private:
+        CameraList* list;
+    };
+
+    // The instance, held for one row read from a thread other than the
+    // camera's link thread: two atomic counts where Use takes a lock twice.
+    // Null when there is no registry; the read then takes Use, which makes
+    // one.
+    class RowPin {
+    public:
+        RowPin();
+        ~RowPin();
+        RowPin(const RowPin&) = delete;
+        RowPin& operator=(const RowPin&) = delete;
+        CameraList* get() const { return list; }
+
+    private:
+        std::atomic<int32_t>* readers;
         CameraList* list;
     };
 
@@ -70,6 +90,9 @@ private:
 
     // Exports using this registry now; guarded by the instance's lock.
     int users = 0;
+    // Which of the row readers' counts its destruction waits for; set when
+    // it stops being the instance.
+    size_t rowReadersParity = 0;
 
     std::vector<std::unique_ptr<Camera>> cameras;
     bool initialized = false;

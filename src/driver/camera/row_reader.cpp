@@ -34,6 +34,20 @@ int64_t RowBytes(const Camera& camera, int first, int last) {
     return (int64_t{last} - first + 1) * camera.FrameShape().bytesPerPixel;
 }
 
+// A read from a thread other than the link thread, in a pinned registry.
+// The count is read after the pin: a registry's destruction counts a change
+// before it lets go of its readers, so an unchanged count means that the
+// remembered camera is in the pinned registry.
+bool ReadPinned(CameraList& registry, Route& route, int port, void* dest, int row, int first, int last) {
+    const uint64_t generation = Generation();
+    Camera* camera = route.generation == generation && route.port == port ? route.camera : registry.GetByPort(port);
+    // A closed camera is looked up (and logged) each time.
+    if (camera->isOpen) {
+        route = Route{generation, port, camera, camera->imageBuffer.WrittenOnThisThread()};
+    }
+    return camera->imageBuffer.CopyRow(row, dest, RowBytes(*camera, first, last));
+}
+
 }  // namespace
 
 void PortRoutesChanged() {
@@ -45,15 +59,11 @@ bool ReadCameraRow(int port, void* dest, int row, int first, int last) {
     if (route.linkThread && route.generation == Generation() && route.port == port) {
         return route.camera->imageBuffer.CopyRowAsWriter(row, dest, RowBytes(*route.camera, first, last));
     }
-    // Pinned before the count is read: a registry's destruction counts a
-    // change under the lock that the pin takes, so an unchanged count means
-    // that the remembered camera is in the pinned registry.
-    CameraList::Use registry;
-    const uint64_t generation = Generation();
-    Camera* camera = route.generation == generation && route.port == port ? route.camera : registry->GetByPort(port);
-    // A closed camera is looked up (and logged) each time.
-    if (camera->isOpen) {
-        route = Route{generation, port, camera, camera->imageBuffer.WrittenOnThisThread()};
+    const CameraList::RowPin pin;
+    if (pin.get() != nullptr) {
+        return ReadPinned(*pin.get(), route, port, dest, row, first, last);
     }
-    return camera->imageBuffer.CopyRow(row, dest, RowBytes(*camera, first, last));
+    // No registry yet: one is made, as by any other export.
+    CameraList::Use registry;
+    return ReadPinned(*registry, route, port, dest, row, first, last);
 }
