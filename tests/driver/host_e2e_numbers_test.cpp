@@ -80,6 +80,13 @@ struct SlowHost {
         static SlowHost host;
         return host;
     }
+    // A test starts with a host that has seen nothing, also when repeated.
+    void Reset() {
+        const std::lock_guard<std::mutex> hold(lock);
+        busy = false;
+        released = false;
+        numbers.clear();
+    }
     static void QUORVEX_CALL OnComplete(int, int port) {
         SlowHost& host = Get();
         int number = 0;
@@ -101,6 +108,7 @@ TEST_F(E2ENumbers, AFrameGivenTwiceCarriesItsNumberTwice) {
     Server server;
     ASSERT_TRUE(StartStreaming(server, share, format, "Camera 3", 5, kLevelErrors));
     SlowHost& host = SlowHost::Get();
+    host.Reset();
     host.exports = &driver;
     driver.setCompleteCallback(0, 5, &SlowHost::OnComplete);
     ASSERT_EQ(1, server.Publish(MakeFrame(format, 2)));
