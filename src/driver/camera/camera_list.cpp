@@ -80,6 +80,7 @@ CameraList::RowPin::~RowPin() {
 
 CameraList::CameraList() {
     cameras.reserve(kReservedCameras);
+    BuildConfigNames();
 }
 
 CameraList* CameraList::GetInstance() {
@@ -257,7 +258,7 @@ Camera* CameraList::GetByPort(int port) {
     ThrowRegistryError();
 }
 
-// Built when the set of cameras changes, never while hosts may read it:
+// Built with the registry and when its cameras change, never on a call:
 // hosts on several threads ask for the names at once, and each keeps the
 // array it was given.
 void CameraList::BuildConfigNames() {
@@ -272,9 +273,6 @@ void CameraList::BuildConfigNames() {
 }
 
 const char** CameraList::GetConfigNames() {
-    if (!configNames) {
-        BuildConfigNames();
-    }
     if (!configNames) {
         ThrowRegistryError();
     }

@@ -16,9 +16,9 @@
 //
 // The instance is never destroyed at unload or at process exit, only by the
 // last finalize. That destruction waits until no export uses the registry
-// (see Use and RowPin) and joins every camera thread; when the finalize runs on one of
-// those threads (inside a host callback), a thread of its own does it once
-// the callback has returned.
+// (see Use and RowPin) and joins every camera thread; when the finalize runs
+// on one of those threads (inside a host callback), a thread of its own does
+// it once the callback has returned.
 class CameraList {
 public:
     // The instance, held for the length of one export: a registry is
@@ -83,8 +83,8 @@ private:
     // True when the calling thread is the link thread of one of the cameras.
     bool IsLinkThread() const;
     void WaitUntilUnused();
-    // The names array for the cameras there are now; empty when it cannot be
-    // allocated.
+    // The names array for the cameras there are now (built with the registry
+    // and at each change of its cameras); empty when it cannot be allocated.
     void BuildConfigNames();
     static DWORD WINAPI static_DestroyDetached(LPVOID list);
 
