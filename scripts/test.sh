@@ -84,6 +84,7 @@ run_python_tests() {
   PYTHONPATH=$dir/python PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -q -p no:cacheprovider \
     "$ROOT/python/tests" 2>&1 | tee "$dir.pytest.log" || status=$?
   local summary passed=0 failed=0
+  record_failures "$config" "$dir.pytest.log"
   summary=$(tail -n 1 "$dir.pytest.log")
   [[ $summary =~ ([0-9]+)\ passed ]] && passed=${BASH_REMATCH[1]}
   [[ $summary =~ ([0-9]+)\ failed ]] && failed=${BASH_REMATCH[1]}
@@ -99,7 +100,7 @@ run_python_tests() {
 
 # --- Configurations --------------------------------------------------------
 
-declare -A RESULT TESTS_PASSED TESTS_FAILED BUILD_TIME TEST_TIME
+declare -A RESULT TESTS_PASSED TESTS_FAILED BUILD_TIME TEST_TIME FAILURES
 
 configure_args() {
   case $1 in
@@ -123,6 +124,23 @@ record_ctest_counts() {
     TESTS_FAILED[$config]=${BASH_REMATCH[1]}
     TESTS_PASSED[$config]=$((BASH_REMATCH[2] - BASH_REMATCH[1]))
   fi
+  record_failures "$config" "$ctestLog"
+}
+
+# Keeps what failed for the summary, which is what the end of a long log
+# shows: ctest's failed tests, the GoogleTest cases inside them (a wine
+# configuration runs whole test programs) and the seed of a failed storm.
+record_failures() {
+  local config=$1 log=$2 found
+  found=$(
+    {
+      sed -n '/^The following tests FAILED:/,/^Errors while running/s/^[[:space:]]*[0-9]* - \([^ ]*\).*/ctest: \1/p' "$log"
+      grep -E '^\[  FAILED  \] [^ ]+\.[^ ]+' "$log" | sed -E 's/^\[  FAILED  \] /case: /; s/ \([0-9]+ ms\)$//' || true
+      grep -E '^storm (FAILED|HUNG) with seed|^FAILED .*::' "$log" || true
+    } | awk '!seen[$0]++ && ++shown <= 20'
+  )
+  [[ -n $found ]] || return 0
+  FAILURES[$config]+=${FAILURES[$config]:+$'\n'}$found
 }
 
 run_config() {
@@ -178,6 +196,7 @@ print_summary() {
     printf '%-7s %-18s build %-8s tests %-8s %s passed, %s failed\n' "$config" "${RESULT[$config]}" \
       "$(duration "${BUILD_TIME[$config]:-0}")" "$(duration "${TEST_TIME[$config]:-0}")" \
       "${TESTS_PASSED[$config]:--}" "${TESTS_FAILED[$config]:--}"
+    [[ -z ${FAILURES[$config]:-} ]] || sed 's/^/    /' <<<"${FAILURES[$config]}"
     passed=$((passed + ${TESTS_PASSED[$config]:-0}))
     failed=$((failed + ${TESTS_FAILED[$config]:-0}))
   done
