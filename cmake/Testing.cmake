@@ -21,15 +21,19 @@ function(quorvex_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LAUNCHER;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvex_test_support GTest::gtest quorvex_warnings)
-  if(ARG_LAUNCHER)
-    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${ARG_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR})
-  endif()
   if(CMAKE_CROSSCOMPILING)
+    # A program that wine cannot start fails without a word: its exit code
+    # is reported.
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${ARG_LAUNCHER}
+      sh ${PROJECT_SOURCE_DIR}/tests/support/report_exit.sh ${CMAKE_CROSSCOMPILING_EMULATOR})
     add_test(NAME ${name} COMMAND ${name})
     # Labelled so that a machine that cannot run the programs can leave them out.
     set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS wine
       ENVIRONMENT "WINEDEBUG=-all" ${ARG_PROPERTIES})
   else()
+    if(ARG_LAUNCHER)
+      set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${ARG_LAUNCHER})
+    endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
   endif()
 endfunction()

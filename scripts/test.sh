@@ -129,14 +129,16 @@ record_ctest_counts() {
 
 # Keeps what failed for the summary, which is what the end of a long log
 # shows: ctest's failed tests, the GoogleTest cases inside them (a wine
-# configuration runs whole test programs) and the seed of a failed storm.
+# configuration runs whole test programs), the seed of a failed storm, a
+# program's exit code, and the first two failures' messages.
 record_failures() {
   local config=$1 log=$2 found
   found=$(
     {
       sed -n '/^The following tests FAILED:/,/^Errors while running/s/^[[:space:]]*[0-9]* - \([^ ]*\).*/ctest: \1/p' "$log"
       grep -E '^\[  FAILED  \] [^ ]+\.[^ ]+' "$log" | sed -E 's/^\[  FAILED  \] /case: /; s/ \([0-9]+ ms\)$//' || true
-      grep -E '^storm (FAILED|HUNG) with seed|^FAILED .*::' "$log" || true
+      grep -E '^storm (FAILED|HUNG) with seed|^FAILED .*::|^test program exited with code' "$log" || true
+      grep -m 2 -A 3 -E '^[^ ]+:[0-9]+: Failure$' "$log" | grep -v '^--$' || true
     } | awk '!seen[$0]++ && ++shown <= 20'
   )
   [[ -n $found ]] || return 0
