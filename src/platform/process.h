@@ -30,7 +30,8 @@ public:
 
     // Starts `program` with `args` (each passed as one argument, whatever it
     // holds), its standard output and standard error both going to the file
-    // `outputPath`, created or emptied. False when it cannot be started.
+    // `outputPath`, created or emptied. False when it cannot be started, with
+    // the reason in GetLastError on Windows and in errno on POSIX.
     bool Start(const std::string& program, const std::vector<std::string>& args, const std::string& outputPath);
 
     // Waits up to `timeoutMs` for the child to end. True, with its exit code,

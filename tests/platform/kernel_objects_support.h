@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/unique_name.h"
 
@@ -54,7 +55,8 @@ public:
         std::vector<std::string> all{"--child=" + verb};
         all.insert(all.end(), args.begin(), args.end());
         if (!process_.Start(platform::ProgramPath(), all, folder_.File("output.txt"))) {
-            return testing::AssertionFailure() << "could not start the child " << verb;
+            return testing::AssertionFailure()
+                   << "could not start the child " << verb << ": " << testsupport::WhyNotStarted();
         }
         return testing::AssertionSuccess();
     }

@@ -84,7 +84,8 @@ protected:
     testing::AssertionResult StartVerb(const std::string& verb, std::vector<std::string> args = {}) {
         args.insert(args.begin(), "--child=" + verb);
         if (!child_.Start(platform::ProgramPath(), args, dir_.File("out.txt"))) {
-            return testing::AssertionFailure() << "cannot start the verb " << verb;
+            return testing::AssertionFailure()
+                   << "cannot start the verb " << verb << ": " << testsupport::WhyNotStarted();
         }
         return testing::AssertionSuccess();
     }

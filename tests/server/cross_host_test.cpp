@@ -14,6 +14,7 @@
 #include "cross_plan.h"
 #include "host_harness.h"
 #include "platform/process.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST_F(CrossBitness, FramesOfA64BitServerReachA32BitHostByteForByte) {
         const std::string output =
             systemDir.Path() + platform::kPathSeparator + "server" + std::to_string(run[0]) + ".out";
         ASSERT_TRUE(server.Start(serverPath, {share, std::to_string(run[0]), std::to_string(run[1])}, output))
-            << "cannot start " << serverPath;
+            << "cannot start " << serverPath << ": " << testsupport::WhyNotStarted();
         int exitCode = -1;
         ASSERT_TRUE(server.Wait(kServerRunMs, exitCode)) << "the 64-bit server did not finish its run";
         std::ifstream said(output, std::ios::binary);

@@ -1,7 +1,11 @@
 #include "child_process.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+
+#include "platform/win32.h"
 
 namespace testsupport {
 namespace {
@@ -16,6 +20,14 @@ std::map<std::string, ChildMain>& Verbs() {
 bool RegisterChildVerb(const std::string& verb, ChildMain main) {
     Verbs()[verb] = std::move(main);
     return true;
+}
+
+std::string WhyNotStarted() {
+#if defined(_WIN32)
+    return "error " + std::to_string(GetLastError());
+#else
+    return std::strerror(errno);
+#endif
 }
 
 bool RunChildIfRequested(int argc, char** argv, int& exitCode) {

@@ -14,6 +14,10 @@ using ChildMain = std::function<int(const std::vector<std::string>& args)>;
 // initialise a namespace-scope constant.
 bool RegisterChildVerb(const std::string& verb, ChildMain main);
 
+// Why the last platform::ChildProcess::Start that failed could not start its
+// program, in the system's words.
+std::string WhyNotStarted();
+
 // Runs the verb named on the command line, if any. Returns true and sets
 // `exitCode` when the program was started as a child.
 bool RunChildIfRequested(int argc, char** argv, int& exitCode);

@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "platform/win32.h"
 #include "shared_clock.h"
+#include "support/child_process.h"
 
 namespace toolstest {
 
@@ -27,7 +28,7 @@ ToolRun::ToolRun(const testsupport::TempDir& dir, const std::string& outputName)
 testing::AssertionResult ToolRun::Start(const std::string& tool, const std::vector<std::string>& args) {
     tool_ = tool;
     if (!process_.Start(tool, args, dir_.File(outputName_))) {
-        return testing::AssertionFailure() << "cannot start " << tool;
+        return testing::AssertionFailure() << "cannot start " << tool << ": " << testsupport::WhyNotStarted();
     }
     return testing::AssertionSuccess();
 }

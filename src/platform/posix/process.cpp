@@ -76,7 +76,9 @@ bool ChildProcess::Launch(const std::string& program, const std::vector<std::str
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), actions.Get(), nullptr, argv.data(), environ) != 0) {
+    const int error = posix_spawn(&pid, program.c_str(), actions.Get(), nullptr, argv.data(), environ);
+    if (error != 0) {
+        errno = error;
         return false;
     }
     state_->pid = pid;
