@@ -25,7 +25,7 @@ testing::AssertionResult StartAndAwaitReady(platform::ChildProcess& child, const
         return testing::AssertionFailure() << "cannot create the event " << readyName << ", error " << GetLastError();
     }
     if (!child.Start(platform::ProgramPath(), arguments, outputPath)) {
-        return testing::AssertionFailure() << "cannot start " << platform::ProgramPath() << " " << arguments[0] << ": "
+        return testing::AssertionFailure() << "cannot start " << platform::ProgramPath() << " " << arguments[0] << " "
                                            << testsupport::WhyNotStarted();
     }
     if (WaitForSingleObject(ready.get(), kWaitMs) != WAIT_OBJECT_0) {

@@ -56,7 +56,7 @@ public:
         all.insert(all.end(), args.begin(), args.end());
         if (!process_.Start(platform::ProgramPath(), all, folder_.File("output.txt"))) {
             return testing::AssertionFailure()
-                   << "could not start the child " << verb << ": " << testsupport::WhyNotStarted();
+                   << "could not start the child " << verb << " " << testsupport::WhyNotStarted();
         }
         return testing::AssertionSuccess();
     }

@@ -85,7 +85,7 @@ protected:
         args.insert(args.begin(), "--child=" + verb);
         if (!child_.Start(platform::ProgramPath(), args, dir_.File("out.txt"))) {
             return testing::AssertionFailure()
-                   << "cannot start the verb " << verb << ": " << testsupport::WhyNotStarted();
+                   << "cannot start the verb " << verb << " " << testsupport::WhyNotStarted();
         }
         return testing::AssertionSuccess();
     }

@@ -92,7 +92,7 @@ TEST_F(CrossBitness, FramesOfA64BitServerReachA32BitHostByteForByte) {
         const std::string output =
             systemDir.Path() + platform::kPathSeparator + "server" + std::to_string(run[0]) + ".out";
         ASSERT_TRUE(server.Start(serverPath, {share, std::to_string(run[0]), std::to_string(run[1])}, output))
-            << "cannot start " << serverPath << ": " << testsupport::WhyNotStarted();
+            << "cannot start " << serverPath << " " << testsupport::WhyNotStarted();
         int exitCode = -1;
         ASSERT_TRUE(server.Wait(kServerRunMs, exitCode)) << "the 64-bit server did not finish its run";
         std::ifstream said(output, std::ios::binary);

@@ -272,7 +272,7 @@ testing::AssertionResult ServerProcess::Start(const std::string& share, uint32_t
     const std::vector<std::string> args{"--child=storm-server", share, std::to_string(seed),
                                         mode == ServerMode::Calm ? "calm" : "hostile", "3600000"};
     if (!child.Start(platform::ProgramPath(), args, outputPath)) {
-        return testing::AssertionFailure() << "cannot start the server: " << testsupport::WhyNotStarted();
+        return testing::AssertionFailure() << "cannot start the server " << testsupport::WhyNotStarted();
     }
     if (WaitForSingleObject(ready.get(), kReadyWaitMs) != WAIT_OBJECT_0) {
         return testing::AssertionFailure() << "the server with seed " << seed << " did not get ready";

@@ -2,10 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 
-#include "platform/win32.h"
+#include "platform/system_error.h"
 
 namespace testsupport {
 namespace {
@@ -24,9 +23,9 @@ bool RegisterChildVerb(const std::string& verb, ChildMain main) {
 
 std::string WhyNotStarted() {
 #if defined(_WIN32)
-    return "error " + std::to_string(GetLastError());
+    return platform::SystemErrorNote(GetLastError());
 #else
-    return std::strerror(errno);
+    return platform::RuntimeErrorNote(errno);
 #endif
 }
 

@@ -15,7 +15,7 @@ using ChildMain = std::function<int(const std::vector<std::string>& args)>;
 bool RegisterChildVerb(const std::string& verb, ChildMain main);
 
 // Why the last platform::ChildProcess::Start that failed could not start its
-// program, in the system's words.
+// program: "(system error N: the system's text)".
 std::string WhyNotStarted();
 
 // Runs the verb named on the command line, if any. Returns true and sets

@@ -28,7 +28,7 @@ ToolRun::ToolRun(const testsupport::TempDir& dir, const std::string& outputName)
 testing::AssertionResult ToolRun::Start(const std::string& tool, const std::vector<std::string>& args) {
     tool_ = tool;
     if (!process_.Start(tool, args, dir_.File(outputName_))) {
-        return testing::AssertionFailure() << "cannot start " << tool << ": " << testsupport::WhyNotStarted();
+        return testing::AssertionFailure() << "cannot start " << tool << " " << testsupport::WhyNotStarted();
     }
     return testing::AssertionSuccess();
 }
