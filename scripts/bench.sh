@@ -19,7 +19,7 @@
 set -euo pipefail
 
 readonly kNativePackages=(cmake ninja-build g++ libgtest-dev googletest libstb-dev)
-readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
+readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32:i386)
 readonly kWin64Packages=(g++-mingw-w64-x86-64 wine wine64)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

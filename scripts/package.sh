@@ -22,7 +22,7 @@ readonly WORK=$BUILD_ROOT/package-work OUT=$BUILD_ROOT/packages
 # The Debian package ships the viewer (GTK 3) and the GStreamer plugin too.
 readonly kDebPackages=(cmake ninja-build g++ libgtest-dev libstb-dev pkgconf dpkg-dev python3 python3-numpy
   libgtk-3-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev)
-readonly kZipPackages=(googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32 wine64)
+readonly kZipPackages=(googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64)
 
 # shellcheck source=lib/install.sh
 source "$ROOT/scripts/lib/install.sh"

@@ -28,7 +28,7 @@ readonly ROOT BUILD_ROOT
 # configure step asks for) and stb (the PNG files); for --wine the mingw
 # compiler, GoogleTest's sources to build for it, and wine.
 readonly kNativePackages=(cmake ninja-build g++ libgtest-dev libstb-dev)
-readonly kWinePackages=(g++-mingw-w64-i686 googletest wine wine32)
+readonly kWinePackages=(g++-mingw-w64-i686 googletest wine wine32:i386)
 readonly kShare="Quorvex Demo"
 
 # shellcheck source=lib/install.sh

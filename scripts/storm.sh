@@ -49,7 +49,7 @@ case $config in
   tsan) cmakeArgs=(-DQUORVEX_SANITIZE=thread) ;;
   native) ;;
   win32)
-    packages+=(g++-mingw-w64-i686 wine wine32)
+    packages+=(g++-mingw-w64-i686 wine wine32:i386)
     cmakeArgs=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake")
     ;;
   *) echo "Unknown configuration: $config" >&2; usage >&2; exit 2 ;;

@@ -41,7 +41,7 @@ readonly kGstPackages=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1
 readonly kGenicamPackages=(libaravis-dev libusb-1.0-0-dev aravis-tools)
 # quorvex-view's window (GTK 3) and the keys its tests press in it.
 readonly kViewerPackages=(libgtk-3-dev xdotool)
-readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32)
+readonly kWin32Packages=(g++-mingw-w64-i686 wine wine32:i386)
 readonly kWin64Packages=(g++-mingw-w64-x86-64 wine wine64)
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -6,8 +6,21 @@
 #                                (default: /tmp/quorvex-apt.log)
 #   is_installed PACKAGE         whether dpkg has it installed
 
+# dpkg lists one line per installed instance: with wine32, some packages are
+# there for i386 as well, and `dpkg -s NAME` then refuses the name as
+# ambiguous. NAME means the machine's own architecture's instance (or the
+# architecture-independent one); NAME:ARCH that architecture's.
 is_installed() {
-  dpkg -s "$1" 2>/dev/null | grep -q '^Status: install ok installed'
+  local native
+  native=$(dpkg --print-architecture)
+  dpkg-query -W -f='${db:Status-Abbrev}|${binary:Package}\n' "$1" 2>/dev/null |
+    grep -Fxq -e "ii |$1" -e "ii |$1:$native"
+}
+
+refresh_package_lists() {
+  DEBIAN_FRONTEND=noninteractive apt-get -qq update && return 0
+  sleep 20
+  DEBIAN_FRONTEND=noninteractive apt-get -qq update
 }
 
 install_missing() {
@@ -24,12 +37,17 @@ install_missing() {
     return 1
   fi
   local aptLog=${QUORVEX_APT_LOG:-/tmp/quorvex-apt.log}
-  # wine32 is an i386 package.
-  if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  # wine32 is an i386 package (named wine32:i386 by the scripts).
+  if [[ " ${missing[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  if ! { DEBIAN_FRONTEND=noninteractive apt-get -qq update &&
-    DEBIAN_FRONTEND=noninteractive apt-get -qq -y -o Dpkg::Use-Pty=0 install "${missing[@]}"; } >"$aptLog" 2>&1; then
+  : >"$aptLog"
+  # A mirror in the middle of a sync fails an index or two for a while; the
+  # lists as they are may still have every package, so the install decides.
+  if ! refresh_package_lists >>"$aptLog" 2>&1; then
+    echo "apt-get update failed twice (${aptLog}); installing from the package lists as they are" >&2
+  fi
+  if ! DEBIAN_FRONTEND=noninteractive apt-get -qq -y -o Dpkg::Use-Pty=0 install "${missing[@]}" >>"$aptLog" 2>&1; then
     tail -n 40 "$aptLog" >&2
     echo "Package installation failed; the full output is in $aptLog" >&2
     return 1
