@@ -9,6 +9,16 @@ constexpr DWORD kTickMs = 5;
 constexpr int kTicksPerFrame = 4;
 constexpr DWORD kMutexWaitMs = 2000;
 constexpr uint32_t kCountdownFrom = 1000000;
+constexpr uint32_t kOvertakenFrame = 3;
+
+DimensionsBlock Taller(const DimensionsBlock& size) {
+    return DimensionsBlock{size.width, size.height * 2, size.bytesPerPixel};
+}
+
+DWORD FrameBytes(const DimensionsBlock& size) {
+    const int64_t bytes = int64_t{size.width} * size.height * size.bytesPerPixel;
+    return bytes > 0 ? static_cast<DWORD>(bytes) : 0;
+}
 
 }  // namespace
 
@@ -23,10 +33,9 @@ ScriptedCamera::~ScriptedCamera() {
 }
 
 testing::AssertionResult ScriptedCamera::Start() {
-    const DimensionsBlock& size = faults_.dimensions;
-    const int64_t frameBytes = int64_t{size.width} * size.height * size.bytesPerPixel;
-    frameBytes_ = frameBytes > 0 ? static_cast<DWORD>(frameBytes) : 0;
-    viewBytes_ = faults_.segmentBytes != 0 ? faults_.segmentBytes : frameBytes_ + sizeof(FrameStamp);
+    frameBytes_ = FrameBytes(faults_.dimensions);
+    const DWORD largest = faults_.growOverThirdFrame ? FrameBytes(Taller(faults_.dimensions)) : frameBytes_;
+    viewBytes_ = faults_.segmentBytes != 0 ? faults_.segmentBytes : largest + sizeof(FrameStamp);
     mapping_.reset(
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, viewBytes_, shareName_.c_str()));
     view_.reset(mapping_ ? MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
@@ -55,10 +64,21 @@ void ScriptedCamera::OnRequest(ScriptedServer& server) {
         server.SendHeader(ImageReady, 0);
     }
     if (faults_.answerInOneMessage) {
-        server.SendDimensionsAsOneMessage(faults_.dimensions);
+        server.SendDimensionsAsOneMessage(Dimensions());
     } else {
-        server.SendDimensions(faults_.dimensions);
+        server.SendDimensions(Dimensions());
     }
+}
+
+DimensionsBlock ScriptedCamera::Dimensions() const {
+    return grown_ ? Taller(faults_.dimensions) : faults_.dimensions;
+}
+
+// Called with the mutex held, after the frame before was announced.
+void ScriptedCamera::Grow() {
+    grown_ = true;
+    frameBytes_ = FrameBytes(Dimensions());
+    server_.SendDimensions(Dimensions());
 }
 
 void ScriptedCamera::WriteFrame(uint32_t number) {
@@ -86,11 +106,19 @@ void ScriptedCamera::Publish() {
             continue;
         }
         ++published;
-        const uint32_t number = faults_.numbersGoBack ? kCountdownFrom - published : published;
+        uint32_t number = faults_.numbersGoBack ? kCountdownFrom - published : published;
         if (!faults_.keepMutex && !faults_.writeWithoutMutex) {
             const platform::MutexHold hold = mutex_.Acquire(kMutexWaitMs);
             if (hold) {
                 WriteFrame(number);
+            }
+            if (hold && faults_.growOverThirdFrame && number == kOvertakenFrame) {
+                // Announced under the hold, so no host reads it before the
+                // next, taller frame is written over it.
+                server_.SendHeaderIfTold(ImageReady, static_cast<int32_t>(number));
+                ++published;
+                Grow();
+                WriteFrame(++number);
             }
         }
         for (int announcement = faults_.announceTwice ? 2 : 1; announcement > 0; --announcement) {

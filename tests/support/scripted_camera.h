@@ -27,6 +27,10 @@ struct ServerFaults {
     bool stamps = false;                  // frames numbered and stamped
     bool numbersGoBack = false;           // with stamps: the numbers count down
     bool announceTwice = false;           // every frame announced twice, as a late link reads it
+    // With stamps: the third frame, once announced, is overwritten by one
+    // twice as tall before a host can read it, as a server that resizes
+    // between two frames does to a slow reader.
+    bool growOverThirdFrame = false;
 };
 
 // Owns the scripted pipe, the segment, the mutex and the publishing thread,
@@ -45,6 +49,8 @@ private:
     void OnRequest(ScriptedServer& server);
     void Publish();
     void WriteFrame(uint32_t number);
+    DimensionsBlock Dimensions() const;
+    void Grow();
 
     const std::string shareName_;
     const ServerFaults faults_;
@@ -54,6 +60,7 @@ private:
     platform::UniqueMutex mutex_;
     DWORD frameBytes_ = 0;
     DWORD viewBytes_ = 0;
+    std::atomic<bool> grown_{false};
     std::atomic<int> answeredConnection_{0};
     std::atomic<bool> quit_{false};
     std::thread publisher_;

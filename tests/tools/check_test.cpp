@@ -56,6 +56,19 @@ TEST(CheckRules, AServerThatKeepsTheRulesPassesEveryOne) {
     EXPECT_NE(std::string::npos, numbering->saw.find("frames numbered")) << numbering->saw;
 }
 
+// A reader that comes late to a frame finds the next one in its place; when
+// that one is taller, its stamp lies past the announced frame's end.
+TEST(CheckRules, AFrameOverwrittenByATallerOneKeepsTheNumbering) {
+    const std::string share = testsupport::UniqueName("check-grow");
+    ServerFaults faults;
+    faults.stamps = true;
+    faults.growOverThirdFrame = true;
+    ScriptedCamera server(share, faults);
+    ASSERT_TRUE(server.Start());
+    const std::vector<check::RuleResult> results = check::CheckServer(Options(share));
+    EXPECT_TRUE(check::AllHold(results)) << Report(share, results);
+}
+
 TEST(CheckRules, APlainServerPassesWithoutTheNumbering) {
     const std::string share = testsupport::UniqueName("check-plain");
     ScriptedCamera server(share, ServerFaults{});

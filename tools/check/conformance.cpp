@@ -89,10 +89,11 @@ bool After(uint32_t later, uint32_t earlier) {
 class NumberingTally {
 public:
     void Add(int32_t param, bool hasStamp, const FrameStamp& stamp, int64_t nowUs) {
+        SettleUnstamped();
         ++frames_;
         const bool marked = hasStamp && stamp.mark == kFrameStampMark;
         if (!marked || param == 0) {
-            unstamped_ += param != 0 ? 1 : 0;
+            unsettled_ = param != 0;
             return;
         }
         if (!StampAnnounced(stamp, param)) {
@@ -129,8 +130,13 @@ public:
         lastAgeUs_ = ageUs;
     }
 
+    // New dimensions after a numbered frame without a stamp: a taller frame
+    // was written over it before it was read, and its stamp lies further on.
+    void Resized() { unsettled_ = false; }
+
     // Says what the frames showed; nothing when no frame was read.
-    void Report(RuleResult& result) const {
+    void Report(RuleResult& result) {
+        SettleUnstamped();
         if (frames_ == 0) {
             return;
         }
@@ -156,6 +162,11 @@ public:
     }
 
 private:
+    void SettleUnstamped() {
+        unstamped_ += unsettled_ ? 1 : 0;
+        unsettled_ = false;
+    }
+
     void Fault(const std::string& what) {
         if (fault_.empty()) {
             fault_ = what;
@@ -165,6 +176,7 @@ private:
     int frames_ = 0;
     int stamped_ = 0;
     int unstamped_ = 0;
+    bool unsettled_ = false;  // the last frame's missing stamp, until the next message
     uint32_t first_ = 0;
     uint32_t lastParam_ = 0;
     uint32_t lastNumber_ = 0;
@@ -325,6 +337,7 @@ private:
                 break;
             }
             if (IsHeader(read, Dimensions)) {
+                numbering_.Resized();
                 TakeNewDimensions();
                 continue;
             }
