@@ -230,12 +230,15 @@ TEST_F(ToolsTest, CheckFailsWithoutAServer) {
 }
 
 TEST_F(ToolsTest, GrabReadsTheNewSizeAfterAReset) {
-    auto server = StartServer({"--size", "64x48", "--fps", "25", "--resize-every", "10"});
-    const std::string summary = Grab({"--frames", "40"});
+    // At 10 fps a reader may stall for 100 ms before a frame is written over
+    // its unread one: under a loaded wine, a 25 fps stream loses some 2% of
+    // its frames to stalls of 40 ms, resets or not.
+    auto server = StartServer({"--size", "64x48", "--fps", "10", "--resize-every", "8"});
+    const std::string summary = Grab({"--frames", "32"});
     Interrupt(*server);
     // Every frame checked whole, in both sizes: the rows were read with the
     // dimensions of their frame.
-    EXPECT_EQ(40, NumberAfter(summary, "test pattern: ")) << summary;
+    EXPECT_EQ(32, NumberAfter(summary, "test pattern: ")) << summary;
     EXPECT_EQ(0, NumberAfter(summary, "torn: ")) << summary;
     EXPECT_EQ(0, NumberAfter(summary, "lost: ")) << summary;
     EXPECT_GE(NumberAfter(summary, "resets: "), 3) << summary;
