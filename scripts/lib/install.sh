@@ -5,6 +5,7 @@
 #                                with apt's output in $QUORVEX_APT_LOG
 #                                (default: /tmp/quorvex-apt.log)
 #   is_installed PACKAGE         whether dpkg has it installed
+#   refresh_package_lists        apt-get update, tried again once after a pause
 
 # dpkg lists one line per installed instance: with wine32, some packages are
 # there for i386 as well, and `dpkg -s NAME` then refuses the name as
@@ -17,6 +18,7 @@ is_installed() {
     grep -Fxq -e "ii |$1" -e "ii |$1:$native"
 }
 
+# A mirror in the middle of a sync fails an index or two for a while.
 refresh_package_lists() {
   DEBIAN_FRONTEND=noninteractive apt-get -qq update && return 0
   sleep 20
@@ -42,8 +44,7 @@ install_missing() {
     dpkg --add-architecture i386
   fi
   : >"$aptLog"
-  # A mirror in the middle of a sync fails an index or two for a while; the
-  # lists as they are may still have every package, so the install decides.
+  # The lists as they are may still have every package: the install decides.
   if ! refresh_package_lists >>"$aptLog" 2>&1; then
     echo "apt-get update failed twice (${aptLog}); installing from the package lists as they are" >&2
   fi

@@ -12,9 +12,12 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 deb=$(realpath "$1")
 readonly kShare="Fresh Root Check"
 
+# shellcheck source=../../scripts/lib/install.sh
+source "$here/../../scripts/lib/install.sh"
+
 echo "--- apt-get install ./$(basename "$deb")"
 export DEBIAN_FRONTEND=noninteractive
-apt-get -qq update
+refresh_package_lists || echo "apt-get update failed twice; installing from the package lists as they are" >&2
 (cd "$(dirname "$deb")" && apt-get -qq -y -o Dpkg::Use-Pty=0 install "./$(basename "$deb")" >/tmp/apt-install.log) ||
   { tail -n 30 /tmp/apt-install.log >&2; exit 1; }
 
