@@ -33,9 +33,8 @@ ScriptedCamera::~ScriptedCamera() {
 }
 
 testing::AssertionResult ScriptedCamera::Start() {
-    frameBytes_ = FrameBytes(faults_.dimensions);
-    const DWORD largest = faults_.growOverThirdFrame ? FrameBytes(Taller(faults_.dimensions)) : frameBytes_;
-    viewBytes_ = faults_.segmentBytes != 0 ? faults_.segmentBytes : largest + sizeof(FrameStamp);
+    const DimensionsBlock largest = faults_.growOverThirdFrame ? Taller(faults_.dimensions) : faults_.dimensions;
+    viewBytes_ = faults_.segmentBytes != 0 ? faults_.segmentBytes : FrameBytes(largest) + sizeof(FrameStamp);
     mapping_.reset(
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, viewBytes_, shareName_.c_str()));
     view_.reset(mapping_ ? MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
@@ -77,17 +76,17 @@ DimensionsBlock ScriptedCamera::Dimensions() const {
 // Called with the mutex held, after the frame before was announced.
 void ScriptedCamera::Grow() {
     grown_ = true;
-    frameBytes_ = FrameBytes(Dimensions());
     server_.SendDimensions(Dimensions());
 }
 
 void ScriptedCamera::WriteFrame(uint32_t number) {
     auto* bytes = static_cast<uint8_t*>(view_.get());
-    const DWORD count = frameBytes_ < viewBytes_ ? frameBytes_ : viewBytes_;
+    const DWORD frameBytes = FrameBytes(Dimensions());
+    const DWORD count = frameBytes < viewBytes_ ? frameBytes : viewBytes_;
     std::memset(bytes, static_cast<int>(number & 0xFF), count);
-    if (faults_.stamps && frameBytes_ + sizeof(FrameStamp) <= viewBytes_) {
+    if (faults_.stamps && frameBytes + sizeof(FrameStamp) <= viewBytes_) {
         const FrameStamp stamp{kFrameStampMark, kFrameStampVersion, number, 0, StampClockMicroseconds()};
-        std::memcpy(bytes + frameBytes_, &stamp, sizeof stamp);
+        std::memcpy(bytes + frameBytes, &stamp, sizeof stamp);
     }
 }
 

@@ -58,7 +58,6 @@ private:
     platform::UniqueMapping mapping_;
     platform::UniqueView view_;
     platform::UniqueMutex mutex_;
-    DWORD frameBytes_ = 0;
     DWORD viewBytes_ = 0;
     std::atomic<bool> grown_{false};
     std::atomic<int> answeredConnection_{0};

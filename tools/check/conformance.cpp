@@ -135,8 +135,8 @@ public:
     void Resized() { unsettled_ = false; }
 
     // Says what the frames showed; nothing when no frame was read.
-    void Report(RuleResult& result) {
-        SettleUnstamped();
+    void Report(RuleResult& result) const {
+        const int unstamped = unstamped_ + (unsettled_ ? 1 : 0);
         if (frames_ == 0) {
             return;
         }
@@ -145,8 +145,8 @@ public:
             result.saw = "not present: none of " + std::to_string(frames_) + " frames carried a stamp";
             return;
         }
-        if (fault_.empty() && unstamped_ > 0) {
-            result.saw = std::to_string(unstamped_) + " numbered frames without a stamp among " +
+        if (fault_.empty() && unstamped > 0) {
+            result.saw = std::to_string(unstamped) + " numbered frames without a stamp among " +
                          std::to_string(stamped_) + " with one";
             return;
         }
