@@ -22,10 +22,10 @@ function(quorvex_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvex_test_support GTest::gtest quorvex_warnings)
   if(CMAKE_CROSSCOMPILING)
-    # A program that wine cannot start fails without a word: its exit code
-    # is reported.
+    # Under wine, a program that crashes may end with exit code 0, and one
+    # that cannot start says nothing: the runner judges and reports both.
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${ARG_LAUNCHER}
-      sh ${PROJECT_SOURCE_DIR}/tests/support/report_exit.sh ${CMAKE_CROSSCOMPILING_EMULATOR})
+      sh ${PROJECT_SOURCE_DIR}/tests/support/run_test_program.sh ${CMAKE_CROSSCOMPILING_EMULATOR})
     add_test(NAME ${name} COMMAND ${name})
     # Labelled so that a machine that cannot run the programs can leave them out.
     set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS wine

@@ -5,7 +5,8 @@
 #                                with apt's output in $QUORVEX_APT_LOG
 #                                (default: /tmp/quorvex-apt.log)
 #   is_installed PACKAGE         whether dpkg has it installed
-#   refresh_package_lists        apt-get update, tried again once after a pause
+#   refresh_package_lists LOG    apt-get update into LOG, tried again once
+#                                after a pause; says so when it still fails
 
 # dpkg lists one line per installed instance: with wine32, some packages are
 # there for i386 as well, and `dpkg -s NAME` then refuses the name as
@@ -18,11 +19,14 @@ is_installed() {
     grep -Fxq -e "ii |$1" -e "ii |$1:$native"
 }
 
-# A mirror in the middle of a sync fails an index or two for a while.
+# A mirror in the middle of a sync fails an index or two for a while, and
+# the lists as they are may still have every package: the install decides.
 refresh_package_lists() {
-  DEBIAN_FRONTEND=noninteractive apt-get -qq update && return 0
+  local log=$1
+  DEBIAN_FRONTEND=noninteractive apt-get -qq update >>"$log" 2>&1 && return 0
   sleep 20
-  DEBIAN_FRONTEND=noninteractive apt-get -qq update
+  DEBIAN_FRONTEND=noninteractive apt-get -qq update >>"$log" 2>&1 && return 0
+  echo "apt-get update failed twice ($log); installing from the package lists as they are" >&2
 }
 
 install_missing() {
@@ -44,10 +48,7 @@ install_missing() {
     dpkg --add-architecture i386
   fi
   : >"$aptLog"
-  # The lists as they are may still have every package: the install decides.
-  if ! refresh_package_lists >>"$aptLog" 2>&1; then
-    echo "apt-get update failed twice (${aptLog}); installing from the package lists as they are" >&2
-  fi
+  refresh_package_lists "$aptLog"
   if ! DEBIAN_FRONTEND=noninteractive apt-get -qq -y -o Dpkg::Use-Pty=0 install "${missing[@]}" >>"$aptLog" 2>&1; then
     tail -n 40 "$aptLog" >&2
     echo "Package installation failed; the full output is in $aptLog" >&2

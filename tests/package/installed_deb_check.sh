@@ -17,7 +17,7 @@ source "$here/../../scripts/lib/install.sh"
 
 echo "--- apt-get install ./$(basename "$deb")"
 export DEBIAN_FRONTEND=noninteractive
-refresh_package_lists || echo "apt-get update failed twice; installing from the package lists as they are" >&2
+refresh_package_lists /tmp/apt-update.log
 (cd "$(dirname "$deb")" && apt-get -qq -y -o Dpkg::Use-Pty=0 install "./$(basename "$deb")" >/tmp/apt-install.log) ||
   { tail -n 30 /tmp/apt-install.log >&2; exit 1; }
 
